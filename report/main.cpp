@@ -1,0 +1,5 @@
+#include "report.hpp"
+
+int main(int argc, char** argv) {
+    return tapsmith::run_report(argc, argv);
+}

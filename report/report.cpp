@@ -1,0 +1,172 @@
+#include "report.hpp"
+
+#include "args.hpp"
+#include "output.hpp"
+
+#include <tapsmith/kernel.hpp>
+
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+#include <type_traits>
+
+static_assert(std::is_same_v<std::int64_t, long>, "the report prints 64-bit values with %ld");
+
+namespace tapsmith {
+
+namespace {
+
+// The run's tables: zero at start, written only below n, alive to the end.
+samples_table gf;
+samples_table GF;
+int_table GI;
+mask_table mask;
+mask_table mask2;
+
+constexpr std::string_view help_line = "Help: ./tapsmith <dim_mask> <sigma>\n";
+
+// The driver caps n at DIM_MAX, so only the lower bound needs care here.
+std::size_t taps_of(std::int32_t n) noexcept {
+    return n > 0 ? static_cast<std::size_t>(n) : 0;
+}
+
+void put_mask(output& out, std::size_t taps, const mask_table& table) noexcept {
+    for (std::size_t i = 0; i < taps; ++i) {
+        for (std::size_t j = 0; j < taps; ++j) {
+            put_entry(out, table[i][j], 4);
+        }
+        put(out, "\n");
+    }
+}
+
+std::int64_t mask_sum(std::size_t taps, const mask_table& table) noexcept {
+    std::int64_t sum = 0;
+    for (std::size_t i = 0; i < taps; ++i) {
+        for (std::size_t j = 0; j < taps; ++j) {
+            sum = sat_add(sum, table[i][j]);
+        }
+    }
+    return sum;
+}
+
+// How far a normalization factor lies from the power of two a shifter
+// would divide by. An empty mask gives 0/0, printed as the C library
+// prints a NaN.
+struct pow2_fit {
+    std::int64_t rounded;
+    double rel_error;
+};
+
+pow2_fit fit_pow2(std::int64_t factor) noexcept {
+    const std::int64_t rounded = round_to_pow2(static_cast<double>(factor));
+    return {rounded, static_cast<double>(sat_sub(factor, rounded)) / static_cast<double>(factor)};
+}
+
+void report_1d(output& out, std::int32_t n, double sigma) noexcept {
+    const std::size_t taps = taps_of(n);
+    put_format(out, "Program launched with\n  n=%d\n  sigma=%lf\n\n", n, sigma);
+
+    put(out, "Calculate integer approximated coefficients for gaussian filter.\n");
+    for (std::size_t i = 0; i < taps; ++i) {
+        gf[i] = gaussian_sampling(n, static_cast<std::int32_t>(i), sigma);
+        put_format(out, "gf[%i]=%f\n", static_cast<int>(i), gf[i]);
+    }
+
+    put(out, "Get coefficients as calculated with default OpenCV functions:\n");
+    get_float_coeffs(n, gf, GF);
+    for (std::size_t i = 0; i < taps; ++i) {
+        put_format(out, "-d: GF[%d]=%lf\n", static_cast<int>(i), GF[i]);
+    }
+
+    put(out, "Get integer approximated coefficients:\n");
+    get_int_coeffs(n, gf, GI);
+    std::int64_t factor = 0;
+    for (std::size_t i = 0; i < taps; ++i) {
+        put_format(out, "-d: GI[%d]=%ld\n", static_cast<int>(i), GI[i]);
+        factor = sat_add(factor, GI[i]);
+    }
+    put_format(out, "Normalization factor (1D) = %ld\n", factor);
+}
+
+void report_2d(output& out, std::int32_t n) noexcept {
+    const std::size_t taps = taps_of(n);
+
+    put(out, "\nGaussian filter mask:\n");
+    for (std::size_t i = 0; i < taps; ++i) {
+        for (std::size_t j = 0; j < taps; ++j) {
+            mask[i][j] = sat_mul(GI[j], GI[i]);
+        }
+    }
+    put_mask(out, taps, mask);
+    const std::int64_t factor = mask_sum(taps, mask);
+    const pow2_fit fit = fit_pow2(factor);
+    put_format(out, "Normalization factor (2D) = %ld - rounded %ld - rel_error = %lf\n", factor,
+               fit.rounded, fit.rel_error);
+
+    put(out, "\nRounded to pow-of-2 Gaussian filter mask:\n");
+    for (std::size_t i = 0; i < taps; ++i) {
+        for (std::size_t j = 0; j < taps; ++j) {
+            mask2[i][j] = round_to_pow2(static_cast<double>(mask[i][j]));
+        }
+    }
+    put_mask(out, taps, mask2);
+    const std::int64_t factor2 = mask_sum(taps, mask2);
+    const pow2_fit fit2 = fit_pow2(factor2);
+    put_format(out, "Appr normalization factor (2D) = %ld - rounded %ld - rel_error = %lf\n", factor2,
+               fit2.rounded, fit2.rel_error);
+
+    put(out, "\n\n----------------------------------------------------\n\n");
+    put(out, "\nErrors (mask - pow2_mask)\n");
+    mask_table errors{};
+    for (std::size_t i = 0; i < taps; ++i) {
+        for (std::size_t j = 0; j < taps; ++j) {
+            errors[i][j] = sat_sub(mask[i][j], mask2[i][j]);
+        }
+    }
+    put_mask(out, taps, errors);
+    put(out, "\n");
+    put_format(out, "\nSSE(mask, mask2)=%ld\n", SSE(n, mask, mask2));
+}
+
+// The power-of-two mask once more, from n and sigma alone, so a reader can
+// check the builder against the table above.
+void report_self_test(output& out, std::int32_t n, double sigma) noexcept {
+    put(out, "Test:\n");
+    coeff_matrix matrix;
+    std::int64_t factor = 0;
+    get_custom_pow2_coeff_matrix(n, sigma, matrix, factor);
+    const std::size_t taps = matrix ? taps_of(n) : 0;
+    for (std::size_t i = 0; i < taps; ++i) {
+        for (std::size_t j = 0; j < taps; ++j) {
+            put_entry(out, matrix[i * taps + j], 6);
+        }
+        put(out, "\n");
+    }
+    put(out, "\n");
+}
+
+}  // namespace
+
+int run_report(int argc, const char* const* argv) noexcept {
+    output out;
+    const run_args args = parse_args(argc, argv);
+    if (args.help) {
+        put(out, help_line);
+        if (!args.help_only) {
+            put(out, "\n");
+        }
+    }
+    if (!args.help_only) {
+        report_1d(out, args.n, args.sigma);
+        report_2d(out, args.n);
+        report_self_test(out, args.n, args.sigma);
+    }
+    const int error = flush(out);
+    if (error != 0) {
+        std::fprintf(stderr, "tapsmith: write error: %s\n", std::strerror(error));
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace tapsmith
