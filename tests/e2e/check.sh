@@ -1,0 +1,26 @@
+#!/bin/sh
+# check.sh EXPECTED PROGRAM [ARG...]: the program's standard output must
+# equal EXPECTED byte for byte, its standard error must be empty and its
+# exit status 0.
+expected=$1
+shift
+tmp=$(mktemp -d) || exit 1
+trap 'rm -rf "$tmp"' EXIT
+"$@" >"$tmp/out" 2>"$tmp/err"
+status=$?
+fail=0
+if [ "$status" -ne 0 ]; then
+    echo "exit status $status, expected 0"
+    fail=1
+fi
+if [ -s "$tmp/err" ]; then
+    echo "standard error is not empty:"
+    cat "$tmp/err"
+    fail=1
+fi
+if ! cmp -s "$expected" "$tmp/out"; then
+    echo "standard output differs from $expected:"
+    diff "$expected" "$tmp/out" | head -40
+    fail=1
+fi
+exit $fail

@@ -1,0 +1,306 @@
+#include <tapsmith/kernel.hpp>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+namespace {
+
+using tapsmith::DIM_MAX;
+using tapsmith::int_table;
+using tapsmith::mask_table;
+using tapsmith::samples_table;
+
+constexpr std::int64_t i64_max = std::numeric_limits<std::int64_t>::max();
+constexpr std::int64_t i64_min = std::numeric_limits<std::int64_t>::min();
+constexpr double inf = std::numeric_limits<double>::infinity();
+constexpr double two63 = 9223372036854775808.0;
+
+samples_table sample(std::int32_t n, double sigma) {
+    samples_table s{};
+    for (std::int32_t i = 0; i < n && i < DIM_MAX; ++i) {
+        s[static_cast<std::size_t>(i)] = tapsmith::gaussian_sampling(n, i, sigma);
+    }
+    return s;
+}
+
+int_table int_coeffs(std::int32_t n, double sigma) {
+    int_table out{};
+    tapsmith::get_int_coeffs(n, sample(n, sigma), out);
+    return out;
+}
+
+// 2^63 itself does not fit, so it saturates to INT64_MAX.
+bool is_pow2_or_zero(std::int64_t v) {
+    return v == 0 || v == i64_max || (v > 0 && (v & (v - 1)) == 0);
+}
+
+TEST(SaturateToInt64, TruncatesInsideAndClampsOutsideTheRange) {
+    const struct {
+        double in;
+        std::int64_t out;
+    } cases[] = {
+        {0.0, 0},          {-0.0, 0},           {1.9, 1},
+        {-1.9, -1},        {std::nan(""), 0},   {inf, i64_max},
+        {-inf, i64_min},   {two63, i64_max},    {-two63, i64_min},
+        {-two63 * 2, i64_min},                  {0x1.fffffffffffffp+62, 9223372036854774784},
+        {-0x1.fffffffffffffp+62, -9223372036854774784},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(tapsmith::saturate_to_int64(c.in), c.out) << "input " << c.in;
+    }
+}
+
+TEST(SaturatingArithmetic, ClampsAtTheLimitsWithTheRightSign) {
+    const struct {
+        char op;
+        std::int64_t a, b, out;
+    } cases[] = {
+        {'+', 2, 3, 5},           {'+', i64_max, 1, i64_max},   {'+', i64_min, -1, i64_min},
+        {'+', i64_max, i64_min, -1},
+        {'-', 2, 3, -1},          {'-', i64_min, 1, i64_min},   {'-', i64_max, -1, i64_max},
+        {'-', 0, i64_min, i64_max},
+        {'*', -4, 5, -20},        {'*', i64_max, 2, i64_max},   {'*', i64_max, -2, i64_min},
+        {'*', i64_min, -1, i64_max}, {'*', 3037000500, 3037000500, i64_max},
+    };
+    for (const auto& c : cases) {
+        const std::int64_t got = c.op == '+'   ? tapsmith::sat_add(c.a, c.b)
+                                 : c.op == '-' ? tapsmith::sat_sub(c.a, c.b)
+                                               : tapsmith::sat_mul(c.a, c.b);
+        EXPECT_EQ(got, c.out) << c.a << ' ' << c.op << ' ' << c.b;
+    }
+    EXPECT_EQ(tapsmith::sat_abs(i64_min), i64_max);
+    EXPECT_EQ(tapsmith::sat_abs(-7), 7);
+}
+
+TEST(GaussianSampling, CentresOnTheLowerMiddleTap) {
+    const double e_half = std::exp(-0.5);
+    const double e_two = std::exp(-2.0);
+    const struct {
+        std::int32_t n;
+        double sigma;
+        std::vector<double> samples;
+    } cases[] = {
+        {5, 1.0, {e_two, e_half, 1.0, e_half, e_two}},
+        {4, 1.0, {e_half, 1.0, e_half, e_two}},
+        {3, 1.0, {e_half, 1.0, e_half}},
+        {1, 1.0, {1.0}},
+        {5, -1.0, {e_two, e_half, 1.0, e_half, e_two}},  // only sigma^2 matters
+        {3, 2.0, {std::exp(-0.125), 1.0, std::exp(-0.125)}},
+    };
+    for (const auto& c : cases) {
+        for (std::size_t i = 0; i < c.samples.size(); ++i) {
+            EXPECT_EQ(tapsmith::gaussian_sampling(c.n, static_cast<std::int32_t>(i), c.sigma),
+                      c.samples[i])
+                << "n=" << c.n << " sigma=" << c.sigma << " tap " << i;
+        }
+    }
+    // sigma = 0: the centre is 0/0, every other tap e^-inf.
+    EXPECT_TRUE(std::isnan(tapsmith::gaussian_sampling(3, 1, 0.0)));
+    EXPECT_EQ(tapsmith::gaussian_sampling(3, 0, 0.0), 0.0);
+    // Extreme counts and indices stay defined.
+    EXPECT_EQ(tapsmith::gaussian_sampling(std::numeric_limits<std::int32_t>::min(),
+                                          std::numeric_limits<std::int32_t>::max(), 1.0),
+              0.0);
+}
+
+TEST(IntCoeffs, ScaleTheFirstTapToOne) {
+    const struct {
+        std::int32_t n;
+        double sigma;
+        std::vector<std::int64_t> coeffs;
+    } cases[] = {
+        {5, 1.0, {1, 4, 7, 4, 1}},
+        {4, 1.0, {1, 2, 1, 0}},  // the last tap is smaller than the first
+        {3, 1.0, {1, 2, 1}},     // 1/e^-0.5 = 1.65 rounds up
+        {1, 1.0, {1}},
+        {9, 1.0, {1, 33, 403, 1808, 2981, 1808, 403, 33, 1}},
+        // e^-800 underflows to 0: the scale is infinite, 0 * inf is NaN.
+        {9, 0.1, {0, i64_max, i64_max, i64_max, i64_max, i64_max, i64_max, i64_max, 0}},
+        {3, 0.1, {1, i64_max, 1}},
+    };
+    for (const auto& c : cases) {
+        const int_table got = int_coeffs(c.n, c.sigma);
+        for (std::size_t i = 0; i < c.coeffs.size(); ++i) {
+            EXPECT_EQ(got[i], c.coeffs[i]) << "n=" << c.n << " sigma=" << c.sigma << " tap " << i;
+        }
+    }
+}
+
+TEST(IntCoeffs, RoundHalvesAwayFromZero) {
+    const samples_table samples{2.0, 5.0, 7.0, -5.0, -3.0, 0.999999999, 3.0, 1.0, 0.0};
+    int_table out{};
+    tapsmith::get_int_coeffs(DIM_MAX, samples, out);
+    const int_table expected{1, 3, 4, -3, -2, 0, 2, 1, 0};
+    EXPECT_EQ(out, expected);
+}
+
+TEST(Coeffs, WriteOnlyTheTapsTheyAreGiven) {
+    const samples_table samples{1.0, 2.0, 4.0, 8.0, 16.0, 32.0, 64.0, 128.0, 256.0};
+    for (const std::int32_t n : {0, -1, -100000, std::numeric_limits<std::int32_t>::min(), 2, 9, 10,
+                                 std::numeric_limits<std::int32_t>::max()}) {
+        int_table ints;
+        ints.fill(-7);
+        samples_table floats;
+        floats.fill(-7.0);
+        tapsmith::get_int_coeffs(n, samples, ints);
+        tapsmith::get_float_coeffs(n, samples, floats);
+        const std::size_t written = n <= 0 ? 0 : (n > DIM_MAX ? DIM_MAX : static_cast<std::size_t>(n));
+        for (std::size_t i = 0; i < static_cast<std::size_t>(DIM_MAX); ++i) {
+            const bool touched = i < written;
+            EXPECT_EQ(ints[i] != -7, touched) << "n=" << n << " tap " << i;
+            EXPECT_EQ(floats[i] != -7.0, touched) << "n=" << n << " tap " << i;
+        }
+    }
+}
+
+TEST(FloatCoeffs, MultiplyByTheReciprocalOfTheSum) {
+    // With these samples x * (1/sum) and x / sum differ in the last bit.
+    const samples_table samples{0.9, 1.0, 0.7};
+    samples_table out{};
+    tapsmith::get_float_coeffs(3, samples, out);
+    EXPECT_EQ(out[0], 0x1.6276276276278p-2);
+    EXPECT_EQ(out[1], 0x1.89d89d89d89dap-2);
+    EXPECT_EQ(out[2], 0x1.13b13b13b13b2p-2);
+}
+
+TEST(RoundToPow2, PicksTheNearerPowerAndTiesGoUp) {
+    const struct {
+        double in;
+        std::int64_t out;
+    } cases[] = {
+        {0, 0},          {0.4, 0},       {0.5, 1},       {1, 1},         {1.5, 2},
+        {2, 2},          {2.5, 4},       {3, 4},         {5, 4},         {6, 8},
+        {7, 8},          {11, 8},        {12, 16},       {24, 32},       {28, 32},
+        {49, 64},        {96, 128},      {289, 256},     {324, 256},     {-0.4, 0},
+        {-1, 0},         {-300, 0},      {-inf, 0},      {std::nan(""), 0},
+        {1024, 1024},    {0x1p40, std::int64_t{1} << 40},
+        // Above 2^31 a 32-bit distance would wrap; these are exact.
+        {2147483649.0, 2147483648},     {3221225472.0, 4294967296},
+        {6442450944.0, 8589934592},     {6442450943.0, 4294967296},
+        {7.2e10, 68719476736},          {0x1p62, std::int64_t{1} << 62},
+        {two63, i64_max},               {1e300, i64_max},               {inf, i64_max},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(tapsmith::round_to_pow2(c.in), c.out) << "input " << c.in;
+    }
+}
+
+TEST(SSE, SumsAbsoluteDifferencesOfTheBlock) {
+    mask_table a{};
+    mask_table b{};
+    a[0][0] = 5;
+    b[0][0] = 9;
+    a[1][2] = std::int64_t{1} << 40;  // a difference beyond 32 bits
+    a[8][8] = 1000;    // outside a 2x2 block, inside the full table
+    a[2][1] = i64_max;
+    b[2][1] = i64_min;
+    const struct {
+        std::int32_t n;
+        const mask_table& x;
+        const mask_table& y;
+        std::int64_t out;
+    } cases[] = {
+        {2, a, b, 4},
+        {2, b, a, 4},
+        {9, a, a, 0},
+        {0, a, b, 0},
+        {-5, a, b, 0},
+        {3, a, b, i64_max},
+        {9, b, b, 0},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(tapsmith::SSE(c.n, c.x, c.y), c.out) << "n=" << c.n;
+    }
+}
+
+TEST(Builders, DeliverTheDefaultMasks) {
+    tapsmith::coeff_matrix m;
+    std::int64_t factor = 0;
+    tapsmith::get_custom_coeff_matrix(5, 1.0, m, factor);
+    const std::int64_t mask[] = {1, 4, 7,  4,  1,  4, 16, 28, 16, 4, 7, 28, 49,
+                                 28, 7, 4, 16, 28, 16, 4, 1,  4,  7, 4, 1};
+    ASSERT_TRUE(m);
+    for (std::size_t k = 0; k < 25; ++k) {
+        EXPECT_EQ(m[k], mask[k]) << "index " << k;
+    }
+    EXPECT_EQ(factor, 289);
+
+    tapsmith::get_custom_pow2_coeff_matrix(5, 1.0, m, factor);
+    const std::int64_t mask2[] = {1, 4, 8,  4,  1,  4, 16, 32, 16, 4, 8, 32, 64,
+                                  32, 8, 4, 16, 32, 16, 4, 1,  4,  8, 4, 1};
+    ASSERT_TRUE(m);
+    for (std::size_t k = 0; k < 25; ++k) {
+        EXPECT_EQ(m[k], mask2[k]) << "index " << k;
+    }
+    EXPECT_EQ(factor, 324);
+
+    // Row stride n: with n = 3 the entry of row 1, column 0 is at index 3.
+    tapsmith::get_custom_coeff_matrix(3, 1.0, m, factor);
+    ASSERT_TRUE(m);
+    EXPECT_EQ(m[1], 2);
+    EXPECT_EQ(m[3], 2);
+    EXPECT_EQ(m[4], 4);
+    EXPECT_EQ(factor, 16);
+}
+
+TEST(Builders, DeliverNothingOutsideOneToDimMax) {
+    for (const std::int32_t n : {0, -1, -100000, std::numeric_limits<std::int32_t>::min(), DIM_MAX + 1,
+                                 std::numeric_limits<std::int32_t>::max()}) {
+        tapsmith::coeff_matrix m(static_cast<std::int64_t*>(std::calloc(1, sizeof(std::int64_t))));
+        std::int64_t factor = 42;
+        tapsmith::get_custom_pow2_coeff_matrix(n, 1.0, m, factor);
+        EXPECT_FALSE(m) << "n=" << n;
+        EXPECT_EQ(factor, 0) << "n=" << n;
+        factor = 42;
+        tapsmith::get_custom_coeff_matrix(n, 1.0, m, factor);
+        EXPECT_FALSE(m) << "n=" << n;
+        EXPECT_EQ(factor, 0) << "n=" << n;
+    }
+}
+
+// The builders must agree with the path the report takes through the
+// one-dimensional functions, over a sweep that includes saturating sigmas.
+TEST(Builders, AgreeWithTheOuterProductOfTheIntCoeffs) {
+    for (std::int32_t n = 1; n <= DIM_MAX; ++n) {
+        for (const double sigma : {0.1, 0.3, 0.5, 0.8, 1.0, 1.7, 2.5, 10.0, 1e6, 0.0, -1.0}) {
+            const int_table gi = int_coeffs(n, sigma);
+            tapsmith::coeff_matrix ints;
+            tapsmith::coeff_matrix pow2s;
+            std::int64_t int_factor = 0;
+            std::int64_t pow2_factor = 0;
+            tapsmith::get_custom_coeff_matrix(n, sigma, ints, int_factor);
+            tapsmith::get_custom_pow2_coeff_matrix(n, sigma, pow2s, pow2_factor);
+            ASSERT_TRUE(ints && pow2s);
+            const auto taps = static_cast<std::size_t>(n);
+            double int_sum = 0.0;
+            double pow2_sum = 0.0;
+            std::int64_t gi_sum = 0;
+            for (std::size_t i = 0; i < taps; ++i) {
+                gi_sum = tapsmith::sat_add(gi_sum, gi[i]);
+                for (std::size_t j = 0; j < taps; ++j) {
+                    const std::int64_t product = tapsmith::sat_mul(gi[i], gi[j]);
+                    const std::int64_t k = static_cast<std::int64_t>(i * taps + j);
+                    ASSERT_EQ(ints[i * taps + j], product) << "n=" << n << " sigma=" << sigma << " at " << k;
+                    ASSERT_EQ(pow2s[i * taps + j], tapsmith::round_to_pow2(static_cast<double>(product)))
+                        << "n=" << n << " sigma=" << sigma << " at " << k;
+                    ASSERT_TRUE(is_pow2_or_zero(pow2s[i * taps + j])) << "n=" << n << " sigma=" << sigma;
+                    int_sum += static_cast<double>(product);
+                    pow2_sum += static_cast<double>(pow2s[i * taps + j]);
+                }
+            }
+            // While the sums are exact in a double: the factors are the sums,
+            // and the 2-D factor is the square of the 1-D one.
+            if (int_sum < 0x1p53 && pow2_sum < 0x1p53) {
+                EXPECT_EQ(int_factor, static_cast<std::int64_t>(int_sum)) << "n=" << n << " sigma=" << sigma;
+                EXPECT_EQ(pow2_factor, static_cast<std::int64_t>(pow2_sum)) << "n=" << n << " sigma=" << sigma;
+                EXPECT_EQ(int_factor, gi_sum * gi_sum) << "n=" << n << " sigma=" << sigma;
+            }
+        }
+    }
+}
+
+}  // namespace
