@@ -1,0 +1,54 @@
+// Arbitrary argument vectors through the code main runs: the input's bytes,
+// split at NUL, become argv. The report goes to /dev/null.
+#include "args.hpp"
+#include "report.hpp"
+
+#include <tapsmith/kernel.hpp>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <fcntl.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
+    const int null_fd = ::open("/dev/null", O_WRONLY);
+    if (null_fd < 0 || ::dup2(null_fd, STDOUT_FILENO) < 0) {
+        std::abort();
+    }
+    ::close(null_fd);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    std::vector<std::string> words{"tapsmith"};
+    std::string word;
+    for (std::size_t i = 0; i < size; ++i) {
+        if (data[i] == 0) {
+            words.push_back(word);
+            word.clear();
+        } else {
+            word.push_back(static_cast<char>(data[i]));
+        }
+    }
+    if (size > 0) {
+        words.push_back(word);
+    }
+    std::vector<const char*> argv;
+    for (const std::string& w : words) {
+        argv.push_back(w.c_str());
+    }
+    argv.push_back(nullptr);
+    const int argc = static_cast<int>(words.size());
+
+    const tapsmith::run_args args = tapsmith::parse_args(argc, argv.data());
+    if (args.n > tapsmith::DIM_MAX || (args.help_only && !args.help)) {
+        std::abort();
+    }
+    if (tapsmith::run_report(argc, argv.data()) != 0) {
+        std::abort();
+    }
+    return 0;
+}

@@ -1,0 +1,95 @@
+// Arbitrary tap counts and sigma bit patterns through every kernel function,
+// checking the invariants the report relies on. The sanitizers catch any
+// access outside a table.
+#include <tapsmith/kernel.hpp>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+using namespace tapsmith;
+
+void require(bool ok) {
+    if (!ok) {
+        std::abort();
+    }
+}
+
+// 2^63 does not fit in 64 bits and saturates to INT64_MAX.
+bool is_pow2_or_zero(std::int64_t v) {
+    return v == 0 || v == std::numeric_limits<std::int64_t>::max() || (v > 0 && (v & (v - 1)) == 0);
+}
+
+template <typename T>
+T take(const std::uint8_t*& data, std::size_t& size) {
+    T value{};
+    const std::size_t n = size < sizeof(T) ? size : sizeof(T);
+    std::memcpy(&value, data, n);
+    data += n;
+    size -= n;
+    return value;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const auto n = take<std::int32_t>(data, size);
+    const auto sigma_bits = take<std::uint64_t>(data, size);
+    double sigma = 0.0;
+    std::memcpy(&sigma, &sigma_bits, sizeof sigma);
+
+    // The kernel bounds its own loops; n goes in unchanged.
+    samples_table samples{};
+    for (std::int32_t i = 0; i < n && i < DIM_MAX; ++i) {
+        samples[static_cast<std::size_t>(i)] = gaussian_sampling(n, i, sigma);
+    }
+    (void)gaussian_sampling(n, take<std::int32_t>(data, size), sigma);
+    samples_table floats{};
+    get_float_coeffs(n, samples, floats);
+    int_table ints{};
+    get_int_coeffs(n, samples, ints);
+
+    mask_table mask{};
+    mask_table mask2{};
+    const std::size_t taps = n <= 0 ? 0 : (n > DIM_MAX ? DIM_MAX : static_cast<std::size_t>(n));
+    for (std::size_t i = 0; i < taps; ++i) {
+        for (std::size_t j = 0; j < taps; ++j) {
+            mask[i][j] = sat_mul(ints[j], ints[i]);
+            mask2[i][j] = round_to_pow2(static_cast<double>(mask[i][j]));
+            require(is_pow2_or_zero(mask2[i][j]));
+        }
+    }
+    require(SSE(n, mask, mask) == 0);
+    require(SSE(n, mask, mask2) >= 0);
+
+    coeff_matrix matrix;
+    coeff_matrix matrix2;
+    std::int64_t factor = -1;
+    std::int64_t factor2 = -1;
+    get_custom_coeff_matrix(n, sigma, matrix, factor);
+    get_custom_pow2_coeff_matrix(n, sigma, matrix2, factor2);
+    if (n <= 0 || n > DIM_MAX) {
+        require(!matrix && !matrix2 && factor == 0 && factor2 == 0);
+    } else {
+        require(matrix && matrix2);
+        for (std::size_t i = 0; i < taps; ++i) {
+            for (std::size_t j = 0; j < taps; ++j) {
+                require(matrix[i * taps + j] == mask[i][j]);
+                require(matrix2[i * taps + j] == mask2[i][j]);
+            }
+        }
+    }
+
+    // Whatever is left: raw values for the rounding on its own.
+    while (size > 0) {
+        const auto bits = take<std::uint64_t>(data, size);
+        double x = 0.0;
+        std::memcpy(&x, &bits, sizeof x);
+        require(is_pow2_or_zero(round_to_pow2(x)));
+    }
+    return 0;
+}
