@@ -5,14 +5,15 @@
 
 #include <tapsmith/kernel.hpp>
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <fcntl.h>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
+// NOLINTNEXTLINE(readability-identifier-naming): libFuzzer's entry point
 extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
     const int null_fd = ::open("/dev/null", O_WRONLY);
     if (null_fd < 0 || ::dup2(null_fd, STDOUT_FILENO) < 0) {
@@ -22,6 +23,7 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
     return 0;
 }
 
+// NOLINTNEXTLINE(readability-identifier-naming): libFuzzer's entry point
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::vector<std::string> words{"tapsmith"};
     std::string word;
@@ -37,6 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         words.push_back(word);
     }
     std::vector<const char*> argv;
+    argv.reserve(words.size() + 1);
     for (const std::string& w : words) {
         argv.push_back(w.c_str());
     }

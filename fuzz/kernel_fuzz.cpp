@@ -36,6 +36,7 @@ T take(const std::uint8_t*& data, std::size_t& size) {
 
 }  // namespace
 
+// NOLINTNEXTLINE(readability-identifier-naming): libFuzzer's entry point
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const auto n = take<std::int32_t>(data, size);
     const auto sigma_bits = take<std::uint64_t>(data, size);

@@ -8,8 +8,7 @@ namespace {
 
 // Both builders repeat the driver's path on tables of their own, so that a
 // caller gets the same matrix without sharing any global state.
-void build(std::int32_t n, double sigma, bool pow2, coeff_matrix& matrix,
-           std::int64_t& factor) noexcept {
+void build(std::int32_t n, double sigma, bool pow2, coeff_matrix& matrix, std::int64_t& factor) noexcept {
     matrix.reset();
     factor = 0;
     if (n <= 0 || n > DIM_MAX) {
@@ -34,8 +33,7 @@ void build(std::int32_t n, double sigma, bool pow2, coeff_matrix& matrix,
     for (std::size_t i = 0; i < taps; ++i) {
         for (std::size_t j = 0; j < taps; ++j) {
             const std::int64_t product = sat_mul(coeffs[j], coeffs[i]);
-            const std::int64_t entry =
-                pow2 ? round_to_pow2(static_cast<double>(product)) : product;
+            const std::int64_t entry = pow2 ? round_to_pow2(static_cast<double>(product)) : product;
             matrix[i * taps + j] = entry;
             sum = static_cast<double>(entry) + sum;
         }

@@ -10,7 +10,7 @@ std::int64_t round_to_pow2(double x) noexcept {
     if (v <= 0) {
         return 0;
     }
-    const double value = static_cast<double>(v);
+    const auto value = static_cast<double>(v);
     const std::int64_t p = saturate_to_int64(std::log2(value));
     const double lower = std::pow(2.0, static_cast<double>(p));
     const double upper = std::pow(2.0, static_cast<double>(p + 1));

@@ -100,8 +100,8 @@ void report_2d(output& out, std::int32_t n) noexcept {
     put_mask(out, taps, mask);
     const std::int64_t factor = mask_sum(taps, mask);
     const pow2_fit fit = fit_pow2(factor);
-    put_format(out, "Normalization factor (2D) = %ld - rounded %ld - rel_error = %lf\n", factor,
-               fit.rounded, fit.rel_error);
+    put_format(out, "Normalization factor (2D) = %ld - rounded %ld - rel_error = %lf\n", factor, fit.rounded,
+               fit.rel_error);
 
     put(out, "\nRounded to pow-of-2 Gaussian filter mask:\n");
     for (std::size_t i = 0; i < taps; ++i) {
@@ -163,7 +163,7 @@ int run_report(int argc, const char* const* argv) noexcept {
     }
     const int error = flush(out);
     if (error != 0) {
-        std::fprintf(stderr, "tapsmith: write error: %s\n", std::strerror(error));
+        (void)std::fprintf(stderr, "tapsmith: write error: %s\n", std::strerror(error));
         return 1;
     }
     return 0;

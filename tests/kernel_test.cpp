@@ -42,13 +42,18 @@ TEST(SaturateToInt64, TruncatesInsideAndClampsOutsideTheRange) {
     const struct {
         double in;
         std::int64_t out;
-    } cases[] = {
-        {0.0, 0},          {-0.0, 0},           {1.9, 1},
-        {-1.9, -1},        {std::nan(""), 0},   {inf, i64_max},
-        {-inf, i64_min},   {two63, i64_max},    {-two63, i64_min},
-        {-two63 * 2, i64_min},                  {0x1.fffffffffffffp+62, 9223372036854774784},
-        {-0x1.fffffffffffffp+62, -9223372036854774784},
-    };
+    } cases[] = {{0.0, 0},
+                 {-0.0, 0},
+                 {1.9, 1},
+                 {-1.9, -1},
+                 {std::nan(""), 0},
+                 {inf, i64_max},
+                 {-inf, i64_min},
+                 {two63, i64_max},
+                 {-two63, i64_min},
+                 {-two63 * 2, i64_min},
+                 {0x1.fffffffffffffp+62, 9223372036854774784},
+                 {-0x1.fffffffffffffp+62, -9223372036854774784}};
     for (const auto& c : cases) {
         EXPECT_EQ(tapsmith::saturate_to_int64(c.in), c.out) << "input " << c.in;
     }
@@ -58,14 +63,19 @@ TEST(SaturatingArithmetic, ClampsAtTheLimitsWithTheRightSign) {
     const struct {
         char op;
         std::int64_t a, b, out;
-    } cases[] = {
-        {'+', 2, 3, 5},           {'+', i64_max, 1, i64_max},   {'+', i64_min, -1, i64_min},
-        {'+', i64_max, i64_min, -1},
-        {'-', 2, 3, -1},          {'-', i64_min, 1, i64_min},   {'-', i64_max, -1, i64_max},
-        {'-', 0, i64_min, i64_max},
-        {'*', -4, 5, -20},        {'*', i64_max, 2, i64_max},   {'*', i64_max, -2, i64_min},
-        {'*', i64_min, -1, i64_max}, {'*', 3037000500, 3037000500, i64_max},
-    };
+    } cases[] = {{'+', 2, 3, 5},
+                 {'+', i64_max, 1, i64_max},
+                 {'+', i64_min, -1, i64_min},
+                 {'+', i64_max, i64_min, -1},
+                 {'-', 2, 3, -1},
+                 {'-', i64_min, 1, i64_min},
+                 {'-', i64_max, -1, i64_max},
+                 {'-', 0, i64_min, i64_max},
+                 {'*', -4, 5, -20},
+                 {'*', i64_max, 2, i64_max},
+                 {'*', i64_max, -2, i64_min},
+                 {'*', i64_min, -1, i64_max},
+                 {'*', 3037000500, 3037000500, i64_max}};
     for (const auto& c : cases) {
         const std::int64_t got = c.op == '+'   ? tapsmith::sat_add(c.a, c.b)
                                  : c.op == '-' ? tapsmith::sat_sub(c.a, c.b)
@@ -83,18 +93,15 @@ TEST(GaussianSampling, CentresOnTheLowerMiddleTap) {
         std::int32_t n;
         double sigma;
         std::vector<double> samples;
-    } cases[] = {
-        {5, 1.0, {e_two, e_half, 1.0, e_half, e_two}},
-        {4, 1.0, {e_half, 1.0, e_half, e_two}},
-        {3, 1.0, {e_half, 1.0, e_half}},
-        {1, 1.0, {1.0}},
-        {5, -1.0, {e_two, e_half, 1.0, e_half, e_two}},  // only sigma^2 matters
-        {3, 2.0, {std::exp(-0.125), 1.0, std::exp(-0.125)}},
-    };
+    } cases[] = {{5, 1.0, {e_two, e_half, 1.0, e_half, e_two}},
+                 {4, 1.0, {e_half, 1.0, e_half, e_two}},
+                 {3, 1.0, {e_half, 1.0, e_half}},
+                 {1, 1.0, {1.0}},
+                 {5, -1.0, {e_two, e_half, 1.0, e_half, e_two}},  // only sigma^2 matters
+                 {3, 2.0, {std::exp(-0.125), 1.0, std::exp(-0.125)}}};
     for (const auto& c : cases) {
         for (std::size_t i = 0; i < c.samples.size(); ++i) {
-            EXPECT_EQ(tapsmith::gaussian_sampling(c.n, static_cast<std::int32_t>(i), c.sigma),
-                      c.samples[i])
+            EXPECT_EQ(tapsmith::gaussian_sampling(c.n, static_cast<std::int32_t>(i), c.sigma), c.samples[i])
                 << "n=" << c.n << " sigma=" << c.sigma << " tap " << i;
         }
     }
@@ -112,16 +119,14 @@ TEST(IntCoeffs, ScaleTheFirstTapToOne) {
         std::int32_t n;
         double sigma;
         std::vector<std::int64_t> coeffs;
-    } cases[] = {
-        {5, 1.0, {1, 4, 7, 4, 1}},
-        {4, 1.0, {1, 2, 1, 0}},  // the last tap is smaller than the first
-        {3, 1.0, {1, 2, 1}},     // 1/e^-0.5 = 1.65 rounds up
-        {1, 1.0, {1}},
-        {9, 1.0, {1, 33, 403, 1808, 2981, 1808, 403, 33, 1}},
-        // e^-800 underflows to 0: the scale is infinite, 0 * inf is NaN.
-        {9, 0.1, {0, i64_max, i64_max, i64_max, i64_max, i64_max, i64_max, i64_max, 0}},
-        {3, 0.1, {1, i64_max, 1}},
-    };
+    } cases[] = {{5, 1.0, {1, 4, 7, 4, 1}},
+                 {4, 1.0, {1, 2, 1, 0}},  // the last tap is smaller than the first
+                 {3, 1.0, {1, 2, 1}},     // 1/e^-0.5 = 1.65 rounds up
+                 {1, 1.0, {1}},
+                 {9, 1.0, {1, 33, 403, 1808, 2981, 1808, 403, 33, 1}},
+                 // e^-800 underflows to 0: the scale is infinite, 0 * inf is NaN.
+                 {9, 0.1, {0, i64_max, i64_max, i64_max, i64_max, i64_max, i64_max, i64_max, 0}},
+                 {3, 0.1, {1, i64_max, 1}}};
     for (const auto& c : cases) {
         const int_table got = int_coeffs(c.n, c.sigma);
         for (std::size_t i = 0; i < c.coeffs.size(); ++i) {
@@ -171,19 +176,42 @@ TEST(RoundToPow2, PicksTheNearerPowerAndTiesGoUp) {
     const struct {
         double in;
         std::int64_t out;
-    } cases[] = {
-        {0, 0},          {0.4, 0},       {0.5, 1},       {1, 1},         {1.5, 2},
-        {2, 2},          {2.5, 4},       {3, 4},         {5, 4},         {6, 8},
-        {7, 8},          {11, 8},        {12, 16},       {24, 32},       {28, 32},
-        {49, 64},        {96, 128},      {289, 256},     {324, 256},     {-0.4, 0},
-        {-1, 0},         {-300, 0},      {-inf, 0},      {std::nan(""), 0},
-        {1024, 1024},    {0x1p40, std::int64_t{1} << 40},
-        // Above 2^31 a 32-bit distance would wrap; these are exact.
-        {2147483649.0, 2147483648},     {3221225472.0, 4294967296},
-        {6442450944.0, 8589934592},     {6442450943.0, 4294967296},
-        {7.2e10, 68719476736},          {0x1p62, std::int64_t{1} << 62},
-        {two63, i64_max},               {1e300, i64_max},               {inf, i64_max},
-    };
+    } cases[] = {{0, 0},
+                 {0.4, 0},
+                 {0.5, 1},
+                 {1, 1},
+                 {1.5, 2},
+                 {2, 2},
+                 {2.5, 4},
+                 {3, 4},
+                 {5, 4},
+                 {6, 8},
+                 {7, 8},
+                 {11, 8},
+                 {12, 16},
+                 {24, 32},
+                 {28, 32},
+                 {49, 64},
+                 {96, 128},
+                 {289, 256},
+                 {324, 256},
+                 {-0.4, 0},
+                 {-1, 0},
+                 {-300, 0},
+                 {-inf, 0},
+                 {std::nan(""), 0},
+                 {1024, 1024},
+                 {0x1p40, std::int64_t{1} << 40},
+                 // Above 2^31 a 32-bit distance would wrap; these are exact.
+                 {2147483649.0, 2147483648},
+                 {3221225472.0, 4294967296},
+                 {6442450944.0, 8589934592},
+                 {6442450943.0, 4294967296},
+                 {7.2e10, 68719476736},
+                 {0x1p62, std::int64_t{1} << 62},
+                 {two63, i64_max},
+                 {1e300, i64_max},
+                 {inf, i64_max}};
     for (const auto& c : cases) {
         EXPECT_EQ(tapsmith::round_to_pow2(c.in), c.out) << "input " << c.in;
     }
@@ -195,7 +223,7 @@ TEST(SSE, SumsAbsoluteDifferencesOfTheBlock) {
     a[0][0] = 5;
     b[0][0] = 9;
     a[1][2] = std::int64_t{1} << 40;  // a difference beyond 32 bits
-    a[8][8] = 1000;    // outside a 2x2 block, inside the full table
+    a[8][8] = 1000;                   // outside a 2x2 block, inside the full table
     a[2][1] = i64_max;
     b[2][1] = i64_min;
     const struct {
@@ -203,15 +231,8 @@ TEST(SSE, SumsAbsoluteDifferencesOfTheBlock) {
         const mask_table& x;
         const mask_table& y;
         std::int64_t out;
-    } cases[] = {
-        {2, a, b, 4},
-        {2, b, a, 4},
-        {9, a, a, 0},
-        {0, a, b, 0},
-        {-5, a, b, 0},
-        {3, a, b, i64_max},
-        {9, b, b, 0},
-    };
+    } cases[] = {{2, a, b, 4},  {2, b, a, 4},       {9, a, a, 0}, {0, a, b, 0},
+                 {-5, a, b, 0}, {3, a, b, i64_max}, {9, b, b, 0}};
     for (const auto& c : cases) {
         EXPECT_EQ(tapsmith::SSE(c.n, c.x, c.y), c.out) << "n=" << c.n;
     }
@@ -221,8 +242,8 @@ TEST(Builders, DeliverTheDefaultMasks) {
     tapsmith::coeff_matrix m;
     std::int64_t factor = 0;
     tapsmith::get_custom_coeff_matrix(5, 1.0, m, factor);
-    const std::int64_t mask[] = {1, 4, 7,  4,  1,  4, 16, 28, 16, 4, 7, 28, 49,
-                                 28, 7, 4, 16, 28, 16, 4, 1,  4,  7, 4, 1};
+    const std::int64_t mask[] = {1,  4, 7, 4,  1,  4,  16, 28, 16, 4, 7, 28, 49,
+                                 28, 7, 4, 16, 28, 16, 4,  1,  4,  7, 4, 1};
     ASSERT_TRUE(m);
     for (std::size_t k = 0; k < 25; ++k) {
         EXPECT_EQ(m[k], mask[k]) << "index " << k;
@@ -230,8 +251,8 @@ TEST(Builders, DeliverTheDefaultMasks) {
     EXPECT_EQ(factor, 289);
 
     tapsmith::get_custom_pow2_coeff_matrix(5, 1.0, m, factor);
-    const std::int64_t mask2[] = {1, 4, 8,  4,  1,  4, 16, 32, 16, 4, 8, 32, 64,
-                                  32, 8, 4, 16, 32, 16, 4, 1,  4,  8, 4, 1};
+    const std::int64_t mask2[] = {1,  4, 8, 4,  1,  4,  16, 32, 16, 4, 8, 32, 64,
+                                  32, 8, 4, 16, 32, 16, 4,  1,  4,  8, 4, 1};
     ASSERT_TRUE(m);
     for (std::size_t k = 0; k < 25; ++k) {
         EXPECT_EQ(m[k], mask2[k]) << "index " << k;
@@ -283,7 +304,7 @@ TEST(Builders, AgreeWithTheOuterProductOfTheIntCoeffs) {
                 gi_sum = tapsmith::sat_add(gi_sum, gi[i]);
                 for (std::size_t j = 0; j < taps; ++j) {
                     const std::int64_t product = tapsmith::sat_mul(gi[i], gi[j]);
-                    const std::int64_t k = static_cast<std::int64_t>(i * taps + j);
+                    const auto k = static_cast<std::int64_t>(i * taps + j);
                     ASSERT_EQ(ints[i * taps + j], product) << "n=" << n << " sigma=" << sigma << " at " << k;
                     ASSERT_EQ(pow2s[i * taps + j], tapsmith::round_to_pow2(static_cast<double>(product)))
                         << "n=" << n << " sigma=" << sigma << " at " << k;
@@ -296,7 +317,8 @@ TEST(Builders, AgreeWithTheOuterProductOfTheIntCoeffs) {
             // and the 2-D factor is the square of the 1-D one.
             if (int_sum < 0x1p53 && pow2_sum < 0x1p53) {
                 EXPECT_EQ(int_factor, static_cast<std::int64_t>(int_sum)) << "n=" << n << " sigma=" << sigma;
-                EXPECT_EQ(pow2_factor, static_cast<std::int64_t>(pow2_sum)) << "n=" << n << " sigma=" << sigma;
+                EXPECT_EQ(pow2_factor, static_cast<std::int64_t>(pow2_sum))
+                    << "n=" << n << " sigma=" << sigma;
                 EXPECT_EQ(int_factor, gi_sum * gi_sum) << "n=" << n << " sigma=" << sigma;
             }
         }

@@ -2,11 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <cstdint>
 #include <cstdio>
 #include <limits>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -23,7 +23,19 @@ std::string read_back(std::FILE* file) {
 // The table formatter must print exactly what printf's "%4ld " and "%6ld "
 // print, over more text than the buffer holds at once.
 TEST(Output, EntriesMatchPrintfAcrossBufferRefills) {
-    std::vector<std::int64_t> values{0, 1, -1, 9, -9, 999, -999, 1000, -1000, 99999, -99999, 123456, 7200000000,
+    std::vector<std::int64_t> values{0,
+                                     1,
+                                     -1,
+                                     9,
+                                     -9,
+                                     999,
+                                     -999,
+                                     1000,
+                                     -1000,
+                                     99999,
+                                     -99999,
+                                     123456,
+                                     7200000000,
                                      std::numeric_limits<std::int64_t>::max(),
                                      std::numeric_limits<std::int64_t>::min()};
     for (std::int64_t v = 1; v <= std::numeric_limits<std::int64_t>::max() / 3; v *= 3) {
@@ -40,12 +52,12 @@ TEST(Output, EntriesMatchPrintfAcrossBufferRefills) {
         for (const int width : {4, 6}) {
             for (const std::int64_t v : values) {
                 tapsmith::put_entry(out, v, width);
-                std::snprintf(field, sizeof field, "%*ld ", width, v);
+                (void)std::snprintf(field, sizeof field, "%*ld ", width, v);
                 expected += field;
             }
         }
         tapsmith::put_format(out, "%s=%lf\n", "x", 0.5 * round);
-        std::snprintf(field, sizeof field, "%s=%lf\n", "x", 0.5 * round);
+        (void)std::snprintf(field, sizeof field, "%s=%lf\n", "x", 0.5 * round);
         expected += field;
     }
     tapsmith::put(out, std::string(40000, '#'));
@@ -53,7 +65,7 @@ TEST(Output, EntriesMatchPrintfAcrossBufferRefills) {
     ASSERT_GT(expected.size(), 4 * out.data.size());
     EXPECT_EQ(tapsmith::flush(out), 0);
     EXPECT_EQ(read_back(file), expected);
-    std::fclose(file);
+    (void)std::fclose(file);
 }
 
 }  // namespace

@@ -51,8 +51,7 @@ constexpr std::int64_t saturate_to_int64(double x) noexcept {
 constexpr std::int64_t sat_add(std::int64_t a, std::int64_t b) noexcept {
     std::int64_t r = 0;
     if (__builtin_add_overflow(a, b, &r)) {
-        return a < 0 ? std::numeric_limits<std::int64_t>::min()
-                     : std::numeric_limits<std::int64_t>::max();
+        return a < 0 ? std::numeric_limits<std::int64_t>::min() : std::numeric_limits<std::int64_t>::max();
     }
     return r;
 }
@@ -60,8 +59,7 @@ constexpr std::int64_t sat_add(std::int64_t a, std::int64_t b) noexcept {
 constexpr std::int64_t sat_sub(std::int64_t a, std::int64_t b) noexcept {
     std::int64_t r = 0;
     if (__builtin_sub_overflow(a, b, &r)) {
-        return b < 0 ? std::numeric_limits<std::int64_t>::max()
-                     : std::numeric_limits<std::int64_t>::min();
+        return b < 0 ? std::numeric_limits<std::int64_t>::max() : std::numeric_limits<std::int64_t>::min();
     }
     return r;
 }
@@ -97,7 +95,8 @@ void get_int_coeffs(std::int32_t n, const samples_table& samples, int_table& out
 std::int64_t round_to_pow2(double x) noexcept;
 
 // Sum of |a[i][j] - b[i][j]| over the top-left n x n block.
-std::int64_t SSE(std::int32_t n, const mask_table& a, const mask_table& b) noexcept;  // NOLINT(readability-identifier-naming)
+// NOLINTNEXTLINE(readability-identifier-naming): the name the report prints
+std::int64_t SSE(std::int32_t n, const mask_table& a, const mask_table& b) noexcept;
 
 // ---- Self-contained matrix builders ---------------------------------------
 // Build the n x n integer mask (or its power-of-two rounding) from n and
