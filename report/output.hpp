@@ -14,7 +14,7 @@ struct output {
     int fd = 1;
     int error = 0;  // errno of the first failed write, 0 while all went out
     std::size_t used = 0;
-    std::array<char, 16384> data{};
+    std::array<char, 16384> data;  // left uninitialised: only [0, used) is ever read
 };
 
 void put(output& out, std::string_view text) noexcept;
