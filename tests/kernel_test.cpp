@@ -238,6 +238,19 @@ TEST(SSE, SumsAbsoluteDifferencesOfTheBlock) {
     }
 }
 
+TEST(SSE, OfTheDefaultMasksIs35) {
+    const int_table gi = int_coeffs(5, 1.0);
+    mask_table mask{};
+    mask_table mask2{};
+    for (std::size_t i = 0; i < 5; ++i) {
+        for (std::size_t j = 0; j < 5; ++j) {
+            mask[i][j] = gi[j] * gi[i];
+            mask2[i][j] = tapsmith::round_to_pow2(static_cast<double>(mask[i][j]));
+        }
+    }
+    EXPECT_EQ(tapsmith::SSE(5, mask, mask2), 35);
+}
+
 TEST(Builders, DeliverTheDefaultMasks) {
     tapsmith::coeff_matrix m;
     std::int64_t factor = 0;
@@ -286,8 +299,12 @@ TEST(Builders, DeliverNothingOutsideOneToDimMax) {
 // The builders must agree with the path the report takes through the
 // one-dimensional functions, over a sweep that includes saturating sigmas.
 TEST(Builders, AgreeWithTheOuterProductOfTheIntCoeffs) {
+    std::vector<double> sigmas{0.0, -1.0, 0.1, 0.3, 10.0, 1e6};
+    for (int k = 1; k <= 60; ++k) {
+        sigmas.push_back(0.05 * k);
+    }
     for (std::int32_t n = 1; n <= DIM_MAX; ++n) {
-        for (const double sigma : {0.1, 0.3, 0.5, 0.8, 1.0, 1.7, 2.5, 10.0, 1e6, 0.0, -1.0}) {
+        for (const double sigma : sigmas) {
             const int_table gi = int_coeffs(n, sigma);
             tapsmith::coeff_matrix ints;
             tapsmith::coeff_matrix pow2s;
@@ -300,6 +317,8 @@ TEST(Builders, AgreeWithTheOuterProductOfTheIntCoeffs) {
             double int_sum = 0.0;
             double pow2_sum = 0.0;
             std::int64_t gi_sum = 0;
+            std::int64_t exact_sum = 0;
+            bool overflow = false;
             for (std::size_t i = 0; i < taps; ++i) {
                 gi_sum = tapsmith::sat_add(gi_sum, gi[i]);
                 for (std::size_t j = 0; j < taps; ++j) {
@@ -309,17 +328,21 @@ TEST(Builders, AgreeWithTheOuterProductOfTheIntCoeffs) {
                     ASSERT_EQ(pow2s[i * taps + j], tapsmith::round_to_pow2(static_cast<double>(product)))
                         << "n=" << n << " sigma=" << sigma << " at " << k;
                     ASSERT_TRUE(is_pow2_or_zero(pow2s[i * taps + j])) << "n=" << n << " sigma=" << sigma;
+                    overflow |= product == i64_max || __builtin_add_overflow(exact_sum, product, &exact_sum);
                     int_sum += static_cast<double>(product);
                     pow2_sum += static_cast<double>(pow2s[i * taps + j]);
                 }
             }
-            // While the sums are exact in a double: the factors are the sums,
-            // and the 2-D factor is the square of the 1-D one.
+            // While it fits in 64 bits, the 2-D factor is the square of the
+            // 1-D one; while the sums are exact in a double, the builders'
+            // factors are the sums.
+            if (!overflow) {
+                EXPECT_EQ(exact_sum, tapsmith::sat_mul(gi_sum, gi_sum)) << "n=" << n << " sigma=" << sigma;
+            }
             if (int_sum < 0x1p53 && pow2_sum < 0x1p53) {
                 EXPECT_EQ(int_factor, static_cast<std::int64_t>(int_sum)) << "n=" << n << " sigma=" << sigma;
                 EXPECT_EQ(pow2_factor, static_cast<std::int64_t>(pow2_sum))
                     << "n=" << n << " sigma=" << sigma;
-                EXPECT_EQ(int_factor, gi_sum * gi_sum) << "n=" << n << " sigma=" << sigma;
             }
         }
     }
