@@ -84,22 +84,14 @@ void sse(benchmark::State& state) {
     }
 }
 
-void coeff_matrix_builder(benchmark::State& state) {
-    const auto n = static_cast<std::int32_t>(state.range(0));
-    coeff_matrix m;
-    std::int64_t factor = 0;
-    for (auto _ : state) {
-        get_custom_coeff_matrix(n, 1.0, m, factor);
-        benchmark::DoNotOptimize(factor);
-    }
-}
+using builder = void (*)(std::int32_t, double, coeff_matrix&, std::int64_t&) noexcept;
 
-void pow2_coeff_matrix_builder(benchmark::State& state) {
+void matrix_builder(benchmark::State& state, builder build) {
     const auto n = static_cast<std::int32_t>(state.range(0));
     coeff_matrix m;
     std::int64_t factor = 0;
     for (auto _ : state) {
-        get_custom_pow2_coeff_matrix(n, 1.0, m, factor);
+        build(n, 1.0, m, factor);
         benchmark::DoNotOptimize(factor);
     }
 }
@@ -111,5 +103,5 @@ BENCHMARK(float_coeffs)->Arg(5)->Arg(9);
 BENCHMARK(int_coeffs)->Arg(5)->Arg(9);
 BENCHMARK(round_to_pow2_mask)->Arg(5)->Arg(9);
 BENCHMARK(sse)->Arg(5)->Arg(9);
-BENCHMARK(coeff_matrix_builder)->Arg(5)->Arg(9);
-BENCHMARK(pow2_coeff_matrix_builder)->Arg(5)->Arg(9);
+BENCHMARK_CAPTURE(matrix_builder, get_custom_coeff_matrix, get_custom_coeff_matrix)->Arg(5)->Arg(9);
+BENCHMARK_CAPTURE(matrix_builder, get_custom_pow2_coeff_matrix, get_custom_pow2_coeff_matrix)->Arg(5)->Arg(9);

@@ -39,43 +39,34 @@ bool is_pow2_or_zero(std::int64_t v) {
 }
 
 TEST(SaturateToInt64, TruncatesInsideAndClampsOutsideTheRange) {
+    // clang-format off
     const struct {
         double in;
         std::int64_t out;
-    } cases[] = {{0.0, 0},
-                 {-0.0, 0},
-                 {1.9, 1},
-                 {-1.9, -1},
-                 {std::nan(""), 0},
-                 {inf, i64_max},
-                 {-inf, i64_min},
-                 {two63, i64_max},
-                 {-two63, i64_min},
-                 {-two63 * 2, i64_min},
-                 {0x1.fffffffffffffp+62, 9223372036854774784},
-                 {-0x1.fffffffffffffp+62, -9223372036854774784}};
+    } cases[] = {
+        {0.0, 0}, {-0.0, 0}, {1.9, 1}, {-1.9, -1},
+        {std::nan(""), 0}, {inf, i64_max}, {-inf, i64_min}, {two63, i64_max},
+        {-two63, i64_min}, {-two63 * 2, i64_min},
+        {0x1.fffffffffffffp+62, 9223372036854774784}, {-0x1.fffffffffffffp+62, -9223372036854774784}
+    };
+    // clang-format on
     for (const auto& c : cases) {
         EXPECT_EQ(tapsmith::saturate_to_int64(c.in), c.out) << "input " << c.in;
     }
 }
 
 TEST(SaturatingArithmetic, ClampsAtTheLimitsWithTheRightSign) {
+    // clang-format off
     const struct {
         char op;
         std::int64_t a, b, out;
-    } cases[] = {{'+', 2, 3, 5},
-                 {'+', i64_max, 1, i64_max},
-                 {'+', i64_min, -1, i64_min},
-                 {'+', i64_max, i64_min, -1},
-                 {'-', 2, 3, -1},
-                 {'-', i64_min, 1, i64_min},
-                 {'-', i64_max, -1, i64_max},
-                 {'-', 0, i64_min, i64_max},
-                 {'*', -4, 5, -20},
-                 {'*', i64_max, 2, i64_max},
-                 {'*', i64_max, -2, i64_min},
-                 {'*', i64_min, -1, i64_max},
-                 {'*', 3037000500, 3037000500, i64_max}};
+    } cases[] = {
+        {'+', 2, 3, 5}, {'+', i64_max, 1, i64_max}, {'+', i64_min, -1, i64_min}, {'+', i64_max, i64_min, -1},
+        {'-', 2, 3, -1}, {'-', i64_min, 1, i64_min}, {'-', i64_max, -1, i64_max}, {'-', 0, i64_min, i64_max},
+        {'*', -4, 5, -20}, {'*', i64_max, 2, i64_max}, {'*', i64_max, -2, i64_min}, {'*', i64_min, -1, i64_max},
+        {'*', 3037000500, 3037000500, i64_max}
+    };
+    // clang-format on
     for (const auto& c : cases) {
         const std::int64_t got = c.op == '+'   ? tapsmith::sat_add(c.a, c.b)
                                  : c.op == '-' ? tapsmith::sat_sub(c.a, c.b)
@@ -173,45 +164,22 @@ TEST(FloatCoeffs, MultiplyByTheReciprocalOfTheSum) {
 }
 
 TEST(RoundToPow2, PicksTheNearerPowerAndTiesGoUp) {
+    // clang-format off
     const struct {
         double in;
         std::int64_t out;
-    } cases[] = {{0, 0},
-                 {0.4, 0},
-                 {0.5, 1},
-                 {1, 1},
-                 {1.5, 2},
-                 {2, 2},
-                 {2.5, 4},
-                 {3, 4},
-                 {5, 4},
-                 {6, 8},
-                 {7, 8},
-                 {11, 8},
-                 {12, 16},
-                 {24, 32},
-                 {28, 32},
-                 {49, 64},
-                 {96, 128},
-                 {289, 256},
-                 {324, 256},
-                 {-0.4, 0},
-                 {-1, 0},
-                 {-300, 0},
-                 {-inf, 0},
-                 {std::nan(""), 0},
-                 {1024, 1024},
-                 {0x1p40, std::int64_t{1} << 40},
-                 // Above 2^31 a 32-bit distance would wrap; these are exact.
-                 {2147483649.0, 2147483648},
-                 {3221225472.0, 4294967296},
-                 {6442450944.0, 8589934592},
-                 {6442450943.0, 4294967296},
-                 {7.2e10, 68719476736},
-                 {0x1p62, std::int64_t{1} << 62},
-                 {two63, i64_max},
-                 {1e300, i64_max},
-                 {inf, i64_max}};
+    } cases[] = {
+        {0, 0}, {0.4, 0}, {0.5, 1}, {1, 1}, {1.5, 2}, {2, 2},
+        {2.5, 4}, {3, 4}, {5, 4}, {6, 8}, {7, 8}, {11, 8},
+        {12, 16}, {24, 32}, {28, 32}, {49, 64}, {96, 128}, {289, 256},
+        {324, 256}, {-0.4, 0}, {-1, 0}, {-300, 0}, {-inf, 0}, {std::nan(""), 0},
+        {1024, 1024}, {0x1p40, std::int64_t{1} << 40}, {0x1p62, std::int64_t{1} << 62},
+        // Above 2^31 a 32-bit distance would wrap; these are exact.
+        {2147483649.0, 2147483648}, {3221225472.0, 4294967296}, {6442450944.0, 8589934592},
+        {6442450943.0, 4294967296}, {7.2e10, 68719476736},
+        {two63, i64_max}, {1e300, i64_max}, {inf, i64_max}
+    };
+    // clang-format on
     for (const auto& c : cases) {
         EXPECT_EQ(tapsmith::round_to_pow2(c.in), c.out) << "input " << c.in;
     }
@@ -251,34 +219,35 @@ TEST(SSE, OfTheDefaultMasksIs35) {
     EXPECT_EQ(tapsmith::SSE(5, mask, mask2), 35);
 }
 
-TEST(Builders, DeliverTheDefaultMasks) {
-    tapsmith::coeff_matrix m;
-    std::int64_t factor = 0;
-    tapsmith::get_custom_coeff_matrix(5, 1.0, m, factor);
-    const std::int64_t mask[] = {1,  4, 7, 4,  1,  4,  16, 28, 16, 4, 7, 28, 49,
-                                 28, 7, 4, 16, 28, 16, 4,  1,  4,  7, 4, 1};
-    ASSERT_TRUE(m);
-    for (std::size_t k = 0; k < 25; ++k) {
-        EXPECT_EQ(m[k], mask[k]) << "index " << k;
+// Each expected matrix is the outer product of one row of taps, entry (i, j)
+// at i*n + j: 1 4 7 4 1 / 4 16 28 16 4 / ... and 1 4 8 4 1 / 4 16 32 16 4 / ...
+TEST(Builders, DeliverTheOuterProductOfTheirTaps) {
+    using builder = void (*)(std::int32_t, double, tapsmith::coeff_matrix&, std::int64_t&) noexcept;
+    const builder ints = tapsmith::get_custom_coeff_matrix;
+    const builder pow2s = tapsmith::get_custom_pow2_coeff_matrix;
+    const struct {
+        builder build;
+        std::int32_t n;
+        std::vector<std::int64_t> taps;
+        std::int64_t factor;
+    } cases[] = {{ints, 5, {1, 4, 7, 4, 1}, 289},
+                 {pow2s, 5, {1, 4, 8, 4, 1}, 324},
+                 {ints, 4, {1, 2, 1, 0}, 16},
+                 {pow2s, 4, {1, 2, 1, 0}, 16},
+                 {ints, 3, {1, 2, 1}, 16},
+                 {ints, 1, {1}, 1},
+                 {pow2s, 1, {1}, 1}};
+    for (const auto& c : cases) {
+        tapsmith::coeff_matrix m;
+        std::int64_t factor = 0;
+        c.build(c.n, 1.0, m, factor);
+        ASSERT_TRUE(m);
+        const std::size_t n = c.taps.size();
+        for (std::size_t k = 0; k < n * n; ++k) {
+            EXPECT_EQ(m[k], c.taps[k / n] * c.taps[k % n]) << "n=" << n << " index " << k;
+        }
+        EXPECT_EQ(factor, c.factor) << "n=" << n;
     }
-    EXPECT_EQ(factor, 289);
-
-    tapsmith::get_custom_pow2_coeff_matrix(5, 1.0, m, factor);
-    const std::int64_t mask2[] = {1,  4, 8, 4,  1,  4,  16, 32, 16, 4, 8, 32, 64,
-                                  32, 8, 4, 16, 32, 16, 4,  1,  4,  8, 4, 1};
-    ASSERT_TRUE(m);
-    for (std::size_t k = 0; k < 25; ++k) {
-        EXPECT_EQ(m[k], mask2[k]) << "index " << k;
-    }
-    EXPECT_EQ(factor, 324);
-
-    // Row stride n: with n = 3 the entry of row 1, column 0 is at index 3.
-    tapsmith::get_custom_coeff_matrix(3, 1.0, m, factor);
-    ASSERT_TRUE(m);
-    EXPECT_EQ(m[1], 2);
-    EXPECT_EQ(m[3], 2);
-    EXPECT_EQ(m[4], 4);
-    EXPECT_EQ(factor, 16);
 }
 
 TEST(Builders, DeliverNothingOutsideOneToDimMax) {
