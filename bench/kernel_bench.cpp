@@ -42,22 +42,13 @@ void gaussian_sampling_row(benchmark::State& state) {
     }
 }
 
-void float_coeffs(benchmark::State& state) {
+template <typename Table, void (*fn)(std::int32_t, const samples_table&, Table&) noexcept>
+void coeffs(benchmark::State& state) {
     const auto n = static_cast<std::int32_t>(state.range(0));
     const samples_table in = samples_for(n);
-    samples_table out{};
+    Table out{};
     for (auto _ : state) {
-        get_float_coeffs(n, in, out);
-        benchmark::DoNotOptimize(out);
-    }
-}
-
-void int_coeffs(benchmark::State& state) {
-    const auto n = static_cast<std::int32_t>(state.range(0));
-    const samples_table in = samples_for(n);
-    int_table out{};
-    for (auto _ : state) {
-        get_int_coeffs(n, in, out);
+        fn(n, in, out);
         benchmark::DoNotOptimize(out);
     }
 }
@@ -99,8 +90,8 @@ void matrix_builder(benchmark::State& state, builder build) {
 }  // namespace
 
 BENCHMARK(gaussian_sampling_row)->Arg(5)->Arg(9);
-BENCHMARK(float_coeffs)->Arg(5)->Arg(9);
-BENCHMARK(int_coeffs)->Arg(5)->Arg(9);
+BENCHMARK_TEMPLATE2(coeffs, samples_table, get_float_coeffs)->Arg(5)->Arg(9);
+BENCHMARK_TEMPLATE2(coeffs, int_table, get_int_coeffs)->Arg(5)->Arg(9);
 BENCHMARK(round_to_pow2_mask)->Arg(5)->Arg(9);
 BENCHMARK(sse)->Arg(5)->Arg(9);
 BENCHMARK_CAPTURE(matrix_builder, get_custom_coeff_matrix, get_custom_coeff_matrix)->Arg(5)->Arg(9);

@@ -3,6 +3,8 @@
 // access outside a table.
 #include <tapsmith/kernel.hpp>
 
+#include "invariants.hpp"
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -12,16 +14,12 @@
 namespace {
 
 using namespace tapsmith;
+using tapsmith::testing::is_pow2_or_zero;
 
 void require(bool ok) {
     if (!ok) {
         std::abort();
     }
-}
-
-// 2^63 does not fit in 64 bits and saturates to INT64_MAX.
-bool is_pow2_or_zero(std::int64_t v) {
-    return v == 0 || v == std::numeric_limits<std::int64_t>::max() || (v > 0 && (v & (v - 1)) == 0);
 }
 
 template <typename T>
@@ -56,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     mask_table mask{};
     mask_table mask2{};
-    const std::size_t taps = n <= 0 ? 0 : (n > DIM_MAX ? DIM_MAX : static_cast<std::size_t>(n));
+    const std::size_t taps = table_reach(n);
     for (std::size_t i = 0; i < taps; ++i) {
         for (std::size_t j = 0; j < taps; ++j) {
             mask[i][j] = sat_mul(ints[j], ints[i]);

@@ -1,4 +1,4 @@
-#include "reach.hpp"
+#include <tapsmith/kernel.hpp>
 
 #include <cmath>
 
@@ -17,7 +17,7 @@ double gaussian_sampling(std::int32_t n, std::int32_t i, double sigma) noexcept 
 }
 
 void get_float_coeffs(std::int32_t n, const samples_table& samples, samples_table& out) noexcept {
-    const std::size_t taps = detail::reach(n);
+    const std::size_t taps = table_reach(n);
     double sum = 0.0;
     for (std::size_t i = 0; i < taps; ++i) {
         sum = samples[i] + sum;
@@ -34,7 +34,7 @@ void get_int_coeffs(std::int32_t n, const samples_table& samples, int_table& out
     // The first tap sets the scale: for odd n it is the smallest, so the
     // coefficients start at exactly 1 and the centre carries the dynamic range.
     const double inv = 1.0 / samples[0];
-    const std::size_t taps = detail::reach(n);
+    const std::size_t taps = table_reach(n);
     for (std::size_t i = 0; i < taps; ++i) {
         out[i] = saturate_to_int64(std::round(samples[i] * inv));
     }

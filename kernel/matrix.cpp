@@ -1,4 +1,4 @@
-#include "reach.hpp"
+#include <tapsmith/kernel.hpp>
 
 #include <cstdlib>
 

@@ -1,4 +1,4 @@
-#include "reach.hpp"
+#include <tapsmith/kernel.hpp>
 
 #include <cmath>
 
@@ -23,7 +23,7 @@ std::int64_t round_to_pow2(double x) noexcept {
 }
 
 std::int64_t SSE(std::int32_t n, const mask_table& a, const mask_table& b) noexcept {
-    const std::size_t taps = detail::reach(n);
+    const std::size_t taps = table_reach(n);
     std::int64_t sum = 0;
     for (std::size_t i = 0; i < taps; ++i) {
         for (std::size_t j = 0; j < taps; ++j) {

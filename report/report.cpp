@@ -25,11 +25,6 @@ mask_table mask2;
 
 constexpr std::string_view help_line = "Help: ./tapsmith <dim_mask> <sigma>\n";
 
-// The driver caps n at DIM_MAX, so only the lower bound needs care here.
-std::size_t taps_of(std::int32_t n) noexcept {
-    return n > 0 ? static_cast<std::size_t>(n) : 0;
-}
-
 void put_mask(output& out, std::size_t taps, const mask_table& table) noexcept {
     for (std::size_t i = 0; i < taps; ++i) {
         for (std::size_t j = 0; j < taps; ++j) {
@@ -63,7 +58,7 @@ pow2_fit fit_pow2(std::int64_t factor) noexcept {
 }
 
 void report_1d(output& out, std::int32_t n, double sigma) noexcept {
-    const std::size_t taps = taps_of(n);
+    const std::size_t taps = table_reach(n);
     put_format(out, "Program launched with\n  n=%d\n  sigma=%lf\n\n", n, sigma);
 
     put(out, "Calculate integer approximated coefficients for gaussian filter.\n");
@@ -89,7 +84,7 @@ void report_1d(output& out, std::int32_t n, double sigma) noexcept {
 }
 
 void report_2d(output& out, std::int32_t n) noexcept {
-    const std::size_t taps = taps_of(n);
+    const std::size_t taps = table_reach(n);
 
     put(out, "\nGaussian filter mask:\n");
     for (std::size_t i = 0; i < taps; ++i) {
@@ -135,7 +130,7 @@ void report_self_test(output& out, std::int32_t n, double sigma) noexcept {
     coeff_matrix matrix;
     std::int64_t factor = 0;
     get_custom_pow2_coeff_matrix(n, sigma, matrix, factor);
-    const std::size_t taps = matrix ? taps_of(n) : 0;
+    const std::size_t taps = matrix ? table_reach(n) : 0;
     for (std::size_t i = 0; i < taps; ++i) {
         for (std::size_t j = 0; j < taps; ++j) {
             put_entry(out, matrix[i * taps + j], 6);

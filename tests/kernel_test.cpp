@@ -1,5 +1,7 @@
 #include <tapsmith/kernel.hpp>
 
+#include "invariants.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -13,6 +15,7 @@ using tapsmith::DIM_MAX;
 using tapsmith::int_table;
 using tapsmith::mask_table;
 using tapsmith::samples_table;
+using tapsmith::testing::is_pow2_or_zero;
 
 constexpr std::int64_t i64_max = std::numeric_limits<std::int64_t>::max();
 constexpr std::int64_t i64_min = std::numeric_limits<std::int64_t>::min();
@@ -31,11 +34,6 @@ int_table int_coeffs(std::int32_t n, double sigma) {
     int_table out{};
     tapsmith::get_int_coeffs(n, sample(n, sigma), out);
     return out;
-}
-
-// 2^63 itself does not fit, so it saturates to INT64_MAX.
-bool is_pow2_or_zero(std::int64_t v) {
-    return v == 0 || v == i64_max || (v > 0 && (v & (v - 1)) == 0);
 }
 
 TEST(SaturateToInt64, TruncatesInsideAndClampsOutsideTheRange) {

@@ -6,7 +6,9 @@
 // of zero or less on none of it.
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
@@ -19,6 +21,13 @@ inline constexpr std::int32_t DIM_MAX = 9;
 using samples_table = std::array<double, DIM_MAX>;
 using int_table = std::array<std::int64_t, DIM_MAX>;
 using mask_table = std::array<std::array<std::int64_t, DIM_MAX>, DIM_MAX>;
+
+// How many table entries a tap count reaches: the tables hold DIM_MAX
+// entries, so a larger n must not walk past them, and a count of zero or
+// less reaches none.
+constexpr std::size_t table_reach(std::int32_t n) noexcept {
+    return static_cast<std::size_t>(std::clamp(n, std::int32_t{0}, DIM_MAX));
+}
 
 // The builders allocate with calloc (zero-filled, and it checks the count
 // for overflow), so the owner must release with free.
