@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Per-call cost of every kernel function and both builders, at the default
 // and the widest tap count. The whole-process count lives in
 // instructions.sh.

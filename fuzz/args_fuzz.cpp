@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Arbitrary argument vectors through the code main runs: the input's bytes,
 // split at NUL, become argv. The report goes to /dev/null.
 #include "args.hpp"

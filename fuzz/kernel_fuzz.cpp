@@ -1,9 +1,11 @@
+// SPDX-License-Identifier: MIT
 // Arbitrary tap counts and sigma bit patterns through every kernel function,
 // checking the invariants the report relies on. The sanitizers catch any
 // access outside a table.
 #include <tapsmith/kernel.hpp>
 
 #include "invariants.hpp"
+#include "saturating.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -54,10 +56,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     mask_table mask{};
     mask_table mask2{};
-    const std::size_t taps = table_reach(n);
+    const std::size_t taps = detail::table_reach(n);
     for (std::size_t i = 0; i < taps; ++i) {
         for (std::size_t j = 0; j < taps; ++j) {
-            mask[i][j] = sat_mul(ints[j], ints[i]);
+            mask[i][j] = detail::sat_mul(ints[j], ints[i]);
             mask2[i][j] = round_to_pow2(static_cast<double>(mask[i][j]));
             require(is_pow2_or_zero(mask2[i][j]));
         }

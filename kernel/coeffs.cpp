@@ -1,4 +1,7 @@
+// SPDX-License-Identifier: MIT
 #include <tapsmith/kernel.hpp>
+
+#include "saturating.hpp"
 
 #include <cmath>
 
@@ -17,7 +20,7 @@ double gaussian_sampling(std::int32_t n, std::int32_t i, double sigma) noexcept 
 }
 
 void get_float_coeffs(std::int32_t n, const samples_table& samples, samples_table& out) noexcept {
-    const std::size_t taps = table_reach(n);
+    const std::size_t taps = detail::table_reach(n);
     double sum = 0.0;
     for (std::size_t i = 0; i < taps; ++i) {
         sum = samples[i] + sum;
@@ -33,10 +36,12 @@ void get_float_coeffs(std::int32_t n, const samples_table& samples, samples_tabl
 void get_int_coeffs(std::int32_t n, const samples_table& samples, int_table& out) noexcept {
     // The first tap sets the scale: for odd n it is the smallest, so the
     // coefficients start at exactly 1 and the centre carries the dynamic range.
+    // Above 2^53 the last digits depend on multiplying by this reciprocal
+    // rather than dividing by the first tap.
     const double inv = 1.0 / samples[0];
-    const std::size_t taps = table_reach(n);
+    const std::size_t taps = detail::table_reach(n);
     for (std::size_t i = 0; i < taps; ++i) {
-        out[i] = saturate_to_int64(std::round(samples[i] * inv));
+        out[i] = detail::saturate_to_int64(std::round(samples[i] * inv));
     }
 }
 

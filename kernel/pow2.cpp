@@ -1,33 +1,42 @@
+// SPDX-License-Identifier: MIT
 #include <tapsmith/kernel.hpp>
 
+#include "saturating.hpp"
+
+#include <bit>
 #include <cmath>
+#include <limits>
 
 namespace tapsmith {
 
 std::int64_t round_to_pow2(double x) noexcept {
-    const std::int64_t v = saturate_to_int64(std::round(x));
-    // log2 of 0 or of a negative number has no power to offer.
-    if (v <= 0) {
+    const double v = std::round(x);
+    // log2 of 0 or of a negative number has no power to offer; NaN has none
+    // either.
+    if (!(v >= 1.0)) {
         return 0;
     }
-    const auto value = static_cast<double>(v);
-    const std::int64_t p = saturate_to_int64(std::log2(value));
-    const double lower = std::pow(2.0, static_cast<double>(p));
-    const double upper = std::pow(2.0, static_cast<double>(p + 1));
-    // Distances between integers below 2^53 are exact in a double, so this
-    // compares them exactly, where a 32-bit distance would wrap above 2^31.
-    // A tie (3, 6, 12, ...) goes to the larger power.
-    const double to_lower = std::fabs(lower - value);
-    const double to_upper = std::fabs(upper - value);
-    return saturate_to_int64(to_lower < to_upper ? lower : upper);
+    // 2^63 does not fit: it saturates like every other conversion.
+    if (v >= 0x1p63) {
+        return std::numeric_limits<std::int64_t>::max();
+    }
+    // v is an integer in [2^p, 2^(p+1)), p its binary exponent. Both
+    // distances are exact there, and the lower power is nearer exactly when
+    // v < 1.5 * 2^p, that is when the first fraction bit is 0; a tie (3, 6,
+    // 12, ...) has it set and goes to the larger power. This is the value
+    // log2 and pow would see, and gives what they give, without them.
+    const auto bits = std::bit_cast<std::uint64_t>(v);
+    const int p = static_cast<int>(bits >> 52) - 1023;
+    const int power = p + static_cast<int>((bits >> 51) & 1U);
+    return power >= 63 ? std::numeric_limits<std::int64_t>::max() : std::int64_t{1} << power;
 }
 
 std::int64_t SSE(std::int32_t n, const mask_table& a, const mask_table& b) noexcept {
-    const std::size_t taps = table_reach(n);
+    const std::size_t taps = detail::table_reach(n);
     std::int64_t sum = 0;
     for (std::size_t i = 0; i < taps; ++i) {
         for (std::size_t j = 0; j < taps; ++j) {
-            sum = sat_add(sum, sat_abs(sat_sub(a[i][j], b[i][j])));
+            sum = detail::sat_add(sum, detail::sat_abs(detail::sat_sub(a[i][j], b[i][j])));
         }
     }
     return sum;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "args.hpp"
 
 #include <tapsmith/kernel.hpp>
@@ -19,7 +20,7 @@ std::int32_t read_dim_mask(const char* text) noexcept {
     const long clamped = std::clamp<long>(value, std::numeric_limits<std::int32_t>::min(),
                                           std::numeric_limits<std::int32_t>::max());
     // No lower bound on purpose: zero or a negative count prints an empty report.
-    return static_cast<std::int32_t>(std::fmin(static_cast<double>(DIM_MAX), static_cast<double>(clamped)));
+    return static_cast<std::int32_t>(std::min(static_cast<double>(DIM_MAX), static_cast<double>(clamped)));
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "report.hpp"
 
 #include "args.hpp"
@@ -5,16 +6,20 @@
 
 #include <tapsmith/kernel.hpp>
 
+#include "saturating.hpp"
+
 #include <cstdio>
 #include <cstring>
 #include <string_view>
-#include <type_traits>
-
-static_assert(std::is_same_v<std::int64_t, long>, "the report prints 64-bit values with %ld");
 
 namespace tapsmith {
 
 namespace {
+
+using detail::sat_add;
+using detail::sat_mul;
+using detail::sat_sub;
+using detail::table_reach;
 
 // The run's tables: zero at start, written only below n, alive to the end.
 samples_table gf;
@@ -27,10 +32,7 @@ constexpr std::string_view help_line = "Help: ./tapsmith <dim_mask> <sigma>\n";
 
 void put_mask(output& out, std::size_t taps, const mask_table& table) noexcept {
     for (std::size_t i = 0; i < taps; ++i) {
-        for (std::size_t j = 0; j < taps; ++j) {
-            put_entry(out, table[i][j], 4);
-        }
-        put(out, "\n");
+        put_row(out, table[i].data(), taps, 4);
     }
 }
 
@@ -57,30 +59,62 @@ pow2_fit fit_pow2(std::int64_t factor) noexcept {
     return {rounded, static_cast<double>(sat_sub(factor, rounded)) / static_cast<double>(factor)};
 }
 
+// "NAME%d]=%f\n": one line of the floating-point tables.
+void put_tap(output& out, std::string_view name, std::size_t i, double value) noexcept {
+    put(out, name);
+    put_int(out, static_cast<std::int64_t>(i));
+    put(out, "]=");
+    put_fixed(out, value);
+    put(out, "\n");
+}
+
+// "LABEL = %ld - rounded %ld - rel_error = %lf\n"
+void put_fit(output& out, std::string_view label, std::int64_t factor) noexcept {
+    const pow2_fit fit = fit_pow2(factor);
+    put(out, label);
+    put(out, " = ");
+    put_int(out, factor);
+    put(out, " - rounded ");
+    put_int(out, fit.rounded);
+    put(out, " - rel_error = ");
+    put_fixed(out, fit.rel_error);
+    put(out, "\n");
+}
+
 void report_1d(output& out, std::int32_t n, double sigma) noexcept {
     const std::size_t taps = table_reach(n);
-    put_format(out, "Program launched with\n  n=%d\n  sigma=%lf\n\n", n, sigma);
+    put(out, "Program launched with\n  n=");
+    put_int(out, n);
+    put(out, "\n  sigma=");
+    put_fixed(out, sigma);
+    put(out, "\n\n");
 
     put(out, "Calculate integer approximated coefficients for gaussian filter.\n");
     for (std::size_t i = 0; i < taps; ++i) {
         gf[i] = gaussian_sampling(n, static_cast<std::int32_t>(i), sigma);
-        put_format(out, "gf[%i]=%f\n", static_cast<int>(i), gf[i]);
+        put_tap(out, "gf[", i, gf[i]);
     }
 
     put(out, "Get coefficients as calculated with default OpenCV functions:\n");
     get_float_coeffs(n, gf, GF);
     for (std::size_t i = 0; i < taps; ++i) {
-        put_format(out, "-d: GF[%d]=%lf\n", static_cast<int>(i), GF[i]);
+        put_tap(out, "-d: GF[", i, GF[i]);
     }
 
     put(out, "Get integer approximated coefficients:\n");
     get_int_coeffs(n, gf, GI);
     std::int64_t factor = 0;
     for (std::size_t i = 0; i < taps; ++i) {
-        put_format(out, "-d: GI[%d]=%ld\n", static_cast<int>(i), GI[i]);
+        put(out, "-d: GI[");
+        put_int(out, static_cast<std::int64_t>(i));
+        put(out, "]=");
+        put_int(out, GI[i]);
+        put(out, "\n");
         factor = sat_add(factor, GI[i]);
     }
-    put_format(out, "Normalization factor (1D) = %ld\n", factor);
+    put(out, "Normalization factor (1D) = ");
+    put_int(out, factor);
+    put(out, "\n");
 }
 
 void report_2d(output& out, std::int32_t n) noexcept {
@@ -93,10 +127,7 @@ void report_2d(output& out, std::int32_t n) noexcept {
         }
     }
     put_mask(out, taps, mask);
-    const std::int64_t factor = mask_sum(taps, mask);
-    const pow2_fit fit = fit_pow2(factor);
-    put_format(out, "Normalization factor (2D) = %ld - rounded %ld - rel_error = %lf\n", factor, fit.rounded,
-               fit.rel_error);
+    put_fit(out, "Normalization factor (2D)", mask_sum(taps, mask));
 
     put(out, "\nRounded to pow-of-2 Gaussian filter mask:\n");
     for (std::size_t i = 0; i < taps; ++i) {
@@ -105,10 +136,7 @@ void report_2d(output& out, std::int32_t n) noexcept {
         }
     }
     put_mask(out, taps, mask2);
-    const std::int64_t factor2 = mask_sum(taps, mask2);
-    const pow2_fit fit2 = fit_pow2(factor2);
-    put_format(out, "Appr normalization factor (2D) = %ld - rounded %ld - rel_error = %lf\n", factor2,
-               fit2.rounded, fit2.rel_error);
+    put_fit(out, "Appr normalization factor (2D)", mask_sum(taps, mask2));
 
     put(out, "\n\n----------------------------------------------------\n\n");
     put(out, "\nErrors (mask - pow2_mask)\n");
@@ -119,8 +147,9 @@ void report_2d(output& out, std::int32_t n) noexcept {
         }
     }
     put_mask(out, taps, errors);
+    put(out, "\n\nSSE(mask, mask2)=");
+    put_int(out, SSE(n, mask, mask2));
     put(out, "\n");
-    put_format(out, "\nSSE(mask, mask2)=%ld\n", SSE(n, mask, mask2));
 }
 
 // The power-of-two mask once more, from n and sigma alone, so a reader can
@@ -132,10 +161,7 @@ void report_self_test(output& out, std::int32_t n, double sigma) noexcept {
     get_custom_pow2_coeff_matrix(n, sigma, matrix, factor);
     const std::size_t taps = matrix ? table_reach(n) : 0;
     for (std::size_t i = 0; i < taps; ++i) {
-        for (std::size_t j = 0; j < taps; ++j) {
-            put_entry(out, matrix[i * taps + j], 6);
-        }
-        put(out, "\n");
+        put_row(out, &matrix[i * taps], taps, 6);
     }
     put(out, "\n");
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Linked with -Wl,--wrap=calloc, so the builders' allocation can be made to
 // fail on demand.
 #include <tapsmith/kernel.hpp>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "args.hpp"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the tests and the fuzzer demand of every power-of-two entry.
 #pragma once
 

@@ -1,6 +1,8 @@
+// SPDX-License-Identifier: MIT
 #include <tapsmith/kernel.hpp>
 
 #include "invariants.hpp"
+#include "saturating.hpp"
 
 #include <gtest/gtest.h>
 
@@ -49,7 +51,7 @@ TEST(SaturateToInt64, TruncatesInsideAndClampsOutsideTheRange) {
     };
     // clang-format on
     for (const auto& c : cases) {
-        EXPECT_EQ(tapsmith::saturate_to_int64(c.in), c.out) << "input " << c.in;
+        EXPECT_EQ(tapsmith::detail::saturate_to_int64(c.in), c.out) << "input " << c.in;
     }
 }
 
@@ -66,13 +68,13 @@ TEST(SaturatingArithmetic, ClampsAtTheLimitsWithTheRightSign) {
     };
     // clang-format on
     for (const auto& c : cases) {
-        const std::int64_t got = c.op == '+'   ? tapsmith::sat_add(c.a, c.b)
-                                 : c.op == '-' ? tapsmith::sat_sub(c.a, c.b)
-                                               : tapsmith::sat_mul(c.a, c.b);
+        const std::int64_t got = c.op == '+'   ? tapsmith::detail::sat_add(c.a, c.b)
+                                 : c.op == '-' ? tapsmith::detail::sat_sub(c.a, c.b)
+                                               : tapsmith::detail::sat_mul(c.a, c.b);
         EXPECT_EQ(got, c.out) << c.a << ' ' << c.op << ' ' << c.b;
     }
-    EXPECT_EQ(tapsmith::sat_abs(i64_min), i64_max);
-    EXPECT_EQ(tapsmith::sat_abs(-7), 7);
+    EXPECT_EQ(tapsmith::detail::sat_abs(i64_min), i64_max);
+    EXPECT_EQ(tapsmith::detail::sat_abs(-7), 7);
 }
 
 TEST(GaussianSampling, CentresOnTheLowerMiddleTap) {
@@ -183,6 +185,59 @@ TEST(RoundToPow2, PicksTheNearerPowerAndTiesGoUp) {
     }
 }
 
+// round_to_pow2 reads the power off the binary exponent; it must give what
+// the step-by-step arithmetic gives: log2, truncation, the two powers, the
+// distances, ties to the larger power.
+std::int64_t round_to_pow2_by_log2(double x) {
+    const std::int64_t v = tapsmith::detail::saturate_to_int64(std::round(x));
+    if (v <= 0) {
+        return 0;
+    }
+    const auto value = static_cast<double>(v);
+    const std::int64_t p = tapsmith::detail::saturate_to_int64(std::log2(value));
+    const double lower = std::pow(2.0, static_cast<double>(p));
+    const double upper = std::pow(2.0, static_cast<double>(p + 1));
+    const double to_lower = std::fabs(lower - value);
+    const double to_upper = std::fabs(upper - value);
+    return tapsmith::detail::saturate_to_int64(to_lower < to_upper ? lower : upper);
+}
+
+TEST(RoundToPow2, EqualsTheLog2AndPowArithmetic) {
+    std::size_t compared = 0;
+    const auto check = [&compared](double x) {
+        ++compared;
+        ASSERT_EQ(tapsmith::round_to_pow2(x), round_to_pow2_by_log2(x)) << "input " << x;
+    };
+    // Every integer and every half up to 2^20, and their negatives.
+    for (std::int64_t k = 0; k <= (std::int64_t{1} << 20); ++k) {
+        const auto x = static_cast<double>(k);
+        check(x);
+        check(x + 0.5);
+        check(std::nextafter(x + 0.5, 0.0));
+        check(-x);
+    }
+    // Around every 2^e and 1.5 * 2^e up to 2^63: nearby integers and the
+    // neighbouring doubles, where the spacing exceeds 1.
+    for (int e = 0; e <= 63; ++e) {
+        for (const double base : {std::ldexp(1.0, e), std::ldexp(1.5, e)}) {
+            for (int k = -300; k <= 300; ++k) {
+                check(base + k);
+            }
+            double up = base;
+            double down = base;
+            for (int k = 0; k < 300; ++k) {
+                check(up = std::nextafter(up, inf));
+                check(down = std::nextafter(down, 0.0));
+            }
+        }
+    }
+    for (const double x : {0.0, -0.0, 0.49999999999999994, -0.5, -1e300, two63, 1e19, 1e300, inf, -inf,
+                           std::nan(""), -std::nan("")}) {
+        check(x);
+    }
+    EXPECT_GT(compared, std::size_t{4} << 20);
+}
+
 TEST(SSE, SumsAbsoluteDifferencesOfTheBlock) {
     mask_table a{};
     mask_table b{};
@@ -287,9 +342,9 @@ TEST(Builders, AgreeWithTheOuterProductOfTheIntCoeffs) {
             std::int64_t exact_sum = 0;
             bool overflow = false;
             for (std::size_t i = 0; i < taps; ++i) {
-                gi_sum = tapsmith::sat_add(gi_sum, gi[i]);
+                gi_sum = tapsmith::detail::sat_add(gi_sum, gi[i]);
                 for (std::size_t j = 0; j < taps; ++j) {
-                    const std::int64_t product = tapsmith::sat_mul(gi[i], gi[j]);
+                    const std::int64_t product = tapsmith::detail::sat_mul(gi[i], gi[j]);
                     const auto k = static_cast<std::int64_t>(i * taps + j);
                     ASSERT_EQ(ints[i * taps + j], product) << "n=" << n << " sigma=" << sigma << " at " << k;
                     ASSERT_EQ(pow2s[i * taps + j], tapsmith::round_to_pow2(static_cast<double>(product)))
@@ -304,7 +359,7 @@ TEST(Builders, AgreeWithTheOuterProductOfTheIntCoeffs) {
             // 1-D one; while the sums are exact in a double, the builders'
             // factors are the sums.
             if (!overflow) {
-                EXPECT_EQ(exact_sum, tapsmith::sat_mul(gi_sum, gi_sum)) << "n=" << n << " sigma=" << sigma;
+                EXPECT_EQ(exact_sum, tapsmith::detail::sat_mul(gi_sum, gi_sum)) << "n=" << n << " sigma=" << sigma;
             }
             if (int_sum < 0x1p53 && pow2_sum < 0x1p53) {
                 EXPECT_EQ(int_factor, static_cast<std::int64_t>(int_sum)) << "n=" << n << " sigma=" << sigma;

@@ -1,8 +1,11 @@
+// SPDX-License-Identifier: MIT
 #include "output.hpp"
 
 #include <gtest/gtest.h>
 
 #include <unistd.h>
+#include <cinttypes>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <limits>
@@ -20,52 +23,81 @@ std::string read_back(std::FILE* file) {
     return text;
 }
 
-// The table formatter must print exactly what printf's "%4ld " and "%6ld "
-// print, over more text than the buffer holds at once.
-TEST(Output, EntriesMatchPrintfAcrossBufferRefills) {
-    std::vector<std::int64_t> values{0,
-                                     1,
-                                     -1,
-                                     9,
-                                     -9,
-                                     999,
-                                     -999,
-                                     1000,
-                                     -1000,
-                                     99999,
-                                     -99999,
-                                     123456,
-                                     7200000000,
-                                     std::numeric_limits<std::int64_t>::max(),
-                                     std::numeric_limits<std::int64_t>::min()};
+// Every field the formatter writes must be what printf writes, over more
+// text than the buffer holds at once: integers as "%*" PRId64 (table rows
+// with a space after each entry), doubles as "%f" and "%.*g".
+TEST(Output, FieldsMatchPrintfAcrossBufferRefills) {
+    std::vector<std::int64_t> ints{0, 1, -1, 9, -9, 10, 99, 100, -100, 999, -999, 1000, -1000, 99999, -99999,
+                                   123456, 7200000000, std::numeric_limits<std::int64_t>::max(),
+                                   std::numeric_limits<std::int64_t>::min()};
     for (std::int64_t v = 1; v <= std::numeric_limits<std::int64_t>::max() / 3; v *= 3) {
-        values.push_back(v);
-        values.push_back(-v);
+        ints.push_back(v);
+        ints.push_back(-v);
     }
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    // Ties at the sixth decimal (k/128 for odd k), huge, tiny and subnormal
+    // values, both zeros, both infinities and both NaNs.
+    std::vector<double> doubles{0.0,    -0.0,   inf,   -inf,   nan,    std::copysign(nan, -1.0),
+                                0.1,    1.0 / 3, 1e22, 1e300,  std::numeric_limits<double>::max(),
+                                -std::numeric_limits<double>::max(), std::numeric_limits<double>::min(),
+                                std::numeric_limits<double>::denorm_min(), 999999.9999995, 0.9999995};
+    for (int k = 1; k < 4000; k += 2) {
+        doubles.push_back(k / 128.0);
+        doubles.push_back(-k / 128.0);
+    }
+    for (int e = -1074; e <= 1023; e += 3) {
+        doubles.push_back(std::ldexp(1.0, e));
+        doubles.push_back(-std::ldexp(1.5, e - 1));
+    }
+
     std::FILE* file = std::tmpfile();
     ASSERT_NE(file, nullptr);
     tapsmith::output out;
     out.fd = fileno(file);
     std::string expected;
-    char field[32];
-    for (int round = 0; round < 100; ++round) {
-        for (const int width : {4, 6}) {
-            for (const std::int64_t v : values) {
-                tapsmith::put_entry(out, v, width);
-                (void)std::snprintf(field, sizeof field, "%*ld ", width, v);
+    char field[400];
+    for (int round = 0; round < 20; ++round) {
+        for (const int width : {0, 4, 6}) {
+            for (const std::int64_t v : ints) {
+                tapsmith::put_int(out, v, width);
+                (void)std::snprintf(field, sizeof field, "%*" PRId64, width, v);
                 expected += field;
             }
+            tapsmith::put_row(out, ints.data(), ints.size(), width);
+            for (const std::int64_t v : ints) {
+                (void)std::snprintf(field, sizeof field, "%*" PRId64 " ", width, v);
+                expected += field;
+            }
+            expected += '\n';
         }
-        tapsmith::put_format(out, "%s=%lf\n", "x", 0.5 * round);
-        (void)std::snprintf(field, sizeof field, "%s=%lf\n", "x", 0.5 * round);
+    }
+    for (const double v : doubles) {
+        tapsmith::put_fixed(out, v);
+        tapsmith::put_general(out, v, 4);
+        (void)std::snprintf(field, sizeof field, "%f%.4g", v, v);
         expected += field;
     }
-    tapsmith::put(out, std::string(40000, '#'));
+    tapsmith::put_long(out, std::string(40000, '#'));
     expected += std::string(40000, '#');
     ASSERT_GT(expected.size(), 4 * out.data.size());
     EXPECT_EQ(tapsmith::flush(out), 0);
-    EXPECT_EQ(read_back(file), expected);
+    const std::string got = read_back(file);
     (void)std::fclose(file);
+    ASSERT_EQ(got.size(), expected.size());
+    for (std::size_t i = 0; i < got.size(); i += 200) {
+        ASSERT_EQ(got.substr(i, 200), expected.substr(i, 200)) << "at byte " << i;
+    }
+}
+
+// The shortest form must read back as the same double.
+TEST(Output, ShortestRoundTrips) {
+    for (const double v : {0.1, 1.0, 1.0 / 3, 5e-324, 1.7976931348623157e308, 0.0036307961837163534}) {
+        tapsmith::output out;
+        tapsmith::put_shortest(out, v);
+        const std::string text(out.data.data(), out.used);
+        EXPECT_EQ(std::strtod(text.c_str(), nullptr), v) << text;
+    }
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Calls the installed library and checks two figures of the default filter.
 #include <tapsmith/kernel.hpp>
 

@@ -1,0 +1,121 @@
+// SPDX-License-Identifier: MIT
+#include <tapsmith/kernel.hpp>
+
+#include "saturating.hpp"
+
+#include <cmath>
+
+namespace tapsmith {
+
+namespace {
+
+// How far each free tap may stray from its ideal value. Rounding every outer
+// tap down is always a valid kernel (the centre takes the rest and stays the
+// largest) with every outer deviation below 1, so the optimum sits well inside.
+constexpr double window = 3.0;
+
+struct candidate {
+    double max_dev;
+    double sum_sq;
+};
+
+// Is a better than b? Smaller largest deviation, then smaller sum of squares,
+// then larger taps read from the centre outward.
+bool better(const candidate& a, const int_table& ta, const candidate& b, const int_table& tb,
+            std::size_t centre) noexcept {
+    if (a.max_dev != b.max_dev) {
+        return a.max_dev < b.max_dev;
+    }
+    if (a.sum_sq != b.sum_sq) {
+        return a.sum_sq < b.sum_sq;
+    }
+    for (std::size_t k = centre + 1; k-- > 0;) {
+        if (ta[k] != tb[k]) {
+            return ta[k] > tb[k];
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+bool get_fixed_coeffs(std::int32_t n, double sigma, std::int32_t bits, int_table& out) noexcept {
+    out.fill(0);
+    if (n < 1 || n > DIM_MAX || n % 2 == 0 || bits < 1 || bits > 30 || !std::isfinite(sigma) || !(sigma > 0.0)) {
+        return false;
+    }
+    const auto taps = static_cast<std::size_t>(n);
+    const std::size_t centre = taps / 2;
+    samples_table samples{};
+    for (std::int32_t i = 0; i < n; ++i) {
+        samples[static_cast<std::size_t>(i)] = gaussian_sampling(n, i, sigma);
+    }
+    samples_table normalised{};
+    get_float_coeffs(n, samples, normalised);
+    const std::int64_t total = std::int64_t{1} << bits;
+    samples_table ideal{};
+    for (std::size_t i = 0; i < taps; ++i) {
+        ideal[i] = static_cast<double>(total) * normalised[i];
+        // 2 sigma^2 underflowing to 0 makes the centre 0/0.
+        if (!std::isfinite(ideal[i])) {
+            return false;
+        }
+    }
+
+    // The outer taps left of the centre are free; symmetry fixes the right
+    // half and the exact sum fixes the centre. An odometer walks every
+    // combination inside the window.
+    int_table low{};
+    int_table high{};
+    for (std::size_t i = 0; i < centre; ++i) {
+        low[i] = std::max<std::int64_t>(0, static_cast<std::int64_t>(std::ceil(ideal[i] - window)));
+        high[i] = static_cast<std::int64_t>(std::floor(ideal[i] + window));
+    }
+    int_table t = low;
+    int_table best{};
+    candidate best_score{};
+    bool found = false;
+    while (true) {
+        std::int64_t outer = 0;
+        bool monotone = true;
+        for (std::size_t i = 0; i < centre; ++i) {
+            outer += t[i];
+            monotone = monotone && (i == 0 || t[i - 1] <= t[i]);
+        }
+        const std::int64_t middle = total - 2 * outer;
+        if (monotone && middle >= 0 && (centre == 0 || middle >= t[centre - 1])) {
+            int_table full{};
+            for (std::size_t i = 0; i < centre; ++i) {
+                full[i] = t[i];
+                full[taps - 1 - i] = t[i];
+            }
+            full[centre] = middle;
+            candidate score{0.0, 0.0};
+            for (std::size_t i = 0; i < taps; ++i) {
+                const double dev = std::fabs(static_cast<double>(full[i]) - ideal[i]);
+                score.max_dev = std::fmax(score.max_dev, dev);
+                score.sum_sq += dev * dev;
+            }
+            if (!found || better(score, full, best_score, best, centre)) {
+                best = full;
+                best_score = score;
+                found = true;
+            }
+        }
+        std::size_t k = 0;
+        while (k < centre && t[k] == high[k]) {
+            t[k] = low[k];
+            ++k;
+        }
+        if (k == centre) {
+            break;
+        }
+        ++t[k];
+    }
+    if (found) {
+        out = best;
+    }
+    return found;
+}
+
+}  // namespace tapsmith
