@@ -154,13 +154,12 @@ int parse(int argc, char** argv, fixed_args& args, output& out) noexcept {
             case 'V':
                 put(out, "tapsmith-fixed " TAPSMITH_VERSION "\n");
                 return -1;
-            case ':': {
-                const char shown[] = {'-', static_cast<char>(optopt), '\0'};
-                return usage_error("option requires an argument:", optopt != 0 ? shown : argv[optind - 1]);
-            }
             default: {
-                const char shown[] = {'-', static_cast<char>(optopt), '\0'};
-                return usage_error("unrecognized option:", optopt != 0 ? shown : argv[optind - 1]);
+                // A long option is shown as typed, a short one as its letter.
+                const char* word = argv[optind - 1];
+                const char letter[] = {'-', static_cast<char>(optopt), '\0'};
+                const char* shown = std::strncmp(word, "--", 2) == 0 || optopt == 0 ? word : letter;
+                return usage_error(c == ':' ? "option requires an argument:" : "unrecognized option:", shown);
             }
         }
     }

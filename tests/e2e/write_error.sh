@@ -1,7 +1,10 @@
 #!/bin/sh
-# write_error.sh PROGRAM: a report that cannot be written must end with exit
-# status 1 and one line on standard error naming the system's error.
-program=$1
+# SPDX-License-Identifier: MIT
+# write_error.sh TAPSMITH TAPSMITH_FIXED: output that cannot be written must
+# end with exit status 1 and one line on standard error naming the system's
+# error.
+tapsmith=$1
+fixed=$2
 tmp=$(mktemp -d) || exit 1
 trap 'rm -rf "$tmp"' EXIT
 fail=0
@@ -13,12 +16,16 @@ expect() {  # expect NAME STATUS MESSAGE: compares the last run's outcome
     fi
 }
 
-"$program" 5 1 >/dev/full 2>"$tmp/err"; status=$?
+"$tapsmith" 5 1 >/dev/full 2>"$tmp/err"; status=$?
 expect "full device" 1 "tapsmith: write error: No space left on device"
-"$program" -h >/dev/full 2>"$tmp/err"; status=$?
+"$tapsmith" -h >/dev/full 2>"$tmp/err"; status=$?
 expect "help to a full device" 1 "tapsmith: write error: No space left on device"
-"$program" 9 1 >&- 2>"$tmp/err"; status=$?
+"$tapsmith" 9 1 >&- 2>"$tmp/err"; status=$?
 expect "closed stdout" 1 "tapsmith: write error: Bad file descriptor"
-"$program" 9 1 >/dev/null 2>"$tmp/err"; status=$?
+"$tapsmith" 9 1 >/dev/null 2>"$tmp/err"; status=$?
 expect "a normal run" 0 ""
+"$fixed" -f json 9 1 >/dev/full 2>"$tmp/err"; status=$?
+expect "tapsmith-fixed to a full device" 1 "tapsmith-fixed: write error: No space left on device"
+"$fixed" --help >&- 2>"$tmp/err"; status=$?
+expect "tapsmith-fixed --help to a closed stdout" 1 "tapsmith-fixed: write error: Bad file descriptor"
 exit $fail
