@@ -1,23 +1,38 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Whole-process cost of one report, the figure that matters for a tool run
 # once per invocation: the instruction count of `tapsmith 9 1 > /dev/null`
-# under callgrind (deterministic for a given binary and machine) and the
-# peak heap under massif. Fails when either exceeds its budget.
+# under callgrind, run with an empty environment (env -i) and an absolute
+# path so that the count depends on the binary alone (glibc's start-up
+# spends about 500 instructions per environment variable), next to the same
+# report from the plain C program bench/reference.c (gcc -O2, one printf
+# per entry); and the peak heap under massif. Fails when tapsmith exceeds
+# its budget or differs from the reference's output.
 #   bench/instructions.sh [PROGRAM]   (default: build/release/report/tapsmith)
 set -euo pipefail
-program=${1:-build/release/report/tapsmith}
-budget_instructions=400000
+cd "$(dirname "$0")/.."
+program=$(realpath "${1:-build/release/report/tapsmith}")
+budget_instructions=210000
 budget_heap=$((4 * 1024 * 1024))
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
+valgrind=$(command -v valgrind)
 
-valgrind --tool=callgrind --callgrind-out-file="$tmp/callgrind.out" "$program" 9 1 >/dev/null 2>"$tmp/callgrind.log"
-instructions=$(sed -n 's/.*I *refs: *//p' "$tmp/callgrind.log" | tr -d ',')
+gcc -O2 bench/reference.c -o "$tmp/reference" -lm
+"$tmp/reference" 9 1 | cmp - <("$program" 9 1) || { echo "the reference's report differs from tapsmith's"; exit 1; }
 
-valgrind --tool=massif --massif-out-file="$tmp/massif.out" "$program" 9 1 >/dev/null 2>/dev/null
+count() {  # count PROGRAM: instructions of `PROGRAM 9 1` in an empty environment
+    env -i "$valgrind" --tool=callgrind --callgrind-out-file="$tmp/callgrind.out" "$1" 9 1 >/dev/null 2>"$tmp/callgrind.log"
+    sed -n 's/.*I *refs: *//p' "$tmp/callgrind.log" | tr -d ,
+}
+instructions=$(count "$program")
+reference=$(count "$tmp/reference")
+
+env -i "$valgrind" --tool=massif --massif-out-file="$tmp/massif.out" "$program" 9 1 >/dev/null 2>/dev/null
 heap=$(sed -n 's/^mem_heap_B=//p' "$tmp/massif.out" | sort -n | tail -1)
 
 echo "instructions (tapsmith 9 1): $instructions (budget $budget_instructions)"
+echo "instructions (plain C reference, gcc -O2): $reference ($(awk -v a="$reference" -v b="$instructions" 'BEGIN { printf "%.2f", a / b }') times tapsmith's)"
 echo "peak heap (tapsmith 9 1): $heap bytes (budget $budget_heap)"
 status=0
 [ "$instructions" -le "$budget_instructions" ] || { echo "over the instruction budget"; status=1; }

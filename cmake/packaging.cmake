@@ -5,7 +5,6 @@
 set(CPACK_PACKAGE_NAME tapsmith)
 set(CPACK_PACKAGE_VENDOR "tapsmith developers")
 set(CPACK_PACKAGE_CONTACT "tapsmith developers <dev@tapsmith.invalid>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)
 set(CPACK_GENERATOR DEB TGZ)
@@ -25,22 +24,24 @@ set(CPACK_DEBIAN_TAPSMITH_PACKAGE_NAME tapsmith)
 set(CPACK_DEBIAN_TAPSMITH_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_TAPSMITH_DESCRIPTION
     "integer and power-of-two Gaussian filter taps
- tapsmith derives integer approximations of a Gaussian smoothing filter
- for hardware and fixed-point image pipelines: integer taps scaled so
- that the first is 1, the 2-D integer mask, the same mask rounded to
- powers of two, their normalization factors, relative errors and
- differences. tapsmith-fixed gives the taps that sum to exactly 2^B,
- with their error and accumulator widths, as text, JSON, C,
- SystemVerilog or VHDL.")
+tapsmith derives integer approximations of a Gaussian smoothing filter
+for hardware and fixed-point image pipelines: integer taps scaled so
+that the first is 1, the 2-D integer mask, the same mask rounded to
+powers of two, their normalization factors, relative errors and
+differences. tapsmith-fixed gives the taps that sum to exactly 2^B,
+with their error and accumulator widths, as text, JSON, C,
+SystemVerilog or VHDL.")
 
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME libtapsmith-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEV_DESCRIPTION
     "Gaussian filter tap library for C++ (development files)
- The kernel behind tapsmith: pure functions that sample a Gaussian,
- normalise it, scale it to integer taps, round masks to powers of two
- and find taps that sum to exactly 2^B. This package holds the C++17
- header, the static library, a CMake package (tapsmith::kernel) and a
- pkg-config file.")
+The kernel behind tapsmith: pure functions that sample a Gaussian,
+normalise it, scale it to integer taps, round masks to powers of two
+and find taps that sum to exactly 2^B. This package holds the C++17
+header, the static library, a CMake package (tapsmith::kernel) and a
+pkg-config file.")
+
+set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/cpack-project.cmake)
 
 include(CPack)

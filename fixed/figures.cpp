@@ -24,13 +24,14 @@ bool work_out_figures(std::int32_t n, double sigma, std::int32_t bits, std::int3
     const auto taps = static_cast<std::size_t>(n);
     for (std::size_t i = 0; i < taps; ++i) {
         out.sum += out.taps[i];
-        out.max_error = std::fmax(out.max_error, std::fabs(static_cast<double>(out.taps[i]) * unit - normalised[i]));
+        out.max_error =
+            std::fmax(out.max_error, std::fabs(static_cast<double>(out.taps[i]) * unit - normalised[i]));
         for (std::size_t j = 0; j < taps; ++j) {
             out.mask[i][j] = out.taps[i] * out.taps[j];
             out.mask_sum += out.mask[i][j];
-            out.mask_max_error =
-                std::fmax(out.mask_max_error, std::fabs(static_cast<double>(out.mask[i][j]) * mask_unit -
-                                                        normalised[i] * normalised[j]));
+            out.mask_max_error = std::fmax(
+                out.mask_max_error,
+                std::fabs(static_cast<double>(out.mask[i][j]) * mask_unit - normalised[i] * normalised[j]));
         }
     }
     return true;

@@ -164,10 +164,11 @@ int parse(int argc, char** argv, fixed_args& args, output& out) noexcept {
         }
     }
     if (name_given && !valid_name(args.name, args.fmt)) {
-        return usage_error(args.fmt == format::vhdl
-                               ? "invalid name ([A-Za-z][A-Za-z0-9_]*, at most 32, no __ or trailing _ in VHDL):"
-                               : "invalid name ([A-Za-z][A-Za-z0-9_]*, at most 32 characters):",
-                           args.name);
+        return usage_error(
+            args.fmt == format::vhdl
+                ? "invalid name ([A-Za-z][A-Za-z0-9_]*, at most 32, no __ or trailing _ in VHDL):"
+                : "invalid name ([A-Za-z][A-Za-z0-9_]*, at most 32 characters):",
+            args.name);
     }
     const int operands = argc - optind;
     if (operands < 2) {
@@ -242,7 +243,7 @@ void put_text(output& out, const fixed_args& a, const fixed_figures& f) noexcept
     put(out, " - normalised sample|)\n\n2-D mask, sum ");
     put_int(out, f.mask_sum);
     put(out, " = 2^");
-    put_int(out, 2 * f.bits);
+    put_int(out, std::int64_t{2} * f.bits);
     put(out, ":\n");
     for (std::size_t i = 0; i < taps; ++i) {
         put_row(out, f.mask[i].data(), taps, 6);
@@ -254,7 +255,7 @@ void put_text(output& out, const fixed_args& a, const fixed_figures& f) noexcept
     put(out, "-bit pixels: ");
     put_int(out, f.pixel_bits + f.bits);
     put(out, " bits for a 1-D pass, ");
-    put_int(out, f.pixel_bits + 2 * f.bits);
+    put_int(out, f.pixel_bits + std::int64_t{2} * f.bits);
     put(out, " bits for the 2-D mask\n");
 }
 
@@ -290,7 +291,7 @@ void put_json(output& out, const fixed_args& a, const fixed_figures& f) noexcept
     put(out, ",\n");
     field("accumulator_bits_1d", f.pixel_bits + f.bits);
     put(out, "  \"accumulator_bits_2d\": ");
-    put_int(out, f.pixel_bits + 2 * f.bits);
+    put_int(out, f.pixel_bits + std::int64_t{2} * f.bits);
     put(out, "\n}\n");
 }
 
@@ -301,8 +302,9 @@ void put_c(output& out, const fixed_args& a, const fixed_figures& f) noexcept {
     put_command(out, a);
     put(out, "\n * Gaussian taps that sum to exactly 2^");
     put_int(out, f.bits);
-    put(out, ": normalise a 1-D pass with (acc + (1 << (SHIFT - 1))) >> SHIFT,\n"
-             " * the 2-D mask with MASK_SHIFT. */\n#ifndef ");
+    put(out,
+        ": normalise a 1-D pass with (acc + (1 << (SHIFT - 1))) >> SHIFT,\n"
+        " * the 2-D mask with MASK_SHIFT. */\n#ifndef ");
     put(out, name);
     put(out, "_TAPS_H\n#define ");
     put(out, name);
@@ -317,7 +319,7 @@ void put_c(output& out, const fixed_args& a, const fixed_figures& f) noexcept {
     put(out, "\n#define ");
     put(out, name);
     put(out, "_MASK_SHIFT ");
-    put_int(out, 2 * f.bits);
+    put_int(out, std::int64_t{2} * f.bits);
     put(out, "\n\nstatic const int32_t ");
     put(out, name);
     put(out, "_taps[");

@@ -3,6 +3,7 @@
 
 #include "saturating.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 namespace tapsmith {
@@ -23,10 +24,10 @@ struct candidate {
 // then larger taps read from the centre outward.
 bool better(const candidate& a, const int_table& ta, const candidate& b, const int_table& tb,
             std::size_t centre) noexcept {
-    if (a.max_dev != b.max_dev) {
+    if (a.max_dev < b.max_dev || b.max_dev < a.max_dev) {
         return a.max_dev < b.max_dev;
     }
-    if (a.sum_sq != b.sum_sq) {
+    if (a.sum_sq < b.sum_sq || b.sum_sq < a.sum_sq) {
         return a.sum_sq < b.sum_sq;
     }
     for (std::size_t k = centre + 1; k-- > 0;) {
@@ -41,7 +42,8 @@ bool better(const candidate& a, const int_table& ta, const candidate& b, const i
 
 bool get_fixed_coeffs(std::int32_t n, double sigma, std::int32_t bits, int_table& out) noexcept {
     out.fill(0);
-    if (n < 1 || n > DIM_MAX || n % 2 == 0 || bits < 1 || bits > 30 || !std::isfinite(sigma) || !(sigma > 0.0)) {
+    if (n < 1 || n > DIM_MAX || n % 2 == 0 || bits < 1 || bits > 30 || !std::isfinite(sigma) ||
+        !(sigma > 0.0)) {
         return false;
     }
     const auto taps = static_cast<std::size_t>(n);

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cfloat>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -35,7 +36,7 @@ constexpr std::size_t table_reach(std::int32_t n) noexcept {
 // double-to-integer conversion goes through here.
 constexpr std::int64_t saturate_to_int64(double x) noexcept {
     constexpr double two63 = 9223372036854775808.0;
-    if (!(x == x)) {
+    if (std::isnan(x)) {
         return 0;
     }
     if (x >= two63) {

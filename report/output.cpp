@@ -70,13 +70,13 @@ void write_digits(char* end, std::uint64_t magnitude) noexcept {
     }
     auto small = static_cast<std::uint32_t>(magnitude);
     while (small >= 100) {
-        const std::size_t pair = (small % 100) * 2;
+        const std::size_t pair = static_cast<std::size_t>(small % 100) * 2;
         small /= 100;
         end -= 2;
         std::memcpy(end, pairs + pair, 2);
     }
     if (small >= 10) {
-        std::memcpy(end - 2, pairs + small * 2, 2);
+        std::memcpy(end - 2, pairs + static_cast<std::size_t>(small) * 2, 2);
     } else {
         end[-1] = static_cast<char>('0' + small);
     }
@@ -94,13 +94,14 @@ char* format_int(char* p, std::int64_t value, int width) noexcept {
     // Digits come from the unsigned magnitude so that INT64_MIN needs no
     // negation.
     const bool negative = value < 0;
-    const std::uint64_t magnitude = negative ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+    const std::uint64_t magnitude =
+        negative ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
     const int digits = decimal_digits(magnitude);
     const int length = digits + (negative ? 1 : 0);
     // Padding goes out eight columns at a time; what lands past it is
     // overwritten by the digits or lies beyond the text.
     for (int column = length; column < width; column += 8) {
-        std::memcpy(p + (column - length), "        ", 8);
+        std::memset(p + (column - length), ' ', 8);
     }
     p += std::max(width - length, 0);
     if (negative) {

@@ -93,7 +93,8 @@ TEST(FixedCoeffs, AreTheBestKernelThatSumsToTwoToTheBits) {
         for (const double sigma : {0.2, 0.4, 0.7, 1.0, 1.5, 2.5, 5.0, 1e3}) {
             for (const std::int32_t bits : {1, 2, 3, 5, 8, 12, 16, 30}) {
                 int_table got{};
-                ASSERT_TRUE(tapsmith::get_fixed_coeffs(n, sigma, bits, got)) << n << ' ' << sigma << ' ' << bits;
+                ASSERT_TRUE(tapsmith::get_fixed_coeffs(n, sigma, bits, got))
+                    << n << ' ' << sigma << ' ' << bits;
                 const auto taps = static_cast<std::size_t>(n);
                 std::int64_t sum = 0;
                 for (std::size_t i = 0; i < taps; ++i) {
@@ -108,7 +109,8 @@ TEST(FixedCoeffs, AreTheBestKernelThatSumsToTwoToTheBits) {
                     EXPECT_EQ(got[i], 0);
                 }
                 EXPECT_EQ(sum, std::int64_t{1} << bits) << n << ' ' << sigma << ' ' << bits;
-                brute_force reference{taps, ideal_taps(n, sigma, bits), std::int64_t{1} << bits, 5.0, false, {}, {}};
+                brute_force reference{
+                    taps, ideal_taps(n, sigma, bits), std::int64_t{1} << bits, 5.0, false, {}, {}};
                 int_table scratch{};
                 reference.visit(0, scratch);
                 ASSERT_TRUE(reference.found);
@@ -128,17 +130,29 @@ TEST(FixedCoeffs, AreTheBestKernelThatSumsToTwoToTheBits) {
 TEST(FixedCoeffs, RefuseWhatIsOutsideTheirContract) {
     const double inf = std::numeric_limits<double>::infinity();
     const struct {
-        std::int32_t n;
         double sigma;
+        std::int32_t n;
         std::int32_t bits;
-    } cases[] = {{0, 1.0, 8},   {-1, 1.0, 8},  {2, 1.0, 8},       {4, 1.0, 8},           {11, 1.0, 8},
-                 {5, 1.0, 0},   {5, 1.0, 31},  {5, 1.0, -8},      {5, 0.0, 8},           {5, -1.0, 8},
-                 {5, inf, 8},   {5, -inf, 8},  {5, std::nan(""), 8}, {5, 1e-300, 8},  // 2 sigma^2 is 0
-                 {std::numeric_limits<std::int32_t>::min(), 1.0, 8}};
+    } cases[] = {{1.0, 0, 8},
+                 {1.0, -1, 8},
+                 {1.0, 2, 8},
+                 {1.0, 4, 8},
+                 {1.0, 11, 8},
+                 {1.0, 5, 0},
+                 {1.0, 5, 31},
+                 {1.0, 5, -8},
+                 {0.0, 5, 8},
+                 {-1.0, 5, 8},
+                 {inf, 5, 8},
+                 {-inf, 5, 8},
+                 {std::nan(""), 5, 8},
+                 {1e-300, 5, 8},  // 2 sigma^2 is 0
+                 {1.0, std::numeric_limits<std::int32_t>::min(), 8}};
     for (const auto& c : cases) {
         int_table out;
         out.fill(7);
-        EXPECT_FALSE(tapsmith::get_fixed_coeffs(c.n, c.sigma, c.bits, out)) << c.n << ' ' << c.sigma << ' ' << c.bits;
+        EXPECT_FALSE(tapsmith::get_fixed_coeffs(c.n, c.sigma, c.bits, out))
+            << c.n << ' ' << c.sigma << ' ' << c.bits;
         EXPECT_EQ(out, int_table{}) << c.n << ' ' << c.sigma << ' ' << c.bits;
     }
 }

@@ -359,7 +359,8 @@ TEST(Builders, AgreeWithTheOuterProductOfTheIntCoeffs) {
             // 1-D one; while the sums are exact in a double, the builders'
             // factors are the sums.
             if (!overflow) {
-                EXPECT_EQ(exact_sum, tapsmith::detail::sat_mul(gi_sum, gi_sum)) << "n=" << n << " sigma=" << sigma;
+                EXPECT_EQ(exact_sum, tapsmith::detail::sat_mul(gi_sum, gi_sum))
+                    << "n=" << n << " sigma=" << sigma;
             }
             if (int_sum < 0x1p53 && pow2_sum < 0x1p53) {
                 EXPECT_EQ(int_factor, static_cast<std::int64_t>(int_sum)) << "n=" << n << " sigma=" << sigma;

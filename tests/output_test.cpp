@@ -27,8 +27,24 @@ std::string read_back(std::FILE* file) {
 // text than the buffer holds at once: integers as "%*" PRId64 (table rows
 // with a space after each entry), doubles as "%f" and "%.*g".
 TEST(Output, FieldsMatchPrintfAcrossBufferRefills) {
-    std::vector<std::int64_t> ints{0, 1, -1, 9, -9, 10, 99, 100, -100, 999, -999, 1000, -1000, 99999, -99999,
-                                   123456, 7200000000, std::numeric_limits<std::int64_t>::max(),
+    std::vector<std::int64_t> ints{0,
+                                   1,
+                                   -1,
+                                   9,
+                                   -9,
+                                   10,
+                                   99,
+                                   100,
+                                   -100,
+                                   999,
+                                   -999,
+                                   1000,
+                                   -1000,
+                                   99999,
+                                   -99999,
+                                   123456,
+                                   7200000000,
+                                   std::numeric_limits<std::int64_t>::max(),
                                    std::numeric_limits<std::int64_t>::min()};
     for (std::int64_t v = 1; v <= std::numeric_limits<std::int64_t>::max() / 3; v *= 3) {
         ints.push_back(v);
@@ -38,10 +54,22 @@ TEST(Output, FieldsMatchPrintfAcrossBufferRefills) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     // Ties at the sixth decimal (k/128 for odd k), huge, tiny and subnormal
     // values, both zeros, both infinities and both NaNs.
-    std::vector<double> doubles{0.0,    -0.0,   inf,   -inf,   nan,    std::copysign(nan, -1.0),
-                                0.1,    1.0 / 3, 1e22, 1e300,  std::numeric_limits<double>::max(),
-                                -std::numeric_limits<double>::max(), std::numeric_limits<double>::min(),
-                                std::numeric_limits<double>::denorm_min(), 999999.9999995, 0.9999995};
+    std::vector<double> doubles{0.0,
+                                -0.0,
+                                inf,
+                                -inf,
+                                nan,
+                                std::copysign(nan, -1.0),
+                                0.1,
+                                1.0 / 3,
+                                1e22,
+                                1e300,
+                                std::numeric_limits<double>::max(),
+                                -std::numeric_limits<double>::max(),
+                                std::numeric_limits<double>::min(),
+                                std::numeric_limits<double>::denorm_min(),
+                                999999.9999995,
+                                0.9999995};
     for (int k = 1; k < 4000; k += 2) {
         doubles.push_back(k / 128.0);
         doubles.push_back(-k / 128.0);

@@ -1,11 +1,22 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Static checks on our own sources: formatting, clang-tidy and cppcheck.
+# Works in a git checkout and in an unpacked release tarball alike.
 # Exits non-zero on any finding.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 status=0
 
-mapfile -t sources < <(git ls-files '*.cpp' '*.hpp')
+# Our files, relative to the top, matching an extended regular expression.
+files() {
+    if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+        git ls-files
+    else
+        find . -type f -not -path './build/*' -not -path './.git/*' | sed 's|^\./||' | sort
+    fi | grep -E "$1"
+}
+
+mapfile -t sources < <(files '\.(cpp|hpp)$')
 echo "== clang-format (${#sources[@]} files)"
 clang-format --dry-run --Werror "${sources[@]}" || status=1
 
@@ -13,19 +24,18 @@ echo "== clang-tidy"
 # Each part is checked against the compile database of the preset that builds it.
 tidy() {
     local preset=$1
-    shift
-    mapfile -t units < <(git ls-files "$@")
+    mapfile -t units < <(files "$2")
     cmake --preset "$preset" >/dev/null
     clang-tidy -p "build/$preset" --quiet "${units[@]}" 2>/dev/null || status=1
 }
-tidy release 'kernel/*.cpp' 'report/*.cpp' 'tests/*.cpp' ':!tests/consumer'
-tidy fuzz 'fuzz/*.cpp'
-tidy bench 'bench/*.cpp'
+tidy test '^(kernel|report|fixed|tests)/[^/]*\.cpp$'
+tidy fuzz '^fuzz/[^/]*\.cpp$'
+tidy bench '^bench/[^/]*\.cpp$'
 
 echo "== cppcheck"
 cppcheck --enable=warning,performance,portability --std=c++20 --library=googletest \
-    --error-exitcode=1 --inline-suppr --quiet -I kernel/include -I report \
-    kernel report tests fuzz bench || status=1
+    --error-exitcode=1 --inline-suppr --quiet -I kernel/include -I kernel -I report -I fixed \
+    kernel report fixed tests fuzz bench || status=1
 
 [ "$status" -eq 0 ] && echo "lint: no findings"
 exit "$status"

@@ -1,26 +1,73 @@
 #!/usr/bin/env bash
-# Builds the Debian package and the tarball from the release build, checks
-# the package's control fields and contents, and runs the binary extracted
-# from it. Nothing is installed on the machine.
+# SPDX-License-Identifier: MIT
+# Builds the two Debian packages and the tarball (cpack --preset release),
+# checks what each package holds, runs lintian (no error, no warning) and
+# hardening-check on them, runs the packaged programs, and builds the
+# packages a second time from copies of the source in two other directories
+# to show that the same source and SOURCE_DATE_EPOCH give the same bytes.
+# Nothing is installed on the machine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-log=$(cpack --preset release 2>&1) || { echo "$log"; exit 1; }
-deb=$(ls build/package/tapsmith_*.deb)
+export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || stat -c %Y CMakeLists.txt)}
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+
+build_packages() {  # build_packages SOURCE_DIR: the release build and its packages
+    (cd "$1" && rm -rf build/package && cmake --preset release >/dev/null && cmake --build --preset release >/dev/null &&
+        cpack --preset release >"$tmp/cpack.log" 2>&1) || { cat "$tmp/cpack.log"; exit 1; }
+}
+build_packages .
+program=(build/package/tapsmith_*.deb)
+dev=(build/package/libtapsmith-dev_*.deb)
 ls build/package/tapsmith-*.tar.gz >/dev/null
 
-info=$(dpkg-deb -I "$deb")
-for field in "Package: tapsmith" "Depends: libc6" "Section: science" "Maintainer: " "Description: "; do
-    grep -q "^ $field" <<<"$info" || { echo "package: no '$field' in the control file"; exit 1; }
-done
-contents=$(dpkg-deb -c "$deb")
-for f in usr/bin/tapsmith usr/share/man/man1/tapsmith.1 usr/include/tapsmith/kernel.hpp \
-         usr/lib/libtapsmith.a usr/lib/cmake/tapsmith/tapsmithConfig.cmake \
-         usr/lib/cmake/tapsmith/tapsmithTargets.cmake usr/lib/pkgconfig/tapsmith.pc; do
-    grep -q " \./$f\$" <<<"$contents" || { echo "package: $f is missing"; exit 1; }
-done
+arch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+expect_files() {  # expect_files DEB FILE...: each file is in the package
+    local deb=$1 contents
+    shift
+    contents=$(dpkg-deb -c "$deb")
+    for f in "$@"; do
+        grep -q " \./$f\$" <<<"$contents" || { echo "package: $f is missing from $deb"; exit 1; }
+    done
+}
+expect_files "${program[0]}" usr/bin/tapsmith usr/bin/tapsmith-fixed usr/share/man/man1/tapsmith.1.gz \
+    usr/share/man/man1/tapsmith-fixed.1.gz usr/share/doc/tapsmith/copyright usr/share/doc/tapsmith/changelog.gz
+expect_files "${dev[0]}" usr/include/tapsmith/kernel.hpp "usr/lib/$arch/libtapsmith.a" \
+    "usr/lib/$arch/cmake/tapsmith/tapsmithConfig.cmake" "usr/lib/$arch/pkgconfig/tapsmith.pc" \
+    usr/share/doc/libtapsmith-dev/copyright usr/share/doc/libtapsmith-dev/changelog.gz
+if dpkg-deb -c "${program[0]}" | grep -q 'usr/include\|\.a$'; then
+    echo "package: development files in the program's package"
+    exit 1
+fi
+dpkg-deb -f "${program[0]}" Depends | grep -q libc6 || { echo "package: no libc6 dependency"; exit 1; }
 
-root=$(mktemp -d)
-trap 'rm -rf "$root"' EXIT
-dpkg-deb -x "$deb" "$root"
+echo "== lintian"
+lintian --fail-on error,warning --tag-display-limit 0 "${program[0]}" "${dev[0]}" 2>&1 |
+    grep -v 'running with root privileges' || true
+lintian --fail-on error,warning "${program[0]}" "${dev[0]}" >/dev/null 2>&1 || { echo "lintian: FAILED"; exit 1; }
+echo "lintian: no error, no warning"
+
+echo "== hardening-check"
+root="$tmp/root"
+mkdir "$root"
+dpkg-deb -x "${program[0]}" "$root"
+# Debian 12's own start files (Scrt1.o, crti.o, crtn.o) carry no IBT/SHSTK
+# property, so no binary linked with them can be marked for control-flow
+# protection; hardening-check reports every such binary, /usr/bin/ls
+# included, as "no".
+hardening-check --nocfprotection "$root/usr/bin/tapsmith" "$root/usr/bin/tapsmith-fixed"
 "$root/usr/bin/tapsmith" 5 1 | cmp - tests/expected/defaults.out
-echo "package: $(basename "$deb") and the tarball are complete; the packaged binary prints the checked report"
+"$root/usr/bin/tapsmith-fixed" 5 1.0 | cmp - tests/expected/fixed/text.out
+
+echo "== reproducible"
+for copy in a b/deeper; do
+    mkdir -p "$tmp/$copy/src"
+    tar --exclude=./build --exclude=./.git -cf - . | tar -xf - -C "$tmp/$copy/src"
+    build_packages "$tmp/$copy/src"
+done
+for deb in "${program[0]}" "${dev[0]}"; do
+    name=$(basename "$deb")
+    cmp "$deb" "$tmp/a/src/build/package/$name" && cmp "$deb" "$tmp/b/deeper/src/build/package/$name" ||
+        { echo "reproducible: $name differs between source directories"; exit 1; }
+done
+echo "package: $(basename "${program[0]}") and $(basename "${dev[0]}") are complete, lintian-clean, hardened and reproducible"

@@ -1,10 +1,15 @@
 #!/usr/bin/env bash
-# sweep.sh PROGRAM: runs the program over a grid of awkward arguments and
-# checks, for every run, exit status 0, an empty standard error and the
-# report's shape: every heading in order, as many lines as n asks for and n
-# integer fields in every table row.
+# SPDX-License-Identifier: MIT
+# sweep.sh PROGRAM [REFERENCE]: runs the program over a grid of awkward
+# arguments and checks, for every run, exit status 0, an empty standard
+# error and the report's shape: every heading in order, as many lines as n
+# asks for and n integer fields in every table row. With a REFERENCE
+# program (the native build, when PROGRAM runs under emulation) every
+# report must also equal the reference's, but for the sign of a NaN, which
+# the platforms print differently.
 set -u
 program=$1
+reference=${2:-}
 
 # dim_mask as given, then the tap count it must read as.
 dims=()
@@ -59,6 +64,9 @@ for dim in "${dims[@]}"; do
         fi
         if ! shape_of <"$tmp/out" | diff -q "$tmp/expected" - >/dev/null; then
             problem="$problem; shape differs: $(shape_of <"$tmp/out" | diff "$tmp/expected" - | head -5 | tr '\n' ' ')"
+        fi
+        if [ -n "$reference" ] && ! cmp -s <(sed 's/-nan/nan/g' "$tmp/out") <("$reference" "$arg" "$sigma" | sed 's/-nan/nan/g'); then
+            problem="$problem; differs from the reference: $(diff <("$reference" "$arg" "$sigma") "$tmp/out" | head -4 | tr '\n' ' ')"
         fi
         if [ -n "$problem" ]; then
             failures=$((failures + 1))

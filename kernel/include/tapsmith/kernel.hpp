@@ -8,9 +8,10 @@
 // saturate at its limits.
 #pragma once
 
+// One clear error below C++17, and nothing after it.
 #if __cplusplus < 201703L
 #error "<tapsmith/kernel.hpp> needs C++17 or later"
-#endif
+#else
 
 #include <array>
 #include <cstdint>
@@ -81,3 +82,5 @@ TAPSMITH_API void get_custom_pow2_coeff_matrix(std::int32_t n, double sigma, coe
 TAPSMITH_API bool get_fixed_coeffs(std::int32_t n, double sigma, std::int32_t bits, int_table& out) noexcept;
 
 }  // namespace tapsmith
+
+#endif  // C++17
