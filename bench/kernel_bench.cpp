@@ -88,6 +88,16 @@ void matrix_builder(benchmark::State& state, builder build) {
     }
 }
 
+// The bounded search for taps that sum to 2^B, at the default 8 bits.
+void fixed_coeffs(benchmark::State& state) {
+    const auto n = static_cast<std::int32_t>(state.range(0));
+    int_table taps{};
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(get_fixed_coeffs(n, 1.0, 8, taps));
+        benchmark::DoNotOptimize(taps);
+    }
+}
+
 }  // namespace
 
 BENCHMARK(gaussian_sampling_row)->Arg(5)->Arg(9);
@@ -97,3 +107,4 @@ BENCHMARK(round_to_pow2_mask)->Arg(5)->Arg(9);
 BENCHMARK(sse)->Arg(5)->Arg(9);
 BENCHMARK_CAPTURE(matrix_builder, get_custom_coeff_matrix, get_custom_coeff_matrix)->Arg(5)->Arg(9);
 BENCHMARK_CAPTURE(matrix_builder, get_custom_pow2_coeff_matrix, get_custom_pow2_coeff_matrix)->Arg(5)->Arg(9);
+BENCHMARK(fixed_coeffs)->Arg(5)->Arg(9);

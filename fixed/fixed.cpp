@@ -62,9 +62,15 @@ int usage_error(std::string_view what, std::string_view text = {}) noexcept {
     return 2;
 }
 
+// strtol and strtod skip leading blanks; a number read whole must not
+// start with one.
+bool starts_a_number(const char* text) noexcept {
+    return *text != '\0' && std::strchr(" \t\n\v\f\r", *text) == nullptr;
+}
+
 // A whole argument, no leading blank, inside [low, high].
 bool read_int(const char* text, long low, long high, std::int32_t& value) noexcept {
-    if (*text == '\0' || std::strchr(" \t\n\v\f\r", *text) != nullptr) {
+    if (!starts_a_number(text)) {
         return false;
     }
     char* end = nullptr;
@@ -78,7 +84,7 @@ bool read_int(const char* text, long low, long high, std::int32_t& value) noexce
 }
 
 bool read_sigma(const char* text, double& value) noexcept {
-    if (*text == '\0' || std::strchr(" \t\n\v\f\r", *text) != nullptr) {
+    if (!starts_a_number(text)) {
         return false;
     }
     char* end = nullptr;

@@ -15,28 +15,10 @@ namespace {
 // largest) with every outer deviation below 1, so the optimum sits well inside.
 constexpr double window = 3.0;
 
-struct candidate {
-    double max_dev;
-    double sum_sq;
-};
-
-// Is a better than b? Smaller largest deviation, then smaller sum of squares,
-// then larger taps read from the centre outward.
-bool better(const candidate& a, const int_table& ta, const candidate& b, const int_table& tb,
-            std::size_t centre) noexcept {
-    if (a.max_dev < b.max_dev || b.max_dev < a.max_dev) {
-        return a.max_dev < b.max_dev;
-    }
-    if (a.sum_sq < b.sum_sq || b.sum_sq < a.sum_sq) {
-        return a.sum_sq < b.sum_sq;
-    }
-    for (std::size_t k = centre + 1; k-- > 0;) {
-        if (ta[k] != tb[k]) {
-            return ta[k] > tb[k];
-        }
-    }
-    return false;
-}
+// The three rules as one key, compared lexicographically, smaller first: the
+// largest deviation, the sum of squared deviations, then the taps from the
+// centre outward, negated so that larger taps come first (exact: at most 2^30).
+using score = std::array<double, 2 + DIM_MAX / 2 + 1>;
 
 }  // namespace
 
@@ -75,7 +57,7 @@ bool get_fixed_coeffs(std::int32_t n, double sigma, std::int32_t bits, int_table
     }
     int_table t = low;
     int_table best{};
-    candidate best_score{};
+    score best_score{};
     bool found = false;
     while (true) {
         std::int64_t outer = 0;
@@ -92,15 +74,19 @@ bool get_fixed_coeffs(std::int32_t n, double sigma, std::int32_t bits, int_table
                 full[taps - 1 - i] = t[i];
             }
             full[centre] = middle;
-            candidate score{0.0, 0.0};
+            score key{};
             for (std::size_t i = 0; i < taps; ++i) {
                 const double dev = std::fabs(static_cast<double>(full[i]) - ideal[i]);
-                score.max_dev = std::fmax(score.max_dev, dev);
-                score.sum_sq += dev * dev;
+                key[0] = std::fmax(key[0], dev);
+                key[1] += dev * dev;
             }
-            if (!found || better(score, full, best_score, best, centre)) {
+            for (std::size_t k = 0; k <= centre; ++k) {
+                key[2 + k] = -static_cast<double>(full[centre - k]);
+            }
+            if (!found ||
+                std::lexicographical_compare(key.begin(), key.end(), best_score.begin(), best_score.end())) {
                 best = full;
-                best_score = score;
+                best_score = key;
                 found = true;
             }
         }

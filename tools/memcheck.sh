@@ -1,17 +1,27 @@
 #!/usr/bin/env bash
-# Runs the release binary under valgrind's memcheck for a few argument sets;
-# any error or any leak fails.
+# SPDX-License-Identifier: MIT
+# Runs the release programs under valgrind's memcheck for a few argument
+# sets each; any error or any leak fails.
+#   tools/memcheck.sh [BUILD_DIR]   (default: build/release)
 set -uo pipefail
-program=${1:-build/release/report/tapsmith}
+build=${1:-build/release}
 status=0
-for args in "" "5 1" "9 1" "0" "-h" "9 0.1" "-100000"; do
+run() {  # run PROGRAM ARGUMENTS
     # shellcheck disable=SC2086 # the arguments are meant to split
-    if valgrind -q --leak-check=full --show-leak-kinds=all --errors-for-leak-kinds=all \
-        --error-exitcode=1 "$program" $args >/dev/null; then
-        echo "memcheck: tapsmith $args: clean"
+    valgrind -q --leak-check=full --show-leak-kinds=all --errors-for-leak-kinds=all --error-exitcode=99 \
+        --log-file="$build/memcheck.log" "$build/$1" $2 >/dev/null 2>&1
+    if [ $? -ne 99 ] && [ ! -s "$build/memcheck.log" ]; then
+        echo "memcheck: $(basename "$1") $2: clean"
     else
-        echo "memcheck: tapsmith $args: FAILED"
+        cat "$build/memcheck.log"
+        echo "memcheck: $(basename "$1") $2: FAILED"
         status=1
     fi
+}
+for args in "" "5 1" "9 1" "0" "-h" "9 0.1" "-100000"; do
+    run report/tapsmith "$args"
+done
+for args in "5 1.0" "-f json -b 30 9 0.5" "-f c 3 1" "-f sv 7 2" "-f vhdl 1 1" "--help" "4 1" "5 1e-300"; do
+    run fixed/tapsmith-fixed "$args"
 done
 exit "$status"

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# usage_errors.sh PROGRAM TABLE: every row of TABLE (arguments, '|', the
+# usage_errors.sh PROGRAM TABLE: every row of TABLE (arguments as shell words, '|', the
 # expected first line on standard error) must exit with status 2, print
 # nothing on standard output and exactly that line and the --help hint on
 # standard error.
@@ -15,8 +15,8 @@ failures=0
 while IFS='|' read -r args message; do
     case $args in \#*) continue ;; esac
     runs=$((runs + 1))
-    # shellcheck disable=SC2086 # the arguments are meant to split
-    "$program" $args >"$tmp/out" 2>"$tmp/err"
+    eval "set -- $args"
+    "$program" "$@" >"$tmp/out" 2>"$tmp/err"
     status=$?
     if [ "$status" -ne 2 ] || [ -s "$tmp/out" ] || [ "$(cat "$tmp/err")" != "$message"$'\n'"$hint" ]; then
         failures=$((failures + 1))
