@@ -37,6 +37,9 @@ TEST(ParseArgs, ReadsPositionsLikeTheCLibrary) {
                                {{"-0"}, false, false, 0, 1.0},
                                {{"0x5"}, false, false, 0, 1.0},
                                {{"--h"}, false, false, 0, 1.0},
+                               {{"-hx"}, false, false, 0, 1.0},  // only "-h" itself is the help
+                               {{"-help"}, false, false, 0, 1.0},
+                               {{"-H"}, false, false, 0, 1.0},
                                {{"99999999999"}, false, false, 9, 1.0},
                                {{"-99999999999"}, false, false, -2147483647 - 1, 1.0},
                                {{"-2147483648"}, false, false, -2147483647 - 1, 1.0},

@@ -117,7 +117,10 @@ TEST(IntCoeffs, ScaleTheFirstTapToOne) {
                  {9, 1.0, {1, 33, 403, 1808, 2981, 1808, 403, 33, 1}},
                  // e^-800 underflows to 0: the scale is infinite, 0 * inf is NaN.
                  {9, 0.1, {0, i64_max, i64_max, i64_max, i64_max, i64_max, i64_max, i64_max, 0}},
-                 {3, 0.1, {1, i64_max, 1}}};
+                 {3, 0.1, {1, i64_max, 1}},
+                 // e^-728.4 is subnormal and 1/e^-728.4 overflows: every tap
+                 // times the scale is infinite, the first one included.
+                 {3, 0.0262, {i64_max, i64_max, i64_max}}};
     for (const auto& c : cases) {
         const int_table got = int_coeffs(c.n, c.sigma);
         for (std::size_t i = 0; i < c.coeffs.size(); ++i) {
@@ -134,9 +137,12 @@ TEST(IntCoeffs, RoundHalvesAwayFromZero) {
     EXPECT_EQ(out, expected);
 }
 
-TEST(Coeffs, WriteOnlyTheTapsTheyAreGiven) {
-    const samples_table samples{1.0, 2.0, 4.0, 8.0, 16.0, 32.0, 64.0, 128.0, 256.0};
-    for (const std::int32_t n : {0, -1, -100000, std::numeric_limits<std::int32_t>::min(), 2, 9, 10,
+// Every partial sum of these samples is a power of two, so each
+// coefficient is exact: samples[i] / 2^(n-1), and an entry summed past n
+// would halve them all.
+TEST(Coeffs, WriteOnlyTheTapsTheyAreGivenAndNormaliseByTheirSum) {
+    const samples_table samples{1.0, 1.0, 2.0, 4.0, 8.0, 16.0, 32.0, 64.0, 128.0};
+    for (const std::int32_t n : {0, -1, -100000, std::numeric_limits<std::int32_t>::min(), 1, 2, 5, 8, 9, 10,
                                  std::numeric_limits<std::int32_t>::max()}) {
         int_table ints;
         ints.fill(-7);
@@ -145,10 +151,12 @@ TEST(Coeffs, WriteOnlyTheTapsTheyAreGiven) {
         tapsmith::get_int_coeffs(n, samples, ints);
         tapsmith::get_float_coeffs(n, samples, floats);
         const std::size_t written = n <= 0 ? 0 : (n > DIM_MAX ? DIM_MAX : static_cast<std::size_t>(n));
+        const double sum = written == 0 ? 0.0 : std::ldexp(1.0, static_cast<int>(written) - 1);
         for (std::size_t i = 0; i < static_cast<std::size_t>(DIM_MAX); ++i) {
             const bool touched = i < written;
-            EXPECT_EQ(ints[i] != -7, touched) << "n=" << n << " tap " << i;
-            EXPECT_EQ(floats[i] != -7.0, touched) << "n=" << n << " tap " << i;
+            EXPECT_EQ(ints[i], touched ? static_cast<std::int64_t>(samples[i]) : -7)
+                << "n=" << n << " tap " << i;
+            EXPECT_EQ(floats[i], touched ? samples[i] / sum : -7.0) << "n=" << n << " tap " << i;
         }
     }
 }
@@ -366,6 +374,13 @@ TEST(Builders, AgreeWithTheOuterProductOfTheIntCoeffs) {
                 EXPECT_EQ(int_factor, static_cast<std::int64_t>(int_sum)) << "n=" << n << " sigma=" << sigma;
                 EXPECT_EQ(pow2_factor, static_cast<std::int64_t>(pow2_sum))
                     << "n=" << n << " sigma=" << sigma;
+            }
+            // A sum past 2^63 saturates rather than overflowing the conversion.
+            if (int_sum >= 0x1p63) {
+                EXPECT_EQ(int_factor, i64_max) << "n=" << n << " sigma=" << sigma;
+            }
+            if (pow2_sum >= 0x1p63) {
+                EXPECT_EQ(pow2_factor, i64_max) << "n=" << n << " sigma=" << sigma;
             }
         }
     }

@@ -1,0 +1,104 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
+# A small mutation check: each fault of the catalogue below (one realistic
+# slip: a flipped comparison, a saturating operation turned plain, a
+# reordered floating-point expression, a loosened string comparison, ...)
+# is applied in turn to a scratch copy of the tree, which is rebuilt
+# incrementally (the test preset) and tested with the release test suite.
+# A fault that no test notices survives. Every fault listed here changes
+# the programs' output or a library result, so none should survive; run it
+# when you change the tests. CI does not.
+#   tools/mutate.sh [TEXT]   (only the faults whose line contains TEXT)
+set -uo pipefail
+cd "$(dirname "$0")/.."
+only=${1:-}
+
+# file @@ text as it is @@ text with the fault. The text must occur exactly
+# once in the file; \n in it stands for a line break.
+catalogue=$(cat <<'FAULTS'
+kernel/coeffs.cpp @@ const std::int64_t centre = (std::int64_t{n} - 1) / 2; @@ const std::int64_t centre = std::int64_t{n} / 2;
+kernel/coeffs.cpp @@ const double numerator = -std::pow( @@ const double numerator = std::pow(
+kernel/coeffs.cpp @@ i < taps; ++i) {\n        sum = samples[i] + sum; @@ i <= taps && i < 9; ++i) {\n        sum = samples[i] + sum;
+kernel/coeffs.cpp @@ out[i] = samples[i] * inv; @@ out[i] = samples[i] / sum;
+kernel/coeffs.cpp @@ std::round(samples[i] * inv) @@ std::round(samples[i] / samples[0])
+kernel/coeffs.cpp @@ std::round(samples[i] * inv) @@ std::trunc(samples[i] * inv)
+kernel/pow2.cpp @@ if (!(v >= 1.0)) { @@ if (!(v > 1.0)) {
+kernel/pow2.cpp @@ (bits >> 51) & 1U @@ (bits >> 50) & 1U
+kernel/pow2.cpp @@ return power >= 63 ? @@ return power > 63 ?
+kernel/pow2.cpp @@ detail::sat_abs(detail::sat_sub(a[i][j], b[i][j])) @@ detail::sat_sub(a[i][j], b[i][j])
+kernel/saturating.hpp @@     if (x >= two63) { @@     if (x > two63) {
+kernel/saturating.hpp @@ return (a < 0) != (b < 0) ? @@ return (a < 0) == (b < 0) ?
+kernel/matrix.cpp @@ const std::int64_t product = detail::sat_mul(coeffs[j], coeffs[i]); @@ const std::int64_t product = coeffs[j] * coeffs[i];
+kernel/matrix.cpp @@ factor = detail::saturate_to_int64(sum); @@ factor = static_cast<std::int64_t>(sum);
+kernel/matrix.cpp @@ if (n <= 0 || n > DIM_MAX) { @@ if (n < 0 || n > DIM_MAX) {
+kernel/fixed.cpp @@ (i == 0 || t[i - 1] <= t[i]) @@ (i == 0 || t[i - 1] < t[i])
+kernel/fixed.cpp @@ bits < 1 || bits > 30 @@ bits < 1 || bits > 31
+kernel/fixed.cpp @@ const std::int64_t middle = total - 2 * outer; @@ const std::int64_t middle = total - outer;
+report/report.cpp @@             sum = sat_add(sum, table[i][j]); @@             sum = sum + table[i][j];
+report/report.cpp @@             sum = sat_add(sum, table[i][j]); @@             sum = static_cast<std::int64_t>(static_cast<std::uint64_t>(sum) + static_cast<std::uint64_t>(table[i][j]));
+report/report.cpp @@             mask[i][j] = sat_mul(GI[j], GI[i]); @@             mask[i][j] = GI[j] * GI[i];
+report/report.cpp @@         factor = sat_add(factor, GI[i]); @@         factor = factor + GI[i];
+report/report.cpp @@ put_row(out, &matrix[i * taps], taps, 6); @@ put_row(out, &matrix[i * taps], taps, 4);
+report/args.cpp @@ std::strcmp(argv[1], "-h") == 0 @@ std::strncmp(argv[1], "-h", 2) == 0
+report/args.cpp @@ if (argc == 2 && @@ if (argc >= 2 &&
+report/output.cpp @@ ((v | 1) >= powers[estimate] ? 1 : 0) @@ (v >= powers[estimate] ? 1 : 0)
+report/output.cpp @@ std::chars_format::fixed, 6) @@ std::chars_format::fixed, 5)
+report/output.cpp @@     while (small >= 100) { @@     while (small > 100) {
+fixed/fixed.cpp @@ read_int(optarg, 1, 30, args.bits) @@ read_int(optarg, 0, 30, args.bits)
+fixed/fixed.cpp @@ name.size() > 32 @@ name.size() > 33
+fixed/fixed.cpp @@ name.back() != '_' @@ name.back() != '-'
+fixed/figures.cpp @@ out.mask[i][j] = out.taps[i] * out.taps[j]; @@ out.mask[i][j] = out.taps[i] + out.taps[j];
+fixed/figures.cpp @@ std::ldexp(1.0, -2 * bits) @@ std::ldexp(1.0, -bits)
+FAULTS
+)
+
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+tar --exclude=./build --exclude=./.git -cf - . | tar -xf - -C "$scratch"
+cd "$scratch"
+echo "== building the scratch copy"
+# Warnings stay warnings here: a fault may leave a variable unused.
+cmake --preset test -DTAPSMITH_WARNINGS_AS_ERRORS=OFF >/dev/null && cmake --build --preset test >/dev/null ||
+    { echo "mutate: the unchanged tree does not build"; exit 1; }
+ctest --preset test -j 2 >/dev/null 2>&1 || { echo "mutate: the unchanged tree fails its tests"; exit 1; }
+
+tried=0
+survivors=()
+while IFS= read -r line; do
+    case $line in *"$only"*) ;; *) continue ;; esac
+    file=${line%% @@ *}
+    rest=${line#* @@ }
+    from=${rest%% @@ *}
+    to=${rest#* @@ }
+    cp "$file" "$file.orig"
+    if ! FROM="$from" TO="$to" perl -0777 -i -pe '
+            my ($f, $t) = ($ENV{FROM}, $ENV{TO});
+            s/\\n/\n/g for $f, $t;
+            my $count = () = /\Q$f\E/g;
+            die "found $count times\n" unless $count == 1;
+            s/\Q$f\E/$t/;' "$file"; then
+        echo "mutate: cannot apply to $file: $from"
+        mv "$file.orig" "$file"
+        exit 2
+    fi
+    tried=$((tried + 1))
+    if ! cmake --build --preset test >/dev/null 2>&1; then
+        verdict="DOES NOT BUILD"
+        survivors+=("$file: $to (a fault must build to tell anything)")
+    elif ctest --preset test -j 2 --stop-on-failure >/dev/null 2>&1; then
+        verdict="SURVIVED"
+        survivors+=("$file: $to")
+    else
+        verdict="caught"
+    fi
+    printf '%-22s %-15s %s\n' "$file" "$verdict" "${to//\\n/ }"
+    mv "$file.orig" "$file"
+    touch "$file"
+done <<<"$catalogue"
+
+echo
+echo "mutate: $((tried - ${#survivors[@]})) of $tried faults caught"
+for s in "${survivors[@]}"; do
+    echo "not caught: $s"
+done
+[ ${#survivors[@]} -eq 0 ]
