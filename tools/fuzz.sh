@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the fuzz preset and runs each libFuzzer target for a bounded time
 # (seconds, default 60) from the checked-in seeds. New inputs go to a
 # scratch folder, so the seeds stay as they are. Any finding fails.

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # check.sh EXPECTED PROGRAM [ARG...]: the program's standard output must
 # equal EXPECTED byte for byte, its standard error must be empty and its
 # exit status 0.
