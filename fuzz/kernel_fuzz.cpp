@@ -85,6 +85,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
 
+    // Taps for an exact shift: when there are any, they are symmetric and
+    // sum to 2^shift; when there are none, the table is all zero.
+    const std::int32_t shift = take<std::int32_t>(data, size) % 32;
+    int_table fixed{};
+    if (get_fixed_coeffs(n, sigma, shift, fixed)) {
+        std::int64_t sum = 0;
+        for (std::size_t i = 0; i < taps; ++i) {
+            require(fixed[i] >= 0 && fixed[i] == fixed[taps - 1 - i]);
+            sum += fixed[i];
+        }
+        require(sum == std::int64_t{1} << shift);
+    } else {
+        require(fixed == int_table{});
+    }
+
     // Whatever is left: raw values for the rounding on its own.
     while (size > 0) {
         const auto bits = take<std::uint64_t>(data, size);

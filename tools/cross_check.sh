@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # The same report on every Debian architecture. For each architecture the
-# programs are cross-built (static, Release, no tests) with Debian's
-# g++-<triplet> and run under qemu-user on the end-to-end cases (against
-# their checked files), the report's argument sweep and a grid of
-# tapsmith-fixed runs (both against the native build). Any difference fails
-# but the sign of a NaN: 0/0 is a negative NaN on x86-64 and a positive one
-# elsewhere, and each platform prints the sign it has.
+# programs are cross-built (static, Release) with Debian's g++-<triplet> and
+# run under qemu-user on the end-to-end cases (against their checked
+# files), the report's argument sweep and a grid of tapsmith-fixed runs
+# (both against the native build). Any difference fails but the sign of a
+# NaN: 0/0 is a negative NaN on x86-64 and a positive one elsewhere, and
+# each platform prints the sign it has. On the 32-bit architectures, where
+# int64_t is long long, the unit tests are built too (GoogleTest from
+# Debian's sources) and run under the emulator.
 #   tools/cross_check.sh [ARCH...]   (default: aarch64 armhf s390x ppc64el riscv64 i386)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -24,10 +26,20 @@ for arch in "${archs[@]}"; do
     toolchain=$top/cmake/toolchains/$arch.cmake
     build=$top/build/cross-$arch
     qemu=$(sed -n 's/^set(TAPSMITH_QEMU \(.*\))$/\1/p' "$toolchain")
+    unit_tests=OFF
+    case $arch in armhf | i386) unit_tests=ON ;; esac
     cmake -S "$top" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
-        -DTAPSMITH_BUILD_TESTS=OFF -DTAPSMITH_HARDENING=OFF -DCMAKE_EXE_LINKER_FLAGS=-static >"$tmp/configure.log" 2>&1 ||
-        { cat "$tmp/configure.log"; exit 1; }
-    cmake --build "$build" --target tapsmith tapsmith-fixed >"$tmp/build.log" 2>&1 || { cat "$tmp/build.log"; exit 1; }
+        -DTAPSMITH_BUILD_TESTS=$unit_tests -DTAPSMITH_HARDENING=OFF -DCMAKE_EXE_LINKER_FLAGS=-static \
+        >"$tmp/configure.log" 2>&1 || { cat "$tmp/configure.log"; exit 1; }
+    cmake --build "$build" >"$tmp/build.log" 2>&1 || { cat "$tmp/build.log"; exit 1; }
+    units=""
+    if [ "$unit_tests" = ON ]; then
+        # The end-to-end tests run the programs directly; below they run
+        # under the emulator instead.
+        ctest --test-dir "$build" -j 2 -E '^e2e\.' >"$tmp/ctest.log" 2>&1 ||
+            { tail -n 30 "$tmp/ctest.log"; echo "FAIL $arch: unit tests"; failed=$((failed + 1)); continue; }
+        units="$(grep -c ' Passed ' "$tmp/ctest.log") unit tests passed, "
+    fi
     for program in tapsmith:report tapsmith-fixed:fixed; do
         printf '#!/bin/sh\nexec %s %s "$@"\n' "$qemu" "$build/${program#*:}/${program%%:*}" >"$tmp/${program%%:*}"
         chmod +x "$tmp/${program%%:*}"
@@ -54,7 +66,7 @@ for arch in "${archs[@]}"; do
         done
     done
     if [ "$problems" -eq 0 ]; then
-        echo "cross $arch ($qemu): $cases checked cases, ${sweep##*: } in the sweep, $runs tapsmith-fixed runs, all identical"
+        echo "cross $arch ($qemu): ${units}$cases checked cases, ${sweep##*: } in the sweep, $runs tapsmith-fixed runs, all identical"
     else
         failed=$((failed + 1))
     fi
