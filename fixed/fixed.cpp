@@ -6,7 +6,6 @@
 #include <getopt.h>
 #include <cerrno>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
@@ -194,16 +193,25 @@ int parse(int argc, char** argv, fixed_args& args, output& out) noexcept {
 
 // ---- Formats -----------------------------------------------------------------
 
-void put_list(output& out, const std::int64_t* values, std::size_t count, std::string_view before,
-              std::string_view between, std::string_view after) noexcept {
-    put(out, before);
+// How a list of integers is written: around the whole list, between its
+// entries, and around each entry.
+struct list_style {
+    std::string_view open;
+    std::string_view separator;
+    std::string_view close;
+    std::string_view entry_open{};
+    std::string_view entry_close{};
+};
+
+void put_list(output& out, const std::int64_t* values, std::size_t count, const list_style& style) noexcept {
+    put(out, style.open);
     for (std::size_t i = 0; i < count; ++i) {
-        if (i > 0) {
-            put(out, between);
-        }
+        put(out, i > 0 ? style.separator : "");
+        put(out, style.entry_open);
         put_int(out, values[i]);
+        put(out, style.entry_close);
     }
-    put(out, after);
+    put(out, style.close);
 }
 
 // The command that gives this output, rebuilt from the values read, so
@@ -233,7 +241,7 @@ void put_text(output& out, const fixed_args& a, const fixed_figures& f) noexcept
     put(out, ", ");
     put_int(out, f.bits);
     put(out, " bits\n");
-    put_list(out, f.taps.data(), taps, "taps:       ", " ", "\n");
+    put_list(out, f.taps.data(), taps, {"taps:       ", " ", "\n"});
     put(out, "sum:        ");
     put_int(out, f.sum);
     put(out, " = 2^");
@@ -281,14 +289,14 @@ void put_json(output& out, const fixed_args& a, const fixed_figures& f) noexcept
     put(out, ",\n");
     field("bits", f.bits);
     field("pixel_bits", f.pixel_bits);
-    put_list(out, f.taps.data(), taps, "  \"taps\": [", ", ", "],\n");
+    put_list(out, f.taps.data(), taps, {"  \"taps\": [", ", ", "],\n"});
     field("sum", f.sum);
     field("shift", f.bits);
     put(out, "  \"max_error\": ");
     put_shortest(out, f.max_error);
     put(out, ",\n  \"mask\": [\n");
     for (std::size_t i = 0; i < taps; ++i) {
-        put_list(out, f.mask[i].data(), taps, "    [", ", ", i + 1 < taps ? "],\n" : "]\n");
+        put_list(out, f.mask[i].data(), taps, {"    [", ", ", i + 1 < taps ? "],\n" : "]\n"});
     }
     put(out, "  ],\n");
     field("mask_sum", f.mask_sum);
@@ -331,7 +339,7 @@ void put_c(output& out, const fixed_args& a, const fixed_figures& f) noexcept {
     put(out, "_taps[");
     put(out, name);
     put(out, "_N] = ");
-    put_list(out, f.taps.data(), taps, "{", ", ", "};\n\nstatic const int64_t ");
+    put_list(out, f.taps.data(), taps, {"{", ", ", "};\n\nstatic const int64_t "});
     put(out, name);
     put(out, "_mask[");
     put(out, name);
@@ -339,13 +347,7 @@ void put_c(output& out, const fixed_args& a, const fixed_figures& f) noexcept {
     put(out, name);
     put(out, "_N] = {\n");
     for (std::size_t i = 0; i < taps; ++i) {
-        put(out, "    {");
-        for (std::size_t j = 0; j < taps; ++j) {
-            put(out, j > 0 ? ", INT64_C(" : "INT64_C(");
-            put_int(out, f.mask[i][j]);
-            put(out, ")");
-        }
-        put(out, "},\n");
+        put_list(out, f.mask[i].data(), taps, {"    {", ", ", "},\n", "INT64_C(", ")"});
     }
     put(out, "};\n\n#endif\n");
 }
@@ -361,15 +363,10 @@ void put_sv(output& out, const fixed_args& a, const fixed_figures& f) noexcept {
     put(out, ";\n  localparam int SHIFT = ");
     put_int(out, f.bits);
     put(out, ";\n");
-    put_list(out, f.taps.data(), taps, "  localparam int TAPS [N] = '{", ", ", "};\n");
+    put_list(out, f.taps.data(), taps, {"  localparam int TAPS [N] = '{", ", ", "};\n"});
     put(out, "  localparam longint MASK [N][N] = '{\n");
     for (std::size_t i = 0; i < taps; ++i) {
-        put(out, "    '{");
-        for (std::size_t j = 0; j < taps; ++j) {
-            put(out, j > 0 ? ", 64'sd" : "64'sd");
-            put_int(out, f.mask[i][j]);
-        }
-        put(out, i + 1 < taps ? "},\n" : "}\n");
+        put_list(out, f.mask[i].data(), taps, {"    '{", ", ", i + 1 < taps ? "},\n" : "}\n", "64'sd"});
     }
     put(out, "  };\nendpackage\n");
 }
@@ -429,12 +426,7 @@ int run_fixed(int argc, char** argv) noexcept {
                 break;
         }
     }
-    const int error = flush(out);
-    if (error != 0) {
-        (void)std::fprintf(stderr, "tapsmith-fixed: write error: %s\n", std::strerror(error));
-        return 1;
-    }
-    return 0;
+    return finish(out, "tapsmith-fixed");
 }
 
 }  // namespace tapsmith

@@ -10,9 +10,11 @@ namespace tapsmith {
 
 namespace {
 
-// How far each free tap may stray from its ideal value. Rounding every outer
-// tap down is always a valid kernel (the centre takes the rest and stays the
-// largest) with every outer deviation below 1, so the optimum sits well inside.
+// How far each free tap may stray from its ideal value. The optimum's
+// largest deviation is about one unit, so its taps lie well inside (the
+// tests compare with a search of +-5 that finds the same taps); and rounding
+// every outer tap down always lies inside, so the search never comes up
+// empty.
 constexpr double window = 3.0;
 
 // The three rules as one key, compared lexicographically, smaller first: the

@@ -6,6 +6,7 @@
 #include <bit>
 #include <cerrno>
 #include <charconv>
+#include <cstdio>
 #include <cstring>
 #include <system_error>
 
@@ -141,6 +142,15 @@ int flush(output& out) noexcept {
     }
     out.used = 0;
     return out.error;
+}
+
+int finish(output& out, const char* program) noexcept {
+    const int error = flush(out);
+    if (error != 0) {
+        (void)std::fprintf(stderr, "%s: write error: %s\n", program, std::strerror(error));
+        return 1;
+    }
+    return 0;
 }
 
 void put_long(output& out, std::string_view text) noexcept {

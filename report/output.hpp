@@ -54,4 +54,9 @@ void put_general(output& out, double value, int digits) noexcept;
 // Writes what is left; returns the errno of the first failed write, or 0.
 int flush(output& out) noexcept;
 
+// The end of a run: flushes, and if anything could not be written says so
+// on standard error ("PROGRAM: write error: ..."). Returns the exit status,
+// 0 or 1.
+int finish(output& out, const char* program) noexcept;
+
 }  // namespace tapsmith

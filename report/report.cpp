@@ -8,8 +8,6 @@
 
 #include "saturating.hpp"
 
-#include <cstdio>
-#include <cstring>
 #include <string_view>
 
 namespace tapsmith {
@@ -46,19 +44,6 @@ std::int64_t mask_sum(std::size_t taps, const mask_table& table) noexcept {
     return sum;
 }
 
-// How far a normalization factor lies from the power of two a shifter
-// would divide by. An empty mask gives 0/0, printed as the C library
-// prints a NaN.
-struct pow2_fit {
-    std::int64_t rounded;
-    double rel_error;
-};
-
-pow2_fit fit_pow2(std::int64_t factor) noexcept {
-    const std::int64_t rounded = round_to_pow2(static_cast<double>(factor));
-    return {rounded, static_cast<double>(sat_sub(factor, rounded)) / static_cast<double>(factor)};
-}
-
 // "NAME%d]=%f\n": one line of the floating-point tables.
 void put_tap(output& out, std::string_view name, std::size_t i, double value) noexcept {
     put(out, name);
@@ -68,16 +53,20 @@ void put_tap(output& out, std::string_view name, std::size_t i, double value) no
     put(out, "\n");
 }
 
-// "LABEL = %ld - rounded %ld - rel_error = %lf\n"
+// "LABEL = FACTOR - rounded POWER - rel_error = ERROR": how far a
+// normalization factor lies from the power of two a shifter would divide
+// by. An empty mask gives 0/0, a NaN, printed with the sign the platform
+// gives it (-nan on x86-64).
 void put_fit(output& out, std::string_view label, std::int64_t factor) noexcept {
-    const pow2_fit fit = fit_pow2(factor);
+    const std::int64_t rounded = round_to_pow2(static_cast<double>(factor));
+    const double rel_error = static_cast<double>(sat_sub(factor, rounded)) / static_cast<double>(factor);
     put(out, label);
     put(out, " = ");
     put_int(out, factor);
     put(out, " - rounded ");
-    put_int(out, fit.rounded);
+    put_int(out, rounded);
     put(out, " - rel_error = ");
-    put_fixed(out, fit.rel_error);
+    put_fixed(out, rel_error);
     put(out, "\n");
 }
 
@@ -182,12 +171,7 @@ int run_report(int argc, const char* const* argv) noexcept {
         report_2d(out, args.n);
         report_self_test(out, args.n, args.sigma);
     }
-    const int error = flush(out);
-    if (error != 0) {
-        (void)std::fprintf(stderr, "tapsmith: write error: %s\n", std::strerror(error));
-        return 1;
-    }
-    return 0;
+    return finish(out, "tapsmith");
 }
 
 }  // namespace tapsmith

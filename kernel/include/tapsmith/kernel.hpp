@@ -76,9 +76,10 @@ TAPSMITH_API void get_custom_pow2_coeff_matrix(std::int32_t n, double sigma, coe
 // from the centre outward, out holds the one closest to 2^bits times the
 // normalised samples (get_float_coeffs): the smallest largest deviation,
 // then the smallest sum of squared deviations, then the larger taps from the
-// centre outward. Returns false, with out all zero, unless n is odd in
-// 1 .. DIM_MAX, bits is in 1 .. 30 and sigma is finite and positive, or
-// when sigma is so small that the samples are not numbers.
+// centre outward. Returns false, with out all zero, when n is not odd in
+// 1 .. DIM_MAX, bits is outside 1 .. 30 or sigma is not finite and positive,
+// and when sigma is so small that the samples are not numbers (2 sigma^2
+// underflows to 0).
 TAPSMITH_API bool get_fixed_coeffs(std::int32_t n, double sigma, std::int32_t bits, int_table& out) noexcept;
 
 }  // namespace tapsmith
