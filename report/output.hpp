@@ -22,8 +22,12 @@ struct output {
 // Text that does not fit goes out in pieces through here.
 void put_long(output& out, std::string_view text) noexcept;
 
-// Inline, so that the copy of a literal compiles to a few moves.
+// Inline, so that the copy of a literal compiles to a few moves. An empty
+// view may have no data at all, which memcpy must not be given.
 inline void put(output& out, std::string_view text) noexcept {
+    if (text.empty()) {
+        return;
+    }
     if (text.size() <= out.data.size() - out.used) {
         std::memcpy(out.data.data() + out.used, text.data(), text.size());
         out.used += text.size();
