@@ -6,7 +6,8 @@
 # path so that the count depends on the binary alone (glibc's start-up
 # spends about 500 instructions per environment variable), next to the same
 # report from the plain C program bench/reference.c (gcc -O2, one printf
-# per entry); and the peak heap under massif. Fails when tapsmith exceeds
+# per entry) and the floor of a program linked the same way; and the peak
+# heap under massif. Fails when tapsmith exceeds
 # its budget or differs from the reference's output.
 #   bench/instructions.sh [PROGRAM]   (default: build/release/report/tapsmith)
 set -euo pipefail
@@ -19,6 +20,12 @@ trap 'rm -rf "$tmp"' EXIT
 valgrind=$(command -v valgrind)
 
 gcc -O2 bench/reference.c -o "$tmp/reference" -lm
+# The floor: a dynamically linked program that does nothing but write as
+# many bytes as the report has.
+bytes=$("$program" 9 1 | wc -c)
+printf '#include <unistd.h>\nstatic char text[%d];\nint main(void) { return write(1, text, sizeof text) != sizeof text; }\n' \
+    "$bytes" >"$tmp/floor.c"
+gcc -O2 "$tmp/floor.c" -o "$tmp/floor"
 "$tmp/reference" 9 1 | cmp - <("$program" 9 1) || { echo "the reference's report differs from tapsmith's"; exit 1; }
 
 count() {  # count PROGRAM: instructions of `PROGRAM 9 1` in an empty environment
@@ -27,12 +34,14 @@ count() {  # count PROGRAM: instructions of `PROGRAM 9 1` in an empty environmen
 }
 instructions=$(count "$program")
 reference=$(count "$tmp/reference")
+floor=$(count "$tmp/floor")
 
 env -i "$valgrind" --tool=massif --massif-out-file="$tmp/massif.out" "$program" 9 1 >/dev/null 2>/dev/null
 heap=$(sed -n 's/^mem_heap_B=//p' "$tmp/massif.out" | sort -n | tail -1)
 
 echo "instructions (tapsmith 9 1): $instructions (budget $budget_instructions)"
 echo "instructions (plain C reference, gcc -O2): $reference ($(awk -v a="$reference" -v b="$instructions" 'BEGIN { printf "%.2f", a / b }') times tapsmith's)"
+echo "instructions (the floor: a dynamically linked program that only writes $bytes bytes): $floor"
 echo "peak heap (tapsmith 9 1): $heap bytes (budget $budget_heap)"
 status=0
 [ "$instructions" -le "$budget_instructions" ] || { echo "over the instruction budget"; status=1; }
