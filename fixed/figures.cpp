@@ -5,9 +5,8 @@
 
 namespace tapsmith {
 
-bool work_out_figures(std::int32_t n, double sigma, std::int32_t bits, std::int32_t pixel_bits,
-                      fixed_figures& out) noexcept {
-    out = fixed_figures{n, bits, pixel_bits, {}, 0, 0.0, {}, 0, 0.0};
+bool work_out_figures(std::int32_t n, double sigma, std::int32_t bits, fixed_figures& out) noexcept {
+    out = fixed_figures{};
     if (!get_fixed_coeffs(n, sigma, bits, out.taps)) {
         return false;
     }

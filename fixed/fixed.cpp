@@ -234,30 +234,30 @@ void put_command(output& out, const fixed_args& a) noexcept {
 }
 
 void put_text(output& out, const fixed_args& a, const fixed_figures& f) noexcept {
-    const auto taps = static_cast<std::size_t>(f.n);
-    put_int(out, f.n);
+    const auto taps = static_cast<std::size_t>(a.n);
+    put_int(out, a.n);
     put(out, " taps, sigma ");
     put_shortest(out, a.sigma);
     put(out, ", ");
-    put_int(out, f.bits);
+    put_int(out, a.bits);
     put(out, " bits\n");
     put_list(out, f.taps.data(), taps, {"taps:       ", " ", "\n"});
     put(out, "sum:        ");
     put_int(out, f.sum);
     put(out, " = 2^");
-    put_int(out, f.bits);
+    put_int(out, a.bits);
     put(out, ", normalise with (x + ");
     put_int(out, f.sum / 2);
     put(out, ") >> ");
-    put_int(out, f.bits);
+    put_int(out, a.bits);
     put(out, "\nmax error:  ");
     put_general(out, f.max_error, 4);
     put(out, " (largest |tap / 2^");
-    put_int(out, f.bits);
+    put_int(out, a.bits);
     put(out, " - normalised sample|)\n\n2-D mask, sum ");
     put_int(out, f.mask_sum);
     put(out, " = 2^");
-    put_int(out, std::int64_t{2} * f.bits);
+    put_int(out, std::int64_t{2} * a.bits);
     put(out, ":\n");
     for (std::size_t i = 0; i < taps; ++i) {
         put_row(out, f.mask[i].data(), taps, 6);
@@ -265,16 +265,16 @@ void put_text(output& out, const fixed_args& a, const fixed_figures& f) noexcept
     put(out, "mask max error: ");
     put_general(out, f.mask_max_error, 4);
     put(out, "\n\naccumulators for ");
-    put_int(out, f.pixel_bits);
+    put_int(out, a.pixel_bits);
     put(out, "-bit pixels: ");
-    put_int(out, f.pixel_bits + f.bits);
+    put_int(out, a.pixel_bits + a.bits);
     put(out, " bits for a 1-D pass, ");
-    put_int(out, f.pixel_bits + std::int64_t{2} * f.bits);
+    put_int(out, a.pixel_bits + std::int64_t{2} * a.bits);
     put(out, " bits for the 2-D mask\n");
 }
 
 void put_json(output& out, const fixed_args& a, const fixed_figures& f) noexcept {
-    const auto taps = static_cast<std::size_t>(f.n);
+    const auto taps = static_cast<std::size_t>(a.n);
     const auto field = [&out](std::string_view key, std::int64_t value) {
         put(out, "  \"");
         put(out, key);
@@ -283,15 +283,15 @@ void put_json(output& out, const fixed_args& a, const fixed_figures& f) noexcept
         put(out, ",\n");
     };
     put(out, "{\n");
-    field("dim_mask", f.n);
+    field("dim_mask", a.n);
     put(out, "  \"sigma\": ");
     put_shortest(out, a.sigma);
     put(out, ",\n");
-    field("bits", f.bits);
-    field("pixel_bits", f.pixel_bits);
+    field("bits", a.bits);
+    field("pixel_bits", a.pixel_bits);
     put_list(out, f.taps.data(), taps, {"  \"taps\": [", ", ", "],\n"});
     field("sum", f.sum);
-    field("shift", f.bits);
+    field("shift", a.bits);
     put(out, "  \"max_error\": ");
     put_shortest(out, f.max_error);
     put(out, ",\n  \"mask\": [\n");
@@ -303,19 +303,19 @@ void put_json(output& out, const fixed_args& a, const fixed_figures& f) noexcept
     put(out, "  \"mask_max_error\": ");
     put_shortest(out, f.mask_max_error);
     put(out, ",\n");
-    field("accumulator_bits_1d", f.pixel_bits + f.bits);
+    field("accumulator_bits_1d", a.pixel_bits + a.bits);
     put(out, "  \"accumulator_bits_2d\": ");
-    put_int(out, f.pixel_bits + std::int64_t{2} * f.bits);
+    put_int(out, a.pixel_bits + std::int64_t{2} * a.bits);
     put(out, "\n}\n");
 }
 
 void put_c(output& out, const fixed_args& a, const fixed_figures& f) noexcept {
-    const auto taps = static_cast<std::size_t>(f.n);
+    const auto taps = static_cast<std::size_t>(a.n);
     const std::string_view name = a.name;
     put(out, "/* ");
     put_command(out, a);
     put(out, "\n * Gaussian taps that sum to exactly 2^");
-    put_int(out, f.bits);
+    put_int(out, a.bits);
     put(out,
         ": normalise a 1-D pass with (acc + (1 << (SHIFT - 1))) >> SHIFT,\n"
         " * the 2-D mask with MASK_SHIFT. */\n#ifndef ");
@@ -325,15 +325,15 @@ void put_c(output& out, const fixed_args& a, const fixed_figures& f) noexcept {
     put(out, "_TAPS_H\n\n#include <stdint.h>\n\n#define ");
     put(out, name);
     put(out, "_N ");
-    put_int(out, f.n);
+    put_int(out, a.n);
     put(out, "\n#define ");
     put(out, name);
     put(out, "_SHIFT ");
-    put_int(out, f.bits);
+    put_int(out, a.bits);
     put(out, "\n#define ");
     put(out, name);
     put(out, "_MASK_SHIFT ");
-    put_int(out, std::int64_t{2} * f.bits);
+    put_int(out, std::int64_t{2} * a.bits);
     put(out, "\n\nstatic const int32_t ");
     put(out, name);
     put(out, "_taps[");
@@ -353,15 +353,15 @@ void put_c(output& out, const fixed_args& a, const fixed_figures& f) noexcept {
 }
 
 void put_sv(output& out, const fixed_args& a, const fixed_figures& f) noexcept {
-    const auto taps = static_cast<std::size_t>(f.n);
+    const auto taps = static_cast<std::size_t>(a.n);
     put(out, "// ");
     put_command(out, a);
     put(out, "\n// Gaussian taps that sum to exactly 2**SHIFT; MASK sums to 2**(2*SHIFT).\npackage ");
     put(out, a.name);
     put(out, "_pkg;\n  localparam int N = ");
-    put_int(out, f.n);
+    put_int(out, a.n);
     put(out, ";\n  localparam int SHIFT = ");
-    put_int(out, f.bits);
+    put_int(out, a.bits);
     put(out, ";\n");
     put_list(out, f.taps.data(), taps, {"  localparam int TAPS [N] = '{", ", ", "};\n"});
     put(out, "  localparam longint MASK [N][N] = '{\n");
@@ -377,12 +377,12 @@ void put_vhdl(output& out, const fixed_args& a, const fixed_figures& f) noexcept
     put(out, "\n-- Gaussian taps that sum to exactly 2**SHIFT.\npackage ");
     put(out, a.name);
     put(out, "_pkg is\n  constant N : natural := ");
-    put_int(out, f.n);
+    put_int(out, a.n);
     put(out, ";\n  constant SHIFT : natural := ");
-    put_int(out, f.bits);
+    put_int(out, a.bits);
     put(out, ";\n  type taps_array is array (0 to N - 1) of natural;\n  constant TAPS : taps_array := (");
     // Named association: a one-element aggregate may not be positional.
-    for (std::int32_t i = 0; i < f.n; ++i) {
+    for (std::int32_t i = 0; i < a.n; ++i) {
         put(out, i > 0 ? ", " : "");
         put_int(out, i);
         put(out, " => ");
@@ -404,7 +404,7 @@ int run_fixed(int argc, char** argv) noexcept {
     }
     if (parsed == 0) {
         fixed_figures figures{};
-        if (!work_out_figures(args.n, args.sigma, args.bits, args.pixel_bits, figures)) {
+        if (!work_out_figures(args.n, args.sigma, args.bits, figures)) {
             // 2 sigma^2 underflows to 0: the samples are not numbers.
             return usage_error("SIGMA too small for a filter:", argv[argc - 1]);
         }

@@ -7,11 +7,8 @@
 
 namespace tapsmith {
 
-// Everything the formats print, worked out once from the taps.
+// What the formats print beyond the arguments, worked out once from the taps.
 struct fixed_figures {
-    std::int32_t n;
-    std::int32_t bits;
-    std::int32_t pixel_bits;
     int_table taps;
     std::int64_t sum;
     double max_error;  // max |t_i 2^-B - GF_i|
@@ -21,8 +18,7 @@ struct fixed_figures {
 };
 
 // false when the kernel has no taps for these arguments.
-bool work_out_figures(std::int32_t n, double sigma, std::int32_t bits, std::int32_t pixel_bits,
-                      fixed_figures& out) noexcept;
+bool work_out_figures(std::int32_t n, double sigma, std::int32_t bits, fixed_figures& out) noexcept;
 
 // The whole program: reads the options, writes the taps in the chosen
 // format to standard output, returns the exit status (0; 2 for a usage

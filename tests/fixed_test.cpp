@@ -161,7 +161,7 @@ TEST(FixedCoeffs, RefuseWhatIsOutsideTheirContract) {
 // 14 62 104 62 14 and the normalised samples.
 TEST(FixedFigures, OfTheDefaultExample) {
     tapsmith::fixed_figures f{};
-    ASSERT_TRUE(tapsmith::work_out_figures(5, 1.0, 8, 10, f));
+    ASSERT_TRUE(tapsmith::work_out_figures(5, 1.0, 8, f));
     EXPECT_EQ(f.sum, 256);
     EXPECT_EQ(f.mask_sum, 65536);
     EXPECT_EQ(f.mask[2][2], 104 * 104);
@@ -169,7 +169,7 @@ TEST(FixedFigures, OfTheDefaultExample) {
     const samples_table gf = ideal_taps(5, 1.0, 0);
     EXPECT_DOUBLE_EQ(f.max_error, std::fabs(104.0 / 256 - gf[2]));
     EXPECT_DOUBLE_EQ(f.mask_max_error, std::fabs(104.0 * 104 / 65536 - gf[2] * gf[2]));
-    EXPECT_FALSE(tapsmith::work_out_figures(5, 1e-300, 8, 8, f));
+    EXPECT_FALSE(tapsmith::work_out_figures(5, 1e-300, 8, f));
 }
 
 }  // namespace
