@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "fixed.hpp"
+#include "run.hpp"
 
 int main(int argc, char** argv) {
     return tapsmith::run_fixed(argc, argv);

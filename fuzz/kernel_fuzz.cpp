@@ -4,8 +4,8 @@
 // access outside a table.
 #include <tapsmith/kernel.hpp>
 
-#include "invariants.hpp"
-#include "saturating.hpp"
+#include "tapsmith/detail/invariants.hpp"
+#include <tapsmith/saturating.hpp>
 
 #include <cstddef>
 #include <cstdint>
@@ -16,7 +16,7 @@
 namespace {
 
 using namespace tapsmith;
-using tapsmith::testing::is_pow2_or_zero;
+using tapsmith::detail::is_pow2_or_zero;
 
 void require(bool ok) {
     if (!ok) {
@@ -56,10 +56,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     mask_table mask{};
     mask_table mask2{};
-    const std::size_t taps = detail::table_reach(n);
+    const std::size_t taps = table_reach(n);
     for (std::size_t i = 0; i < taps; ++i) {
         for (std::size_t j = 0; j < taps; ++j) {
-            mask[i][j] = detail::sat_mul(ints[j], ints[i]);
+            mask[i][j] = sat_mul(ints[j], ints[i]);
             mask2[i][j] = round_to_pow2(static_cast<double>(mask[i][j]));
             require(is_pow2_or_zero(mask2[i][j]));
         }

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include <tapsmith/kernel.hpp>
 
-#include "saturating.hpp"
+#include <tapsmith/saturating.hpp>
+
+#include "tapsmith/detail/platform.hpp"
 
 #include <cmath>
 
@@ -20,7 +22,7 @@ double gaussian_sampling(std::int32_t n, std::int32_t i, double sigma) noexcept 
 }
 
 void get_float_coeffs(std::int32_t n, const samples_table& samples, samples_table& out) noexcept {
-    const std::size_t taps = detail::table_reach(n);
+    const std::size_t taps = table_reach(n);
     double sum = 0.0;
     for (std::size_t i = 0; i < taps; ++i) {
         sum = samples[i] + sum;
@@ -39,9 +41,9 @@ void get_int_coeffs(std::int32_t n, const samples_table& samples, int_table& out
     // Above 2^53 the last digits depend on multiplying by this reciprocal
     // rather than dividing by the first tap.
     const double inv = 1.0 / samples[0];
-    const std::size_t taps = detail::table_reach(n);
+    const std::size_t taps = table_reach(n);
     for (std::size_t i = 0; i < taps; ++i) {
-        out[i] = detail::saturate_to_int64(std::round(samples[i] * inv));
+        out[i] = saturate_to_int64(std::round(samples[i] * inv));
     }
 }
 

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include <tapsmith/kernel.hpp>
 
-#include "saturating.hpp"
+#include <tapsmith/saturating.hpp>
+
+#include "tapsmith/detail/platform.hpp"
 
 #include <cstdlib>
 
@@ -35,13 +37,13 @@ void build(std::int32_t n, double sigma, bool pow2, coeff_matrix& matrix, std::i
     double sum = 0.0;
     for (std::size_t i = 0; i < taps; ++i) {
         for (std::size_t j = 0; j < taps; ++j) {
-            const std::int64_t product = detail::sat_mul(coeffs[j], coeffs[i]);
+            const std::int64_t product = sat_mul(coeffs[j], coeffs[i]);
             const std::int64_t entry = pow2 ? round_to_pow2(static_cast<double>(product)) : product;
             matrix[i * taps + j] = entry;
             sum = static_cast<double>(entry) + sum;
         }
     }
-    factor = detail::saturate_to_int64(sum);
+    factor = saturate_to_int64(sum);
 }
 
 }  // namespace

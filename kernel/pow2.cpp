@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include <tapsmith/kernel.hpp>
 
-#include "saturating.hpp"
+#include <tapsmith/saturating.hpp>
+
+#include "tapsmith/detail/platform.hpp"
 
 #include <bit>
 #include <cmath>
@@ -32,11 +34,11 @@ std::int64_t round_to_pow2(double x) noexcept {
 }
 
 std::int64_t SSE(std::int32_t n, const mask_table& a, const mask_table& b) noexcept {
-    const std::size_t taps = detail::table_reach(n);
+    const std::size_t taps = table_reach(n);
     std::int64_t sum = 0;
     for (std::size_t i = 0; i < taps; ++i) {
         for (std::size_t j = 0; j < taps; ++j) {
-            sum = detail::sat_add(sum, detail::sat_abs(detail::sat_sub(a[i][j], b[i][j])));
+            sum = sat_add(sum, sat_abs(sat_sub(a[i][j], b[i][j])));
         }
     }
     return sum;

@@ -11,16 +11,20 @@
 
 namespace tapsmith {
 
-namespace {
-
-std::int32_t read_dim_mask(const char* text) noexcept {
-    // strtol reads exactly what atoi reads, but saturates where atoi's
-    // result is undefined; the 32-bit clamp then keeps "99999999999" large.
-    const long value = std::strtol(text, nullptr, 10);
-    const long clamped = std::clamp<long>(value, std::numeric_limits<std::int32_t>::min(),
-                                          std::numeric_limits<std::int32_t>::max());
+std::int32_t cap_dim_mask(std::int64_t value) noexcept {
+    // The 32-bit clamp keeps "99999999999" large.
+    const std::int64_t clamped = std::clamp<std::int64_t>(value, std::numeric_limits<std::int32_t>::min(),
+                                                          std::numeric_limits<std::int32_t>::max());
     // No lower bound on purpose: zero or a negative count prints an empty report.
     return static_cast<std::int32_t>(std::min(static_cast<double>(DIM_MAX), static_cast<double>(clamped)));
+}
+
+namespace {
+
+// strtoll reads exactly what atoi reads, but saturates where atoi's result
+// is undefined.
+std::int32_t read_dim_mask(const char* text) noexcept {
+    return cap_dim_mask(std::strtoll(text, nullptr, 10));
 }
 
 }  // namespace

@@ -12,6 +12,9 @@ struct run_args {
     double sigma = 1.0;
 };
 
+// A tap count as the report takes it: capped at DIM_MAX, with no lower bound.
+std::int32_t cap_dim_mask(std::int64_t value) noexcept;
+
 // Reads the command line the way the report always has: positions only,
 // numbers as the C library's decimal conversions read them, never an error.
 run_args parse_args(int argc, const char* const* argv) noexcept;

@@ -2,22 +2,27 @@
 #include "report.hpp"
 
 #include "args.hpp"
-#include "output.hpp"
 
 #include <tapsmith/kernel.hpp>
+#include <tapsmith/saturating.hpp>
 
-#include "saturating.hpp"
+#include "tapsmith/cli/output.hpp"
+#include "tapsmith/cli/status.hpp"
 
+#include <algorithm>
+#include <limits>
 #include <string_view>
 
 namespace tapsmith {
 
 namespace {
 
-using detail::sat_add;
-using detail::sat_mul;
-using detail::sat_sub;
-using detail::table_reach;
+using cli::output;
+using cli::put;
+using cli::put_fixed;
+using cli::put_int;
+using cli::put_row;
+
 
 // The run's tables: zero at start, written only below n, alive to the end.
 samples_table gf;
@@ -157,9 +162,7 @@ void report_self_test(output& out, std::int32_t n, double sigma) noexcept {
 
 }  // namespace
 
-int run_report(int argc, const char* const* argv) noexcept {
-    output out;
-    const run_args args = parse_args(argc, argv);
+void write_report(output& out, const run_args& args) noexcept {
     if (args.help) {
         put(out, help_line);
         if (!args.help_only) {
@@ -171,7 +174,12 @@ int run_report(int argc, const char* const* argv) noexcept {
         report_2d(out, args.n);
         report_self_test(out, args.n, args.sigma);
     }
-    return finish(out, "tapsmith");
+}
+
+int run_report(int argc, const char* const* argv) noexcept {
+    output out;
+    write_report(out, parse_args(argc, argv));
+    return cli::finish(out, "tapsmith");
 }
 
 }  // namespace tapsmith

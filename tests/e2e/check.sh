@@ -1,8 +1,10 @@
 #!/bin/sh
 # SPDX-License-Identifier: MIT
 # check.sh EXPECTED PROGRAM [ARG...]: the program's standard output must
-# equal EXPECTED byte for byte, its standard error must be empty and its
-# exit status 0.
+# equal EXPECTED byte for byte (up to the sign of a NaN where
+# TAPSMITH_NAN_ANY_SIGN is set), its standard error must be empty and its
+# exit status 0. PROGRAM may be several words (an emulator and the program).
+. "$(dirname "$0")/lib.sh"
 expected=$1
 shift
 tmp=$(mktemp -d) || exit 1
@@ -19,7 +21,9 @@ if [ -s "$tmp/err" ]; then
     cat "$tmp/err"
     fail=1
 fi
-if ! cmp -s "$expected" "$tmp/out"; then
+nan_sign "$expected" >"$tmp/expected"
+nan_sign "$tmp/out" >"$tmp/got"
+if ! cmp -s "$tmp/expected" "$tmp/got"; then
     echo "standard output differs from $expected:"
     diff "$expected" "$tmp/out" | head -40
     fail=1

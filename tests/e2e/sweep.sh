@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# sweep.sh PROGRAM [REFERENCE]: runs the program over a grid of awkward
-# arguments and checks, for every run, exit status 0, an empty standard
-# error and the report's shape: every heading in order, as many lines as n
-# asks for and n integer fields in every table row. With a REFERENCE
-# program (the native build, when PROGRAM runs under emulation) every
-# report must also equal the reference's, but for the sign of a NaN, which
-# the platforms print differently.
+# sweep.sh REFERENCE PROGRAM...: runs the program (which may be several
+# words: an emulator and the program) over a grid of awkward arguments and
+# checks, for every run, exit status 0, an empty standard error and the
+# report's shape: every heading in order, as many lines as n asks for and n
+# integer fields in every table row. With a REFERENCE program (the native
+# build, when PROGRAM runs under emulation; "" for none) every report must
+# also equal the reference's, up to the sign of a NaN.
 set -u
-program=$1
-reference=${2:-}
+. "$(dirname "$0")/lib.sh"
+reference=$1
+shift
+program=("$@")
 
 # dim_mask as given, then the tap count it must read as.
 dims=()
@@ -51,7 +53,7 @@ for dim in "${dims[@]}"; do
     expected_shape "$n" >"$tmp/expected"
     for sigma in "${sigmas[@]}"; do
         runs=$((runs + 1))
-        "$program" "$arg" "$sigma" >"$tmp/out" 2>"$tmp/err"
+        "${program[@]}" "$arg" "$sigma" >"$tmp/out" 2>"$tmp/err"
         status=$?
         problem=""
         [ "$status" -eq 0 ] || problem="exit status $status"
@@ -65,7 +67,7 @@ for dim in "${dims[@]}"; do
         if ! shape_of <"$tmp/out" | diff -q "$tmp/expected" - >/dev/null; then
             problem="$problem; shape differs: $(shape_of <"$tmp/out" | diff "$tmp/expected" - | head -5 | tr '\n' ' ')"
         fi
-        if [ -n "$reference" ] && ! cmp -s <(sed 's/-nan/nan/g' "$tmp/out") <("$reference" "$arg" "$sigma" | sed 's/-nan/nan/g'); then
+        if [ -n "$reference" ] && ! cmp -s <(nan_sign "$tmp/out") <("$reference" "$arg" "$sigma" | nan_sign); then
             problem="$problem; differs from the reference: $(diff <("$reference" "$arg" "$sigma") "$tmp/out" | head -4 | tr '\n' ' ')"
         fi
         if [ -n "$problem" ]; then

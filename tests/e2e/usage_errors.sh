@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# usage_errors.sh PROGRAM TABLE: every row of TABLE (arguments as shell words, '|', the
+# usage_errors.sh TABLE PROGRAM...: every row of TABLE (arguments as shell words, '|', the
 # expected first line on standard error) must exit with status 2, print
 # nothing on standard output and exactly that line and the --help hint on
 # standard error.
 set -u
-program=$1
-table=$2
+table=$1
+shift
+program=("$@")
 hint="Try 'tapsmith-fixed --help' for more information."
 tmp=$(mktemp -d) || exit 1
 trap 'rm -rf "$tmp"' EXIT
@@ -16,7 +17,7 @@ while IFS='|' read -r args message; do
     case $args in \#*) continue ;; esac
     runs=$((runs + 1))
     eval "set -- $args"
-    "$program" "$@" >"$tmp/out" 2>"$tmp/err"
+    "${program[@]}" "$@" >"$tmp/out" 2>"$tmp/err"
     status=$?
     if [ "$status" -ne 2 ] || [ -s "$tmp/out" ] || [ "$(cat "$tmp/err")" != "$message"$'\n'"$hint" ]; then
         failures=$((failures + 1))

@@ -1,40 +1,34 @@
 // SPDX-License-Identifier: MIT
-// Conversions and saturating arithmetic shared by the kernel, the drivers and
-// the tests. Not installed: none of it is the library's API.
+// Bounded integer arithmetic the tables are defined with: tiny sigmas push
+// coefficients far past 2^63, and a plain cast or product of such values is
+// undefined behaviour, so every conversion, sum and product of coefficients
+// saturates at the 64-bit limits instead, which keeps a saturated report
+// monotone and defined. Also the clamp that keeps any tap count inside the
+// DIM_MAX tables.
 #pragma once
+
+#if __cplusplus < 201703L
+#error "<tapsmith/saturating.hpp> needs C++17 or later"
+#else
 
 #include <tapsmith/kernel.hpp>
 
-#include <algorithm>
-#include <cfloat>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
 
-// What the printed digits depend on, whatever the platform: doubles are
-// IEEE 754 binary64 and every intermediate is rounded to one (no x87 excess
-// precision), and int64_t is the 64-bit two's-complement type.
-static_assert(std::numeric_limits<double>::is_iec559 && std::numeric_limits<double>::digits == 53,
-              "tapsmith's arithmetic is defined on IEEE 754 binary64 doubles");
-static_assert(FLT_EVAL_METHOD == 0, "intermediates must be plain doubles (on i386 build with SSE2)");
-static_assert(std::numeric_limits<std::int64_t>::digits == 63 &&
-                  std::numeric_limits<std::int64_t>::min() == -std::numeric_limits<std::int64_t>::max() - 1,
-              "coefficients are 64-bit two's-complement integers");
-
-namespace tapsmith::detail {
+namespace tapsmith {
 
 // How many table entries a tap count reaches: the tables hold DIM_MAX
 // entries, so a larger n must not walk past them, and a count of zero or
 // less reaches none.
 constexpr std::size_t table_reach(std::int32_t n) noexcept {
-    return static_cast<std::size_t>(std::clamp(n, std::int32_t{0}, DIM_MAX));
+    return n <= 0 ? 0 : static_cast<std::size_t>(n < DIM_MAX ? n : DIM_MAX);
 }
 
-// Tiny sigmas push coefficients far past 2^63 and sigma = 0 or NaN yields
-// NaN; a plain cast of such doubles is undefined behaviour. Every
-// double-to-integer conversion goes through here.
-constexpr std::int64_t saturate_to_int64(double x) noexcept {
+// NaN gives 0; values beyond the range give its nearer limit.
+inline std::int64_t saturate_to_int64(double x) noexcept {
     constexpr double two63 = 9223372036854775808.0;
     if (std::isnan(x)) {
         return 0;
@@ -48,8 +42,6 @@ constexpr std::int64_t saturate_to_int64(double x) noexcept {
     return static_cast<std::int64_t>(x);
 }
 
-// Products and sums of huge coefficients clamp at the 64-bit limits instead
-// of wrapping, so a saturated report stays monotone and defined.
 constexpr std::int64_t sat_add(std::int64_t a, std::int64_t b) noexcept {
     std::int64_t r = 0;
     if (__builtin_add_overflow(a, b, &r)) {
@@ -80,4 +72,6 @@ constexpr std::int64_t sat_abs(std::int64_t a) noexcept {
                                                          : (a < 0 ? -a : a);
 }
 
-}  // namespace tapsmith::detail
+}  // namespace tapsmith
+
+#endif  // C++17

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include <tapsmith/kernel.hpp>
 
-#include "invariants.hpp"
-#include "saturating.hpp"
+#include "tapsmith/detail/invariants.hpp"
+#include <tapsmith/saturating.hpp>
 
 #include <gtest/gtest.h>
 
@@ -17,7 +17,7 @@ using tapsmith::DIM_MAX;
 using tapsmith::int_table;
 using tapsmith::mask_table;
 using tapsmith::samples_table;
-using tapsmith::testing::is_pow2_or_zero;
+using tapsmith::detail::is_pow2_or_zero;
 
 constexpr std::int64_t i64_max = std::numeric_limits<std::int64_t>::max();
 constexpr std::int64_t i64_min = std::numeric_limits<std::int64_t>::min();
@@ -51,7 +51,7 @@ TEST(SaturateToInt64, TruncatesInsideAndClampsOutsideTheRange) {
     };
     // clang-format on
     for (const auto& c : cases) {
-        EXPECT_EQ(tapsmith::detail::saturate_to_int64(c.in), c.out) << "input " << c.in;
+        EXPECT_EQ(tapsmith::saturate_to_int64(c.in), c.out) << "input " << c.in;
     }
 }
 
@@ -68,13 +68,13 @@ TEST(SaturatingArithmetic, ClampsAtTheLimitsWithTheRightSign) {
     };
     // clang-format on
     for (const auto& c : cases) {
-        const std::int64_t got = c.op == '+'   ? tapsmith::detail::sat_add(c.a, c.b)
-                                 : c.op == '-' ? tapsmith::detail::sat_sub(c.a, c.b)
-                                               : tapsmith::detail::sat_mul(c.a, c.b);
+        const std::int64_t got = c.op == '+'   ? tapsmith::sat_add(c.a, c.b)
+                                 : c.op == '-' ? tapsmith::sat_sub(c.a, c.b)
+                                               : tapsmith::sat_mul(c.a, c.b);
         EXPECT_EQ(got, c.out) << c.a << ' ' << c.op << ' ' << c.b;
     }
-    EXPECT_EQ(tapsmith::detail::sat_abs(i64_min), i64_max);
-    EXPECT_EQ(tapsmith::detail::sat_abs(-7), 7);
+    EXPECT_EQ(tapsmith::sat_abs(i64_min), i64_max);
+    EXPECT_EQ(tapsmith::sat_abs(-7), 7);
 }
 
 TEST(GaussianSampling, CentresOnTheLowerMiddleTap) {
@@ -197,17 +197,17 @@ TEST(RoundToPow2, PicksTheNearerPowerAndTiesGoUp) {
 // the step-by-step arithmetic gives: log2, truncation, the two powers, the
 // distances, ties to the larger power.
 std::int64_t round_to_pow2_by_log2(double x) {
-    const std::int64_t v = tapsmith::detail::saturate_to_int64(std::round(x));
+    const std::int64_t v = tapsmith::saturate_to_int64(std::round(x));
     if (v <= 0) {
         return 0;
     }
     const auto value = static_cast<double>(v);
-    const std::int64_t p = tapsmith::detail::saturate_to_int64(std::log2(value));
+    const std::int64_t p = tapsmith::saturate_to_int64(std::log2(value));
     const double lower = std::pow(2.0, static_cast<double>(p));
     const double upper = std::pow(2.0, static_cast<double>(p + 1));
     const double to_lower = std::fabs(lower - value);
     const double to_upper = std::fabs(upper - value);
-    return tapsmith::detail::saturate_to_int64(to_lower < to_upper ? lower : upper);
+    return tapsmith::saturate_to_int64(to_lower < to_upper ? lower : upper);
 }
 
 TEST(RoundToPow2, EqualsTheLog2AndPowArithmetic) {
@@ -350,9 +350,9 @@ TEST(Builders, AgreeWithTheOuterProductOfTheIntCoeffs) {
             std::int64_t exact_sum = 0;
             bool overflow = false;
             for (std::size_t i = 0; i < taps; ++i) {
-                gi_sum = tapsmith::detail::sat_add(gi_sum, gi[i]);
+                gi_sum = tapsmith::sat_add(gi_sum, gi[i]);
                 for (std::size_t j = 0; j < taps; ++j) {
-                    const std::int64_t product = tapsmith::detail::sat_mul(gi[i], gi[j]);
+                    const std::int64_t product = tapsmith::sat_mul(gi[i], gi[j]);
                     const auto k = static_cast<std::int64_t>(i * taps + j);
                     ASSERT_EQ(ints[i * taps + j], product) << "n=" << n << " sigma=" << sigma << " at " << k;
                     ASSERT_EQ(pow2s[i * taps + j], tapsmith::round_to_pow2(static_cast<double>(product)))
@@ -367,7 +367,7 @@ TEST(Builders, AgreeWithTheOuterProductOfTheIntCoeffs) {
             // 1-D one; while the sums are exact in a double, the builders'
             // factors are the sums.
             if (!overflow) {
-                EXPECT_EQ(exact_sum, tapsmith::detail::sat_mul(gi_sum, gi_sum))
+                EXPECT_EQ(exact_sum, tapsmith::sat_mul(gi_sum, gi_sum))
                     << "n=" << n << " sigma=" << sigma;
             }
             if (int_sum < 0x1p53 && pow2_sum < 0x1p53) {

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-#include "output.hpp"
+#include "tapsmith/cli/output.hpp"
+#include "tapsmith/cli/status.hpp"
 
 #include <gtest/gtest.h>
 
@@ -81,18 +82,17 @@ TEST(Output, FieldsMatchPrintfAcrossBufferRefills) {
 
     std::FILE* file = std::tmpfile();
     ASSERT_NE(file, nullptr);
-    tapsmith::output out;
-    out.fd = fileno(file);
+    tapsmith::cli::output out(fileno(file));
     std::string expected;
     char field[400];
     for (int round = 0; round < 20; ++round) {
         for (const int width : {0, 4, 6}) {
             for (const std::int64_t v : ints) {
-                tapsmith::put_int(out, v, width);
+                tapsmith::cli::put_int(out, v, width);
                 (void)std::snprintf(field, sizeof field, "%*" PRId64, width, v);
                 expected += field;
             }
-            tapsmith::put_row(out, ints.data(), ints.size(), width);
+            tapsmith::cli::put_row(out, ints.data(), ints.size(), width);
             for (const std::int64_t v : ints) {
                 (void)std::snprintf(field, sizeof field, "%*" PRId64 " ", width, v);
                 expected += field;
@@ -101,17 +101,17 @@ TEST(Output, FieldsMatchPrintfAcrossBufferRefills) {
         }
     }
     for (const double v : doubles) {
-        tapsmith::put_fixed(out, v);
-        tapsmith::put_general(out, v, 4);
+        tapsmith::cli::put_fixed(out, v);
+        tapsmith::cli::put_general(out, v, 4);
         (void)std::snprintf(field, sizeof field, "%f%.4g", v, v);
         expected += field;
     }
     // Longer than the whole buffer; its length is not known to the compiler.
     const std::string hashes(40000 + expected.size() % 8, '#');
-    tapsmith::put(out, hashes);
+    tapsmith::cli::put(out, hashes);
     expected += hashes;
-    ASSERT_GT(expected.size(), 4 * out.data.size());
-    EXPECT_EQ(tapsmith::flush(out), 0);
+    ASSERT_GT(expected.size(), 4 * 16384U);
+    EXPECT_EQ(out.flush(), 0);
     const std::string got = read_back(file);
     (void)std::fclose(file);
     ASSERT_EQ(got.size(), expected.size());
@@ -123,11 +123,50 @@ TEST(Output, FieldsMatchPrintfAcrossBufferRefills) {
 // The shortest form must read back as the same double.
 TEST(Output, ShortestRoundTrips) {
     for (const double v : {0.1, 1.0, 1.0 / 3, 5e-324, 1.7976931348623157e308, 0.0036307961837163534}) {
-        tapsmith::output out;
-        tapsmith::put_shortest(out, v);
-        const std::string text(out.data.data(), out.used);
+        std::string text;
+        {
+            tapsmith::cli::output out(text);
+            tapsmith::cli::put_shortest(out, v);
+        }
         EXPECT_EQ(std::strtod(text.c_str(), nullptr), v) << text;
     }
+}
+
+// print() against the text written out by hand, one row per format feature.
+TEST(Print, FillsPositionalAndSequentialFields) {
+    using tapsmith::cli::arg;
+    const struct {
+        const char* format;
+        std::initializer_list<arg> args;
+        const char* expected;
+    } rows[] = {
+        {"plain", {}, "plain"},
+        {"{} and {}", {1, "two"}, "1 and two"},
+        {"{1}{0}{1}", {"a", "b"}, "bab"},
+        {"{{literal}} {0}", {7}, "{literal} 7"},
+        {"[{0:6}]", {std::int64_t{-42}}, "[   -42]"},
+        {"{0:f} {0:.4g} {0}", {0.0036307961837163534}, "0.003631 0.003631 0.0036307961837163533"},
+        {"{0:.4g}", {2.5e-7}, "2.5e-07"},
+        {"{5} missing", {1}, " missing"},
+        {"unclosed {", {1}, "unclosed {"},
+        {"stray } brace", {}, "stray } brace"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.format);
+        std::string text;
+        {
+            tapsmith::cli::output out(text);
+            tapsmith::cli::print(out, row.format, row.args);
+        }
+        EXPECT_EQ(text, row.expected);
+    }
+    std::string list;
+    {
+        tapsmith::cli::output out(list);
+        const std::int64_t values[] = {3, -4, 5};
+        tapsmith::cli::print_list(out, values, 3, ", ", "I({0})");
+    }
+    EXPECT_EQ(list, "I(3), I(-4), I(5)");
 }
 
 }  // namespace

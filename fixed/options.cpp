@@ -1,0 +1,192 @@
+// SPDX-License-Identifier: MIT
+#include "options.hpp"
+
+#include "formats.hpp"
+
+#include "tapsmith/cli/numbers.hpp"
+
+#include <getopt.h>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace tapsmith {
+
+const std::string_view usage_text =
+    "Usage: tapsmith-fixed [OPTION]... DIM_MASK SIGMA\n"
+    "Integer Gaussian filter taps that sum to exactly 2^B, so that a right shift\n"
+    "by B normalises them, with their error, the 2-D mask and the accumulator\n"
+    "widths. DIM_MASK is the tap count, an odd number from 1 to 127, or auto for\n"
+    "the smallest that leaves out at most half an output LSB of the Gaussian;\n"
+    "SIGMA is the standard deviation, a finite number above 0.\n"
+    "\n"
+    "  -b, --bits=B         the taps sum to 2^B; B from 1 to 30, or auto for the\n"
+    "                       smallest with a 2-D error below 1 LSB (default 8)\n"
+    "  -p, --pixel-bits=P   pixel width for the errors and accumulators; 1 to 32 (default 8)\n"
+    "  -s, --sampling=HOW   point (default): the Gaussian at each tap; area: its mass\n"
+    "                       over each tap's pixel\n"
+    "  -f, --format=FMT     text (default), json, c, sv, vhdl, response (CSV) or svg\n"
+    "  -n, --name=NAME      identifier prefix for c, sv and vhdl (default gauss)\n"
+    "  -a, --apply=IN.png   filter a PNG image with the taps (needs --output)\n"
+    "  -o, --output=OUT.png where the filtered image goes\n"
+    "  -e, --border=EDGE    reflect101 (default), replicate or zero\n"
+    "      --vectors=PREFIX also write PREFIX_in.hex and PREFIX_out.hex for testbenches\n"
+    "  -h, --help           print this help and exit\n"
+    "  -V, --version        print the version and exit\n";
+
+namespace {
+
+parsed_command usage_error(std::string message) {
+    parsed_command c;
+    c.what = parsed_command::action::usage_error;
+    c.message = std::move(message);
+    return c;
+}
+
+// [A-Za-z][A-Za-z0-9_]*, at most 32 characters. VHDL also forbids two
+// underscores in a row and one at the end of an identifier.
+bool valid_name(std::string_view name, bool vhdl) noexcept {
+    const auto letter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+    const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    if (name.empty() || name.size() > 32 || !letter(name[0])) {
+        return false;
+    }
+    for (std::size_t i = 1; i < name.size(); ++i) {
+        if (!letter(name[i]) && !digit(name[i]) && name[i] != '_') {
+            return false;
+        }
+    }
+    return !vhdl || (name.find("__") == std::string_view::npos && name.back() != '_');
+}
+
+// A value the settings check refuses, for text that is no number at all.
+constexpr std::int32_t unreadable = -1;
+
+std::int32_t read_count(std::string_view text) noexcept {
+    const auto v = cli::read_integer(text, 0, std::numeric_limits<std::int32_t>::max());
+    return v ? static_cast<std::int32_t>(*v) : unreadable;
+}
+
+}  // namespace
+
+parsed_command parse_command(int argc, char** argv) {
+    static const option long_options[] = {{"bits", required_argument, nullptr, 'b'},
+                                          {"pixel-bits", required_argument, nullptr, 'p'},
+                                          {"sampling", required_argument, nullptr, 's'},
+                                          {"format", required_argument, nullptr, 'f'},
+                                          {"name", required_argument, nullptr, 'n'},
+                                          {"apply", required_argument, nullptr, 'a'},
+                                          {"output", required_argument, nullptr, 'o'},
+                                          {"border", required_argument, nullptr, 'e'},
+                                          {"vectors", required_argument, nullptr, 'v'},
+                                          {"help", no_argument, nullptr, 'h'},
+                                          {"version", no_argument, nullptr, 'V'},
+                                          {nullptr, 0, nullptr, 0}};
+    parsed_command command;
+    fixed_options& o = command.options;
+    fixed_settings& s = o.settings;
+    o.format = find_format("text");
+    opterr = 0;
+    optind = 0;  // glibc: start afresh, so that the tests can parse again
+    bool name_given = false;
+    for (int c = 0; (c = getopt_long(argc, argv, ":b:p:s:f:n:a:o:e:hV", long_options, nullptr)) != -1;) {
+        const std::string_view value = optarg != nullptr ? optarg : "";
+        switch (c) {
+            case 'b':
+                s.bits_auto = value == "auto";
+                s.bits = s.bits_auto ? 0 : static_cast<std::int32_t>(cli::read_integer(value, 1, FIXED_BITS_MAX).value_or(0));
+                if (!s.bits_auto && s.bits == 0) {
+                    return usage_error(quoted(bad_bits, value));
+                }
+                break;
+            case 'p':
+                s.pixel_bits = static_cast<std::int32_t>(cli::read_integer(value, 1, PIXEL_BITS_MAX).value_or(0));
+                if (s.pixel_bits == 0) {
+                    return usage_error(quoted(bad_pixel_bits, value));
+                }
+                break;
+            case 's':
+                if (value != "point" && value != "area") {
+                    return usage_error(quoted(bad_sampling, value));
+                }
+                s.how = value == "area" ? sampling::area : sampling::point;
+                break;
+            case 'f':
+                o.format = find_format(value);
+                if (o.format == nullptr) {
+                    return usage_error(quoted("invalid format (" + format_names() + "):", value));
+                }
+                break;
+            case 'n':
+                o.name = value;
+                name_given = true;
+                break;
+            case 'a':
+                o.apply = optarg;
+                break;
+            case 'o':
+                o.output = optarg;
+                break;
+            case 'e':
+                if (value == "reflect101") {
+                    o.edge = border::reflect101;
+                } else if (value == "replicate") {
+                    o.edge = border::replicate;
+                } else if (value == "zero") {
+                    o.edge = border::zero;
+                } else {
+                    return usage_error(quoted(bad_border, value));
+                }
+                break;
+            case 'v':
+                o.vectors = optarg;
+                break;
+            case 'h':
+                command.what = parsed_command::action::help;
+                return command;
+            case 'V':
+                command.what = parsed_command::action::version;
+                return command;
+            default: {
+                // A long option is shown as typed, a short one as its letter.
+                const char* word = argv[optind - 1];
+                const char letter[] = {'-', static_cast<char>(optopt), '\0'};
+                const char* shown = std::strncmp(word, "--", 2) == 0 || optopt == 0 ? word : letter;
+                return usage_error(
+                    quoted(c == ':' ? "option requires an argument:" : "unrecognized option:", shown));
+            }
+        }
+    }
+    const bool vhdl = o.format->name == "vhdl";
+    if (name_given && !valid_name(o.name, vhdl)) {
+        return usage_error(
+            quoted(vhdl ? "invalid name ([A-Za-z][A-Za-z0-9_]*, at most 32, no __ or trailing _ in VHDL):"
+                        : "invalid name ([A-Za-z][A-Za-z0-9_]*, at most 32 characters):",
+                   o.name));
+    }
+    const int operands = argc - optind;
+    if (operands < 2) {
+        return usage_error(operands == 0 ? "missing DIM_MASK and SIGMA" : "missing SIGMA");
+    }
+    if (operands > 2) {
+        return usage_error(quoted("extra operand:", argv[optind + 2]));
+    }
+    const std::string_view n_text = argv[optind];
+    const std::string_view sigma_text = argv[optind + 1];
+    s.n_auto = n_text == "auto";
+    s.n = s.n_auto ? 0 : read_count(n_text);
+    s.sigma = cli::read_real(sigma_text).value_or(std::numeric_limits<double>::quiet_NaN());
+    if (o.apply == nullptr && (o.output != nullptr || o.vectors != nullptr)) {
+        return usage_error(o.output != nullptr ? "--output needs --apply" : "--vectors needs --apply");
+    }
+    if (o.apply != nullptr && o.output == nullptr) {
+        return usage_error("--apply needs --output");
+    }
+    std::string problem = check_settings(s, {n_text, sigma_text});
+    if (!problem.empty()) {
+        return usage_error(std::move(problem));
+    }
+    return command;
+}
+
+}  // namespace tapsmith

@@ -1,0 +1,36 @@
+// SPDX-License-Identifier: MIT
+// tapsmith-fixed's command line, read into a value; nothing is printed here.
+#pragma once
+
+#include "settings.hpp"
+
+#include <string>
+#include <string_view>
+
+namespace tapsmith {
+
+struct format_entry;
+
+struct fixed_options {
+    fixed_settings settings;
+    const format_entry* format = nullptr;  // never null after a successful parse
+    std::string_view name = "gauss";       // identifier prefix of the c, sv and vhdl outputs
+    // Filtering an image: --apply=IN --output=OUT [--border=...] [--vectors=PREFIX]
+    const char* apply = nullptr;
+    const char* output = nullptr;
+    const char* vectors = nullptr;
+    border edge = border::reflect101;
+};
+
+struct parsed_command {
+    enum class action { run, help, version, usage_error };
+    action what = action::run;
+    fixed_options options;
+    std::string message;  // what is wrong, for a usage error
+};
+
+parsed_command parse_command(int argc, char** argv);
+
+extern const std::string_view usage_text;
+
+}  // namespace tapsmith

@@ -1,0 +1,55 @@
+// SPDX-License-Identifier: MIT
+#include "run.hpp"
+
+#include "formats.hpp"
+#include "options.hpp"
+
+#include "tapsmith/cli/output.hpp"
+#include "tapsmith/cli/status.hpp"
+
+#ifndef TAPSMITH_VERSION
+#define TAPSMITH_VERSION "unknown"
+#endif
+
+namespace tapsmith {
+
+namespace {
+
+constexpr std::string_view program = "tapsmith-fixed";
+
+int usage_error(std::string_view message) noexcept {
+    cli::output err(2);
+    cli::print(err, "{0}: {1}\nTry '{0} --help' for more information.\n", {program, message});
+    return cli::exit_usage;
+}
+
+}  // namespace
+
+int run_fixed(int argc, char** argv) noexcept {
+    const parsed_command command = parse_command(argc, argv);
+    cli::output out;
+    switch (command.what) {
+        case parsed_command::action::usage_error:
+            return usage_error(command.message);
+        case parsed_command::action::help:
+            put(out, usage_text);
+            return cli::finish(out, program);
+        case parsed_command::action::version:
+            cli::print(out, "{0} {1}\n", {program, TAPSMITH_VERSION});
+            return cli::finish(out, program);
+        case parsed_command::action::run:
+            break;
+    }
+    const fixed_options& o = command.options;
+    const fixed_settings& s = o.settings;
+    fixed_result result;
+    result.options = &o;
+    // The settings were checked: both succeed.
+    (void)get_fixed_samples(s.n, s.sigma, s.how, result.gf);
+    (void)get_fixed_taps(s.n, s.sigma, s.bits, s.how, result.taps);
+    result.figures = get_fixed_figures(s.n, s.bits, s.pixel_bits, result.taps, result.gf);
+    o.format->write(out, result);
+    return cli::finish(out, program);
+}
+
+}  // namespace tapsmith

@@ -1,0 +1,87 @@
+// SPDX-License-Identifier: MIT
+#include "settings.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <system_error>
+
+namespace tapsmith {
+
+namespace {
+
+std::string number_text(double value) {
+    char text[32];
+    const std::to_chars_result r = std::to_chars(std::begin(text), std::end(text), value);
+    return {text, r.ptr};
+}
+
+std::string number_text(std::int64_t value) {
+    char text[24];
+    const std::to_chars_result r = std::to_chars(std::begin(text), std::end(text), value);
+    return {text, r.ptr};
+}
+
+}  // namespace
+
+std::string quoted(std::string_view what, std::string_view text) {
+    std::string message(what);
+    message += " '";
+    message += text;
+    message += "'";
+    return message;
+}
+
+std::string_view sampling_name(sampling how) noexcept {
+    return how == sampling::area ? "area" : "point";
+}
+
+std::string_view border_name(border how) noexcept {
+    switch (how) {
+        case border::replicate:
+            return "replicate";
+        case border::zero:
+            return "zero";
+        case border::reflect101:
+            break;
+    }
+    return "reflect101";
+}
+
+std::string check_settings(fixed_settings& s, const setting_texts& shown) {
+    const std::string n_text = shown.n ? std::string(*shown.n) : number_text(std::int64_t{s.n});
+    const std::string sigma_text = shown.sigma ? std::string(*shown.sigma) : number_text(s.sigma);
+    if (!s.n_auto && (s.n < 1 || s.n > FIXED_MAX || s.n % 2 == 0)) {
+        return quoted("invalid DIM_MASK (an odd number from 1 to 127, or auto):", n_text);
+    }
+    if (!std::isfinite(s.sigma) || !(s.sigma > 0.0)) {
+        return quoted("invalid SIGMA (a finite number above 0):", sigma_text);
+    }
+    if (s.pixel_bits < 1 || s.pixel_bits > PIXEL_BITS_MAX) {
+        return quoted(bad_pixel_bits, number_text(std::int64_t{s.pixel_bits}));
+    }
+    if (!s.bits_auto && (s.bits < 1 || s.bits > FIXED_BITS_MAX)) {
+        return quoted(bad_bits, number_text(std::int64_t{s.bits}));
+    }
+    if (s.n_auto) {
+        s.n = auto_dim_mask(s.sigma, s.pixel_bits);
+        if (s.n == 0) {
+            return quoted("DIM_MASK auto needs more than 127 taps for SIGMA", sigma_text);
+        }
+    }
+    // 2 sigma^2 underflowing to 0 makes the centre sample 0/0.
+    fixed_samples gf{};
+    if (!get_fixed_samples(s.n, s.sigma, s.how, gf)) {
+        return quoted("SIGMA too small for a filter:", sigma_text);
+    }
+    if (s.bits_auto) {
+        s.bits = auto_bits(s.n, s.sigma, s.pixel_bits, s.how);
+        if (s.bits == 0) {
+            return "no bits from 1 to 30 keep the worst-case 2-D error below 1 LSB: '" + number_text(std::int64_t{s.pixel_bits}) + "-bit pixels'";
+        }
+    }
+    s.n_auto = false;
+    s.bits_auto = false;
+    return {};
+}
+
+}  // namespace tapsmith
