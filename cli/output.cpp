@@ -124,10 +124,14 @@ void arg::write(output& out, std::string_view spec) const noexcept {
         case kind::real:
             if (spec == "f") {
                 put_fixed(out, real_);
-            } else if (spec.size() >= 3 && spec.front() == '.' && spec.back() == 'g') {
+            } else if (spec.size() >= 3 && spec.front() == '.' && (spec.back() == 'g' || spec.back() == 'f')) {
                 int digits = 6;
                 std::from_chars(spec.data() + 1, spec.data() + spec.size() - 1, digits);
-                put_general(out, real_, digits);
+                if (spec.back() == 'g') {
+                    put_general(out, real_, digits);
+                } else {
+                    put_chars(out, real_, std::chars_format::fixed, std::clamp(digits, 0, 17));
+                }
             } else {
                 put_shortest(out, real_);
             }

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "formats.hpp"
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdint>
 
 namespace tapsmith {
@@ -23,6 +25,18 @@ taps_view taps_of(const fixed_result& r) noexcept {
     return {r.taps.data(), static_cast<std::size_t>(r.options->settings.n)};
 }
 
+// The text output prints the 2-D mask up to this size; beyond it the rows
+// are longer than a terminal.
+constexpr std::int32_t text_mask_max = 15;
+
+int digits(std::int64_t v) noexcept {
+    int count = 1;
+    for (; v >= 10; v /= 10) {
+        ++count;
+    }
+    return count;
+}
+
 // Row i of the 2-D mask, t_i t_j (exact: at most 2^60).
 void mask_row(const fixed_result& r, std::size_t i, fixed_taps& row) noexcept {
     const taps_view t = taps_of(r);
@@ -36,7 +50,8 @@ void mask_row(const fixed_result& r, std::size_t i, fixed_taps& row) noexcept {
 void print_command(output& out, const fixed_result& r, bool named) noexcept {
     const fixed_options& o = *r.options;
     const fixed_settings& s = o.settings;
-    print(out, "tapsmith-fixed --bits={0} --pixel-bits={1} --format={2}", {s.bits, s.pixel_bits, o.format->name});
+    print(out, "tapsmith-fixed --bits={0} --pixel-bits={1} --sampling={2} --format={3}",
+          {s.bits, s.pixel_bits, sampling_name(s.how), o.format->name});
     if (named) {
         print(out, " --name={0}", {o.name});
     }
@@ -47,24 +62,42 @@ void write_text(output& out, const fixed_result& r) noexcept {
     const fixed_settings& s = r.options->settings;
     const fixed_figures& f = r.figures;
     const taps_view t = taps_of(r);
-    print(out, "{0} taps, sigma {1}, {2} bits\ntaps:       ", {s.n, s.sigma, s.bits});
+    print(out, "{0} taps, sigma {1}, {2} bits, {3} sampling\ntaps:       ", {s.n, s.sigma, s.bits, sampling_name(s.how)});
     print_list(out, t.data, t.size, " ");
     print(out,
           "\nsum:        {0} = 2^{1}, normalise with (x + {2}) >> {1}\n"
           "max error:  {3:.4g} (largest |tap / 2^{1} - normalised sample|)\n"
+          "worst-case error for {4}-bit pixels: {5:.2f} LSB (1-D), {6:.2f} LSB (2-D)\n"
+          "response:   gain at Nyquist {7:.4g} (float taps {8:.4g}), largest deviation from the float taps {9:.4g}\n"
           "\n"
-          "2-D mask, sum {4} = 2^{5}:\n",
-          {f.sum, s.bits, f.sum / 2, f.max_error, f.mask_sum, 2 * s.bits});
-    fixed_taps row{};
-    for (std::size_t i = 0; i < t.size; ++i) {
-        mask_row(r, i, row);
-        cli::put_row(out, row.data(), t.size, 6);
+          "2-D mask, sum {10} = 2^{11}",
+          {f.sum, s.bits, f.sum / 2, f.max_error, s.pixel_bits, f.worst_error_1d, f.worst_error_2d,
+           f.nyquist_gain, f.float_nyquist_gain, f.response_max_deviation, f.mask_sum, 2 * s.bits});
+    if (s.n > text_mask_max) {
+        print(out, ": left out above {0} taps ({1} x {1} entries); --format=json, c or sv has it\n", {text_mask_max, s.n});
+    } else {
+        put(out, ":\n");
+        // Columns as wide as the widest entry, the centre's square.
+        const int width = std::max(6, digits(t.data[t.size / 2] * t.data[t.size / 2]));
+        fixed_taps row{};
+        for (std::size_t i = 0; i < t.size; ++i) {
+            mask_row(r, i, row);
+            cli::put_row(out, row.data(), t.size, width);
+        }
     }
     print(out,
           "mask max error: {0:.4g}\n"
           "\n"
           "accumulators for {1}-bit pixels: {2} bits for a 1-D pass, {3} bits for the 2-D mask\n",
           {f.mask_max_error, s.pixel_bits, s.pixel_bits + s.bits, s.pixel_bits + 2 * s.bits});
+    if (r.image != nullptr) {
+        const image_figures& im = *r.image;
+        print(out,
+              "\nimage:      {0} x {1}, {2} channels, {3}-bit; against the same filter in double precision:\n"
+              "            PSNR {4:.2f} dB, largest absolute error {5:.4g} LSB\n",
+              {std::int64_t{im.width}, std::int64_t{im.height}, std::int64_t{im.channels}, s.pixel_bits, im.psnr_db,
+               im.max_abs_error});
+    }
 }
 
 void write_json(output& out, const fixed_result& r) noexcept {
@@ -77,8 +110,9 @@ void write_json(output& out, const fixed_result& r) noexcept {
           "  \"sigma\": {1},\n"
           "  \"bits\": {2},\n"
           "  \"pixel_bits\": {3},\n"
+          "  \"sampling\": \"{4}\",\n"
           "  \"taps\": [",
-          {s.n, s.sigma, s.bits, s.pixel_bits});
+          {s.n, s.sigma, s.bits, s.pixel_bits, sampling_name(s.how)});
     print_list(out, t.data, t.size, ", ");
     print(out,
           "],\n"
@@ -98,10 +132,24 @@ void write_json(output& out, const fixed_result& r) noexcept {
           "  ],\n"
           "  \"mask_sum\": {0},\n"
           "  \"mask_max_error\": {1},\n"
-          "  \"accumulator_bits_1d\": {2},\n"
-          "  \"accumulator_bits_2d\": {3}\n"
-          "}}\n",
-          {f.mask_sum, f.mask_max_error, s.pixel_bits + s.bits, s.pixel_bits + 2 * s.bits});
+          "  \"worst_error_1d\": {2},\n"
+          "  \"worst_error_2d\": {3},\n"
+          "  \"nyquist_gain\": {4},\n"
+          "  \"float_nyquist_gain\": {5},\n"
+          "  \"response_max_deviation\": {6},\n"
+          "  \"accumulator_bits_1d\": {7},\n"
+          "  \"accumulator_bits_2d\": {8}",
+          {f.mask_sum, f.mask_max_error, f.worst_error_1d, f.worst_error_2d, f.nyquist_gain, f.float_nyquist_gain,
+           f.response_max_deviation, s.pixel_bits + s.bits, s.pixel_bits + 2 * s.bits});
+    if (r.image != nullptr) {
+        const image_figures& im = *r.image;
+        print(out,
+              ",\n  \"image\": {{\"width\": {0}, \"height\": {1}, \"channels\": {2}, \"psnr_db\": {3}, "
+              "\"max_abs_error\": {4}}}",
+              {std::int64_t{im.width}, std::int64_t{im.height}, std::int64_t{im.channels}, im.psnr_db,
+               im.max_abs_error});
+    }
+    put(out, "\n}\n");
 }
 
 void write_c(output& out, const fixed_result& r) noexcept {
@@ -144,12 +192,19 @@ void write_sv(output& out, const fixed_result& r) noexcept {
     print(out,
           "\n"
           "// Gaussian taps that sum to exactly 2**SHIFT; MASK sums to 2**(2*SHIFT).\n"
+          "// tapsmith_blur #(.N(N), .SHIFT(SHIFT), .TAPS(TAPS_PACKED), ...) filters with them.\n"
           "package {0}_pkg;\n"
           "  localparam int N = {1};\n"
           "  localparam int SHIFT = {2};\n"
           "  localparam int TAPS [N] = '{{",
           {r.options->name, s.n, s.bits});
     print_list(out, t.data, t.size, ", ");
+    // The core takes its taps packed, tap i in bits 32i+31 .. 32i, so the
+    // concatenation lists them from the last.
+    put(out, "};\n  localparam logic [32*N-1:0] TAPS_PACKED = {");
+    for (std::size_t i = t.size; i-- > 0;) {
+        print(out, i + 1 < t.size ? ", 32'd{0}" : "32'd{0}", {t.data[i]});
+    }
     put(out, "};\n  localparam longint MASK [N][N] = '{\n");
     fixed_taps row{};
     for (std::size_t i = 0; i < t.size; ++i) {
@@ -168,12 +223,12 @@ void write_vhdl(output& out, const fixed_result& r) noexcept {
     print_command(out, r, true);
     print(out,
           "\n"
-          "-- Gaussian taps that sum to exactly 2**SHIFT.\n"
+          "-- Gaussian taps that sum to exactly 2**SHIFT; tapsmith_blur's generic map\n"
+          "-- takes N, SHIFT and TAPS as they are.\n"
           "package {0}_pkg is\n"
           "  constant N : natural := {1};\n"
           "  constant SHIFT : natural := {2};\n"
-          "  type taps_array is array (0 to N - 1) of natural;\n"
-          "  constant TAPS : taps_array := (",
+          "  constant TAPS : integer_vector(0 to N - 1) := (",
           {r.options->name, s.n, s.bits});
     // Named association: a one-element aggregate may not be positional.
     for (std::size_t i = 0; i < t.size; ++i) {
@@ -182,12 +237,125 @@ void write_vhdl(output& out, const fixed_result& r) noexcept {
     print(out, ");\nend package {0}_pkg;\n", {r.options->name});
 }
 
-constexpr std::array<format_entry, 5> formats = {{
+frequency_response response_of(const fixed_result& r) noexcept {
+    const fixed_settings& s = r.options->settings;
+    return get_frequency_response(s.n, s.sigma, s.bits, s.how, r.taps, r.gf);
+}
+
+void write_response(output& out, const fixed_result& r) noexcept {
+    put(out, "f,ideal,float,fixed\n");
+    for (const response_point& p : response_of(r)) {
+        print(out, "{0},{1},{2},{3}\n", {p.f, p.ideal, p.floating, p.fixed});
+    }
+}
+
+// ---- SVG: the taps over the ideal samples, and the three responses in dB ----
+
+// A panel's frame on the page and the data range it shows.
+struct panel {
+    double left, top, width, height;
+    double x0, x1, y0, y1;
+    double x(double v) const noexcept { return left + (v - x0) / (x1 - x0) * width; }
+    double y(double v) const noexcept { return top + (y1 - std::clamp(v, y0, y1)) / (y1 - y0) * height; }
+};
+
+constexpr double floor_db = -120.0;
+
+double decibels(double h) noexcept {
+    return std::max(floor_db, 20.0 * std::log10(std::max(std::fabs(h), 1e-300)));
+}
+
+void svg_axes(output& out, const panel& p, std::string_view x_label, std::string_view y_label, int x_ticks,
+              int y_ticks) noexcept {
+    print(out, "<rect x=\"{0:.4g}\" y=\"{1:.4g}\" width=\"{2:.4g}\" height=\"{3:.4g}\" fill=\"none\" stroke=\"#444\"/>\n",
+          {p.left, p.top, p.width, p.height});
+    for (int k = 0; k <= x_ticks; ++k) {
+        const double v = p.x0 + (p.x1 - p.x0) * k / x_ticks;
+        print(out,
+              "<line x1=\"{0:.4g}\" y1=\"{1:.4g}\" x2=\"{0:.4g}\" y2=\"{2:.4g}\" stroke=\"#ddd\"/>"
+              "<text x=\"{0:.4g}\" y=\"{3:.4g}\" text-anchor=\"middle\">{4:.3g}</text>\n",
+              {p.x(v), p.top, p.top + p.height, p.top + p.height + 16, v});
+    }
+    for (int k = 0; k <= y_ticks; ++k) {
+        const double v = p.y0 + (p.y1 - p.y0) * k / y_ticks;
+        print(out,
+              "<line x1=\"{0:.4g}\" y1=\"{1:.4g}\" x2=\"{2:.4g}\" y2=\"{1:.4g}\" stroke=\"#ddd\"/>"
+              "<text x=\"{3:.4g}\" y=\"{4:.4g}\" text-anchor=\"end\">{5:.3g}</text>\n",
+              {p.left, p.y(v), p.left + p.width, p.left - 6, p.y(v) + 4, v});
+    }
+    print(out,
+          "<text x=\"{0:.4g}\" y=\"{1:.4g}\" text-anchor=\"middle\">{2}</text>\n"
+          "<text transform=\"translate({3:.4g} {4:.4g}) rotate(-90)\" text-anchor=\"middle\">{5}</text>\n",
+          {p.left + p.width / 2, p.top + p.height + 36, x_label, p.left - 48, p.top + p.height / 2, y_label});
+}
+
+void svg_polyline(output& out, const panel& p, const response_point* points, double response_point::*field,
+                  std::string_view colour, std::string_view dash) noexcept {
+    print(out, "<polyline fill=\"none\" stroke=\"{0}\" stroke-width=\"1.5\" stroke-dasharray=\"{1}\" points=\"",
+          {colour, dash});
+    for (std::int32_t k = 0; k < RESPONSE_POINTS; ++k) {
+        const response_point& q = points[k];
+        print(out, k > 0 ? " {0:.5g},{1:.5g}" : "{0:.5g},{1:.5g}", {p.x(q.f), p.y(decibels(q.*field))});
+    }
+    put(out, "\"/>\n");
+}
+
+void write_svg(output& out, const fixed_result& r) noexcept {
+    const fixed_settings& s = r.options->settings;
+    const taps_view t = taps_of(r);
+    const double unit = std::ldexp(1.0, -s.bits);
+    const auto m = static_cast<double>(s.n / 2);
+    const double peak = std::max(static_cast<double>(t.data[t.size / 2]) * unit, r.gf[t.size / 2]) * 1.1;
+    print(out,
+          "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+          "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"800\" height=\"760\" viewBox=\"0 0 800 760\" "
+          "font-family=\"sans-serif\" font-size=\"12\">\n"
+          "<rect width=\"800\" height=\"760\" fill=\"white\"/>\n"
+          "<text x=\"400\" y=\"28\" text-anchor=\"middle\" font-size=\"16\">{0} taps, sigma {1}, {2} bits, {3} "
+          "sampling</text>\n",
+          {s.n, s.sigma, s.bits, sampling_name(s.how)});
+    const panel taps{90, 60, 680, 260, -m - 0.5, m + 0.5, 0.0, peak};
+    svg_axes(out, taps, "tap offset from the centre", "weight", std::min(s.n, 10), 4);
+    for (std::size_t i = 0; i < t.size; ++i) {
+        const double d = static_cast<double>(i) - m;
+        print(out,
+              "<line x1=\"{0:.4g}\" y1=\"{1:.4g}\" x2=\"{0:.4g}\" y2=\"{2:.4g}\" stroke=\"#1f77b4\" stroke-width=\"2\"/>"
+              "<circle cx=\"{0:.4g}\" cy=\"{2:.4g}\" r=\"3\" fill=\"#1f77b4\"/>"
+              "<circle cx=\"{0:.4g}\" cy=\"{3:.4g}\" r=\"4.5\" fill=\"none\" stroke=\"#d62728\"/>\n",
+              {taps.x(d), taps.y(0.0), taps.y(static_cast<double>(t.data[i]) * unit), taps.y(r.gf[i])});
+    }
+    print(out,
+          "<g transform=\"translate(600 78)\"><rect width=\"160\" height=\"44\" fill=\"white\" stroke=\"#aaa\"/>"
+          "<line x1=\"10\" y1=\"14\" x2=\"30\" y2=\"14\" stroke=\"#1f77b4\" stroke-width=\"2\"/>"
+          "<text x=\"36\" y=\"18\">taps / 2^{0}</text>"
+          "<circle cx=\"20\" cy=\"32\" r=\"4.5\" fill=\"none\" stroke=\"#d62728\"/>"
+          "<text x=\"36\" y=\"36\">ideal samples</text></g>\n",
+          {s.bits});
+    const frequency_response response = response_of(r);
+    const panel db{90, 400, 680, 280, 0.0, 0.5, floor_db, 10.0};
+    svg_axes(out, db, "frequency (cycles per pixel)", "magnitude (dB)", 10, 13);
+    svg_polyline(out, db, response.data(), &response_point::ideal, "#2ca02c", "6 3");
+    svg_polyline(out, db, response.data(), &response_point::floating, "#d62728", "none");
+    svg_polyline(out, db, response.data(), &response_point::fixed, "#1f77b4", "none");
+    put(out,
+        "<g transform=\"translate(600 418)\"><rect width=\"160\" height=\"62\" fill=\"white\" stroke=\"#aaa\"/>"
+        "<line x1=\"10\" y1=\"14\" x2=\"30\" y2=\"14\" stroke=\"#2ca02c\" stroke-width=\"1.5\" stroke-dasharray=\"6 3\"/>"
+        "<text x=\"36\" y=\"18\">ideal Gaussian</text>"
+        "<line x1=\"10\" y1=\"32\" x2=\"30\" y2=\"32\" stroke=\"#d62728\" stroke-width=\"1.5\"/>"
+        "<text x=\"36\" y=\"36\">float taps</text>"
+        "<line x1=\"10\" y1=\"50\" x2=\"30\" y2=\"50\" stroke=\"#1f77b4\" stroke-width=\"1.5\"/>"
+        "<text x=\"36\" y=\"54\">integer taps</text></g>\n"
+        "</svg>\n");
+}
+
+constexpr std::array<format_entry, 7> formats = {{
     {"text", write_text},
     {"json", write_json},
     {"c", write_c},
     {"sv", write_sv},
     {"vhdl", write_vhdl},
+    {"response", write_response},
+    {"svg", write_svg},
 }};
 
 }  // namespace

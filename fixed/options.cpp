@@ -182,7 +182,20 @@ parsed_command parse_command(int argc, char** argv) {
     if (o.apply != nullptr && o.output == nullptr) {
         return usage_error("--apply needs --output");
     }
-    std::string problem = check_settings(s, {n_text, sigma_text});
+    o.shown = {n_text, sigma_text};
+    // With an image, the pixel width is the file's, known once it is read:
+    // the automatic sizes wait for it, everything else is checked now.
+    fixed_settings now = s;
+    if (o.apply != nullptr) {
+        now.n = now.n_auto ? 1 : now.n;
+        now.bits = now.bits_auto ? 8 : now.bits;
+        now.n_auto = false;
+        now.bits_auto = false;
+    }
+    std::string problem = check_settings(now, o.shown);
+    if (o.apply == nullptr) {
+        s = now;
+    }
     if (!problem.empty()) {
         return usage_error(std::move(problem));
     }

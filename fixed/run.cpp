@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "run.hpp"
 
+#include "apply.hpp"
 #include "formats.hpp"
 #include "options.hpp"
 
@@ -40,7 +41,22 @@ int run_fixed(int argc, char** argv) noexcept {
         case parsed_command::action::run:
             break;
     }
-    const fixed_options& o = command.options;
+    fixed_options o = command.options;
+    image in;
+    if (o.apply != nullptr) {
+        const std::string problem = read_png(o.apply, in);
+        if (!problem.empty()) {
+            return cli::fail(program, problem);
+        }
+        o.settings.pixel_bits = static_cast<std::int32_t>(in.bit_depth);
+        std::string usage = check_settings(o.settings, o.shown);
+        if (usage.empty() && o.settings.pixel_bits + 2 * o.settings.bits > 64) {
+            usage = quoted("the image's pixel bits plus twice the bits exceed 64:", std::to_string(o.settings.pixel_bits) + " + 2 * " + std::to_string(o.settings.bits));
+        }
+        if (!usage.empty()) {
+            return usage_error(usage);
+        }
+    }
     const fixed_settings& s = o.settings;
     fixed_result result;
     result.options = &o;
@@ -48,6 +64,14 @@ int run_fixed(int argc, char** argv) noexcept {
     (void)get_fixed_samples(s.n, s.sigma, s.how, result.gf);
     (void)get_fixed_taps(s.n, s.sigma, s.bits, s.how, result.taps);
     result.figures = get_fixed_figures(s.n, s.bits, s.pixel_bits, result.taps, result.gf);
+    image_figures figures;
+    if (o.apply != nullptr) {
+        const std::string problem = apply_to_png(result, in, figures);
+        if (!problem.empty()) {
+            return cli::fail(program, problem);
+        }
+        result.image = &figures;
+    }
     o.format->write(out, result);
     return cli::finish(out, program);
 }

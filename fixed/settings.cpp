@@ -65,7 +65,7 @@ std::string check_settings(fixed_settings& s, const setting_texts& shown) {
     if (s.n_auto) {
         s.n = auto_dim_mask(s.sigma, s.pixel_bits);
         if (s.n == 0) {
-            return quoted("DIM_MASK auto needs more than 127 taps for SIGMA", sigma_text);
+            return quoted("DIM_MASK auto needs more than 127 taps for this SIGMA:", sigma_text);
         }
     }
     // 2 sigma^2 underflowing to 0 makes the centre sample 0/0.
@@ -76,7 +76,8 @@ std::string check_settings(fixed_settings& s, const setting_texts& shown) {
     if (s.bits_auto) {
         s.bits = auto_bits(s.n, s.sigma, s.pixel_bits, s.how);
         if (s.bits == 0) {
-            return "no bits from 1 to 30 keep the worst-case 2-D error below 1 LSB: '" + number_text(std::int64_t{s.pixel_bits}) + "-bit pixels'";
+            return quoted("--bits=auto: no B from 1 to 30 keeps the worst-case 2-D error below 1 LSB for pixel bits:",
+                          number_text(std::int64_t{s.pixel_bits}));
         }
     }
     s.n_auto = false;

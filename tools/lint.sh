@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Static checks on our own sources: formatting, clang-tidy and cppcheck.
+# Static checks on our own sources: formatting, clang-tidy, cppcheck, and
+# the shell scripts through shellcheck.
 # Works in a git checkout and in an unpacked release tarball alike.
 # Exits non-zero on any finding.
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 1
 status=0
 
 # Our files, relative to the top, matching an extended regular expression.
@@ -28,14 +29,18 @@ tidy() {
     cmake --preset "$preset" >/dev/null
     clang-tidy -p "build/$preset" --quiet "${units[@]}" 2>/dev/null || status=1
 }
-tidy test '^(kernel|report|fixed|tests)/[^/]*\.cpp$'
+tidy test '^(kernel|cli|report|fixed|image)/([^/]*|tests/[^/]*)\.cpp$'
 tidy fuzz '^fuzz/[^/]*\.cpp$'
 tidy bench '^bench/[^/]*\.cpp$'
 
 echo "== cppcheck"
 cppcheck --enable=warning,performance,portability --std=c++20 --library=googletest \
-    --error-exitcode=1 --inline-suppr --quiet -I kernel/include -I kernel -I report -I fixed \
-    kernel report fixed tests fuzz bench || status=1
+    --error-exitcode=1 --inline-suppr --quiet -I kernel/include -I kernel/detail -I cli/include -I report -I fixed \
+    kernel cli report fixed fuzz bench || status=1
+
+mapfile -t scripts < <(files '^(tools|tests|\.ci|bench|python)/.*(\.sh|/run)$')
+echo "== shellcheck (${#scripts[@]} scripts)"
+shellcheck -x "${scripts[@]}" || status=1
 
 [ "$status" -eq 0 ] && echo "lint: no findings"
 exit "$status"

@@ -10,7 +10,7 @@
 # when you change the tests. CI does not.
 #   tools/mutate.sh [TEXT]   (only the faults whose line contains TEXT)
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 1
 only=${1:-}
 
 # file @@ text as it is @@ text with the fault. The text must occur exactly
@@ -25,11 +25,11 @@ kernel/coeffs.cpp @@ std::round(samples[i] * inv) @@ std::trunc(samples[i] * inv
 kernel/pow2.cpp @@ if (!(v >= 1.0)) { @@ if (!(v > 1.0)) {
 kernel/pow2.cpp @@ (bits >> 51) & 1U @@ (bits >> 50) & 1U
 kernel/pow2.cpp @@ return power >= 63 ? @@ return power > 63 ?
-kernel/pow2.cpp @@ detail::sat_abs(detail::sat_sub(a[i][j], b[i][j])) @@ detail::sat_sub(a[i][j], b[i][j])
-kernel/saturating.hpp @@     if (x >= two63) { @@     if (x > two63) {
-kernel/saturating.hpp @@ return (a < 0) != (b < 0) ? @@ return (a < 0) == (b < 0) ?
-kernel/matrix.cpp @@ const std::int64_t product = detail::sat_mul(coeffs[j], coeffs[i]); @@ const std::int64_t product = coeffs[j] * coeffs[i];
-kernel/matrix.cpp @@ factor = detail::saturate_to_int64(sum); @@ factor = static_cast<std::int64_t>(sum);
+kernel/pow2.cpp @@ sat_abs(sat_sub(a[i][j], b[i][j])) @@ sat_sub(a[i][j], b[i][j])
+kernel/include/tapsmith/saturating.hpp @@     if (x >= two63) { @@     if (x > two63) {
+kernel/include/tapsmith/saturating.hpp @@ return (a < 0) != (b < 0) ? @@ return (a < 0) == (b < 0) ?
+kernel/matrix.cpp @@ const std::int64_t product = sat_mul(coeffs[j], coeffs[i]); @@ const std::int64_t product = coeffs[j] * coeffs[i];
+kernel/matrix.cpp @@ factor = saturate_to_int64(sum); @@ factor = static_cast<std::int64_t>(sum);
 kernel/matrix.cpp @@ if (n <= 0 || n > DIM_MAX) { @@ if (n < 0 || n > DIM_MAX) {
 kernel/fixed.cpp @@ (i == 0 || t[i - 1] <= t[i]) @@ (i == 0 || t[i - 1] < t[i])
 kernel/fixed.cpp @@ bits < 1 || bits > 30 @@ bits < 1 || bits > 31
@@ -41,12 +41,13 @@ report/report.cpp @@         factor = sat_add(factor, GI[i]); @@         factor 
 report/report.cpp @@ put_row(out, &matrix[i * taps], taps, 6); @@ put_row(out, &matrix[i * taps], taps, 4);
 report/args.cpp @@ std::strcmp(argv[1], "-h") == 0 @@ std::strncmp(argv[1], "-h", 2) == 0
 report/args.cpp @@ if (argc == 2 && @@ if (argc >= 2 &&
-report/output.cpp @@ ((v | 1) >= powers[estimate] ? 1 : 0) @@ (v >= powers[estimate] ? 1 : 0)
-report/output.cpp @@ std::chars_format::fixed, 6) @@ std::chars_format::fixed, 5)
-report/output.cpp @@     while (small >= 100) { @@     while (small > 100) {
-fixed/fixed.cpp @@ read_int(optarg, 1, 30, args.bits) @@ read_int(optarg, 0, 30, args.bits)
-fixed/fixed.cpp @@ name.size() > 32 @@ name.size() > 33
-fixed/fixed.cpp @@ name.back() != '_' @@ name.back() != '-'
+cli/output.cpp @@ std::chars_format::fixed, 6) @@ std::chars_format::fixed, 5)
+cli/output.cpp @@     p += std::max(width - length, 0); @@     p += std::max(width - length - 1, 0);
+fixed/settings.cpp @@ (s.bits < 1 || s.bits > FIXED_BITS_MAX) @@ (s.bits < 0 || s.bits > FIXED_BITS_MAX)
+fixed/options.cpp @@ name.size() > 32 @@ name.size() > 33
+fixed/options.cpp @@ name.back() != '_' @@ name.back() != '-'
+cli/numbers.cpp @@ r.ptr != text.data() + text.size() || value < low @@ value < low
+cli/output.cpp @@ if (format.size() >= 2 && format[1] == format[0]) { @@ if (format.size() >= 2) {
 fixed/figures.cpp @@ out.mask[i][j] = out.taps[i] * out.taps[j]; @@ out.mask[i][j] = out.taps[i] + out.taps[j];
 fixed/figures.cpp @@ std::ldexp(1.0, -2 * bits) @@ std::ldexp(1.0, -bits)
 FAULTS
@@ -55,11 +56,13 @@ FAULTS
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 tar --exclude=./build --exclude=./.git -cf - . | tar -xf - -C "$scratch"
-cd "$scratch"
+cd "$scratch" || exit 1
 echo "== building the scratch copy"
 # Warnings stay warnings here: a fault may leave a variable unused.
-cmake --preset test -DTAPSMITH_WARNINGS_AS_ERRORS=OFF >/dev/null && cmake --build --preset test >/dev/null ||
-    { echo "mutate: the unchanged tree does not build"; exit 1; }
+if ! { cmake --preset test -DTAPSMITH_WARNINGS_AS_ERRORS=OFF >/dev/null && cmake --build --preset test >/dev/null; }; then
+    echo "mutate: the unchanged tree does not build"
+    exit 1
+fi
 ctest --preset test -j 2 >/dev/null 2>&1 || { echo "mutate: the unchanged tree fails its tests"; exit 1; }
 
 tried=0

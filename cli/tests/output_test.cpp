@@ -147,6 +147,7 @@ TEST(Print, FillsPositionalAndSequentialFields) {
         {"[{0:6}]", {std::int64_t{-42}}, "[   -42]"},
         {"{0:f} {0:.4g} {0}", {0.0036307961837163534}, "0.003631 0.003631 0.0036307961837163533"},
         {"{0:.4g}", {2.5e-7}, "2.5e-07"},
+        {"{0:.2f}|{1:.0f}", {0.925, 2.5}, "0.93|2"},
         {"{5} missing", {1}, " missing"},
         {"unclosed {", {1}, "unclosed {"},
         {"stray } brace", {}, "stray } brace"},

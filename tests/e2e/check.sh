@@ -4,6 +4,7 @@
 # equal EXPECTED byte for byte (up to the sign of a NaN where
 # TAPSMITH_NAN_ANY_SIGN is set), its standard error must be empty and its
 # exit status 0. PROGRAM may be several words (an emulator and the program).
+# shellcheck source=tests/e2e/lib.sh
 . "$(dirname "$0")/lib.sh"
 expected=$1
 shift

@@ -1,3 +1,4 @@
+# shellcheck shell=sh
 # SPDX-License-Identifier: MIT
 # Shared by the end-to-end scripts (sourced).
 

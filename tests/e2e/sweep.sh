@@ -8,6 +8,7 @@
 # build, when PROGRAM runs under emulation; "" for none) every report must
 # also equal the reference's, up to the sign of a NaN.
 set -u
+# shellcheck source=tests/e2e/lib.sh
 . "$(dirname "$0")/lib.sh"
 reference=$1
 shift

@@ -104,7 +104,8 @@ public:
 
     // Writes the field as `spec` (what follows the ':' in "{0:spec}") says:
     // integers take a width ("{0:6}"); doubles print shortest by default,
-    // "f" as printf's %f, ".Ng" with N significant digits.
+    // "f" as printf's %f, ".Nf" with N decimals, ".Ng" with N significant
+    // digits.
     void write(output& out, std::string_view spec) const noexcept;
 
 private:
