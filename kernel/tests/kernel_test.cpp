@@ -51,7 +51,8 @@ TEST(SaturateToInt64, TruncatesInsideAndClampsOutsideTheRange) {
     };
     // clang-format on
     for (const auto& c : cases) {
-        EXPECT_EQ(tapsmith::saturate_to_int64(c.in), c.out) << "input " << c.in;
+        SCOPED_TRACE(testing::Message() << "input " << c.in);
+        EXPECT_EQ(tapsmith::saturate_to_int64(c.in), c.out);
     }
 }
 
@@ -68,10 +69,11 @@ TEST(SaturatingArithmetic, ClampsAtTheLimitsWithTheRightSign) {
     };
     // clang-format on
     for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.a << ' ' << c.op << ' ' << c.b);
         const std::int64_t got = c.op == '+'   ? tapsmith::sat_add(c.a, c.b)
                                  : c.op == '-' ? tapsmith::sat_sub(c.a, c.b)
                                                : tapsmith::sat_mul(c.a, c.b);
-        EXPECT_EQ(got, c.out) << c.a << ' ' << c.op << ' ' << c.b;
+        EXPECT_EQ(got, c.out);
     }
     EXPECT_EQ(tapsmith::sat_abs(i64_min), i64_max);
     EXPECT_EQ(tapsmith::sat_abs(-7), 7);
@@ -91,9 +93,10 @@ TEST(GaussianSampling, CentresOnTheLowerMiddleTap) {
                  {5, -1.0, {e_two, e_half, 1.0, e_half, e_two}},  // only sigma^2 matters
                  {3, 2.0, {std::exp(-0.125), 1.0, std::exp(-0.125)}}};
     for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "n=" << c.n << " sigma=" << c.sigma);
         for (std::size_t i = 0; i < c.samples.size(); ++i) {
             EXPECT_EQ(tapsmith::gaussian_sampling(c.n, static_cast<std::int32_t>(i), c.sigma), c.samples[i])
-                << "n=" << c.n << " sigma=" << c.sigma << " tap " << i;
+                << "tap " << i;
         }
     }
     // sigma = 0: the centre is 0/0, every other tap e^-inf.
@@ -122,9 +125,10 @@ TEST(IntCoeffs, ScaleTheFirstTapToOne) {
                  // times the scale is infinite, the first one included.
                  {3, 0.0262, {i64_max, i64_max, i64_max}}};
     for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "n=" << c.n << " sigma=" << c.sigma);
         const int_table got = int_coeffs(c.n, c.sigma);
         for (std::size_t i = 0; i < c.coeffs.size(); ++i) {
-            EXPECT_EQ(got[i], c.coeffs[i]) << "n=" << c.n << " sigma=" << c.sigma << " tap " << i;
+            EXPECT_EQ(got[i], c.coeffs[i]) << "tap " << i;
         }
     }
 }
@@ -189,7 +193,8 @@ TEST(RoundToPow2, PicksTheNearerPowerAndTiesGoUp) {
     };
     // clang-format on
     for (const auto& c : cases) {
-        EXPECT_EQ(tapsmith::round_to_pow2(c.in), c.out) << "input " << c.in;
+        SCOPED_TRACE(testing::Message() << "input " << c.in);
+        EXPECT_EQ(tapsmith::round_to_pow2(c.in), c.out);
     }
 }
 
@@ -263,18 +268,21 @@ TEST(SSE, SumsAbsoluteDifferencesOfTheBlock) {
     } cases[] = {{2, a, b, 4},  {2, b, a, 4},       {9, a, a, 0}, {0, a, b, 0},
                  {-5, a, b, 0}, {3, a, b, i64_max}, {9, b, b, 0}};
     for (const auto& c : cases) {
-        EXPECT_EQ(tapsmith::SSE(c.n, c.x, c.y), c.out) << "n=" << c.n;
+        SCOPED_TRACE(testing::Message() << "n=" << c.n);
+        EXPECT_EQ(tapsmith::SSE(c.n, c.x, c.y), c.out);
     }
 }
 
+// The report's two default masks, as printed.
 TEST(SSE, OfTheDefaultMasksIs35) {
-    const int_table gi = int_coeffs(5, 1.0);
+    const std::int64_t taps[] = {1, 4, 7, 4, 1};
+    const std::int64_t pow2_taps[] = {1, 4, 8, 4, 1};
     mask_table mask{};
     mask_table mask2{};
     for (std::size_t i = 0; i < 5; ++i) {
         for (std::size_t j = 0; j < 5; ++j) {
-            mask[i][j] = gi[j] * gi[i];
-            mask2[i][j] = tapsmith::round_to_pow2(static_cast<double>(mask[i][j]));
+            mask[i][j] = taps[i] * taps[j];
+            mask2[i][j] = pow2_taps[i] * pow2_taps[j];
         }
     }
     EXPECT_EQ(tapsmith::SSE(5, mask, mask2), 35);
@@ -299,15 +307,16 @@ TEST(Builders, DeliverTheOuterProductOfTheirTaps) {
                  {ints, 1, {1}, 1},
                  {pow2s, 1, {1}, 1}};
     for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << (c.build == ints ? "integer" : "power-of-two") << " builder, n=" << c.n);
         tapsmith::coeff_matrix m;
         std::int64_t factor = 0;
         c.build(c.n, 1.0, m, factor);
         ASSERT_TRUE(m);
         const std::size_t n = c.taps.size();
         for (std::size_t k = 0; k < n * n; ++k) {
-            EXPECT_EQ(m[k], c.taps[k / n] * c.taps[k % n]) << "n=" << n << " index " << k;
+            EXPECT_EQ(m[k], c.taps[k / n] * c.taps[k % n]) << "index " << k;
         }
-        EXPECT_EQ(factor, c.factor) << "n=" << n;
+        EXPECT_EQ(factor, c.factor);
     }
 }
 
@@ -316,14 +325,25 @@ TEST(Builders, DeliverNothingOutsideOneToDimMax) {
                                  std::numeric_limits<std::int32_t>::max()}) {
         tapsmith::coeff_matrix m(static_cast<std::int64_t*>(std::calloc(1, sizeof(std::int64_t))));
         std::int64_t factor = 42;
+        SCOPED_TRACE(testing::Message() << "n=" << n);
         tapsmith::get_custom_pow2_coeff_matrix(n, 1.0, m, factor);
-        EXPECT_FALSE(m) << "n=" << n;
-        EXPECT_EQ(factor, 0) << "n=" << n;
+        EXPECT_FALSE(m);
+        EXPECT_EQ(factor, 0);
         factor = 42;
         tapsmith::get_custom_coeff_matrix(n, 1.0, m, factor);
-        EXPECT_FALSE(m) << "n=" << n;
-        EXPECT_EQ(factor, 0) << "n=" << n;
+        EXPECT_FALSE(m);
+        EXPECT_EQ(factor, 0);
     }
+}
+
+// A product as the tables define it, computed apart from the kernel's
+// helpers: the coefficients are never negative, so an overflow saturates
+// at the top.
+__extension__ using int128 = __int128;
+
+std::int64_t saturated_product(std::int64_t a, std::int64_t b) {
+    const int128 exact = static_cast<int128>(a) * b;
+    return exact > i64_max ? i64_max : static_cast<std::int64_t>(exact);
 }
 
 // The builders must agree with the path the report takes through the
@@ -342,45 +362,47 @@ TEST(Builders, AgreeWithTheOuterProductOfTheIntCoeffs) {
             std::int64_t pow2_factor = 0;
             tapsmith::get_custom_coeff_matrix(n, sigma, ints, int_factor);
             tapsmith::get_custom_pow2_coeff_matrix(n, sigma, pow2s, pow2_factor);
+            SCOPED_TRACE(testing::Message() << "n=" << n << " sigma=" << sigma);
             ASSERT_TRUE(ints && pow2s);
             const auto taps = static_cast<std::size_t>(n);
             double int_sum = 0.0;
             double pow2_sum = 0.0;
-            std::int64_t gi_sum = 0;
-            std::int64_t exact_sum = 0;
+            int128 gi_sum = 0;
+            int128 exact_sum = 0;
             bool overflow = false;
+            int wrong = 0;
             for (std::size_t i = 0; i < taps; ++i) {
-                gi_sum = tapsmith::sat_add(gi_sum, gi[i]);
+                gi_sum += gi[i];
                 for (std::size_t j = 0; j < taps; ++j) {
-                    const std::int64_t product = tapsmith::sat_mul(gi[i], gi[j]);
-                    const auto k = static_cast<std::int64_t>(i * taps + j);
-                    ASSERT_EQ(ints[i * taps + j], product) << "n=" << n << " sigma=" << sigma << " at " << k;
-                    ASSERT_EQ(pow2s[i * taps + j], tapsmith::round_to_pow2(static_cast<double>(product)))
-                        << "n=" << n << " sigma=" << sigma << " at " << k;
-                    ASSERT_TRUE(is_pow2_or_zero(pow2s[i * taps + j])) << "n=" << n << " sigma=" << sigma;
-                    overflow |= product == i64_max || __builtin_add_overflow(exact_sum, product, &exact_sum);
+                    const std::int64_t product = saturated_product(gi[i], gi[j]);
+                    const std::size_t k = i * taps + j;
+                    wrong += ints[k] != product || pow2s[k] != round_to_pow2_by_log2(static_cast<double>(product)) ||
+                             !is_pow2_or_zero(pow2s[k]);
+                    EXPECT_EQ(ints[k], product) << "at " << k;
+                    EXPECT_EQ(pow2s[k], round_to_pow2_by_log2(static_cast<double>(product))) << "at " << k;
+                    overflow |= product == i64_max;
+                    exact_sum += product;
                     int_sum += static_cast<double>(product);
-                    pow2_sum += static_cast<double>(pow2s[i * taps + j]);
+                    pow2_sum += static_cast<double>(pow2s[k]);
                 }
             }
+            ASSERT_EQ(wrong, 0);
             // While it fits in 64 bits, the 2-D factor is the square of the
             // 1-D one; while the sums are exact in a double, the builders'
             // factors are the sums.
-            if (!overflow) {
-                EXPECT_EQ(exact_sum, tapsmith::sat_mul(gi_sum, gi_sum))
-                    << "n=" << n << " sigma=" << sigma;
+            if (!overflow && exact_sum <= i64_max) {
+                EXPECT_TRUE(exact_sum == gi_sum * gi_sum);
             }
             if (int_sum < 0x1p53 && pow2_sum < 0x1p53) {
-                EXPECT_EQ(int_factor, static_cast<std::int64_t>(int_sum)) << "n=" << n << " sigma=" << sigma;
-                EXPECT_EQ(pow2_factor, static_cast<std::int64_t>(pow2_sum))
-                    << "n=" << n << " sigma=" << sigma;
+                EXPECT_EQ(int_factor, static_cast<std::int64_t>(int_sum));
+                EXPECT_EQ(pow2_factor, static_cast<std::int64_t>(pow2_sum));
             }
             // A sum past 2^63 saturates rather than overflowing the conversion.
             if (int_sum >= 0x1p63) {
-                EXPECT_EQ(int_factor, i64_max) << "n=" << n << " sigma=" << sigma;
+                EXPECT_EQ(int_factor, i64_max);
             }
             if (pow2_sum >= 0x1p63) {
-                EXPECT_EQ(pow2_factor, i64_max) << "n=" << n << " sigma=" << sigma;
+                EXPECT_EQ(pow2_factor, i64_max);
             }
         }
     }
