@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
-for target in kernel_fuzz args_fuzz; do
+for target in kernel_fuzz args_fuzz fixed_args_fuzz png_fuzz; do
     scratch=$(mktemp -d)
     corpus=fuzz/corpus/${target%_fuzz}
     echo "== $target for ${seconds}s"

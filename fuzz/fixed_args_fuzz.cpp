@@ -1,0 +1,87 @@
+// SPDX-License-Identifier: MIT
+// Arbitrary argument vectors through tapsmith-fixed's parser and, when they
+// parse, through the whole program: the input's bytes, split at NUL, become
+// argv. Output goes to /dev/null; runs that would read or write files
+// (--apply, --output, --vectors) are only parsed.
+#include "options.hpp"
+#include "run.hpp"
+
+#include <tapsmith/fixed.hpp>
+
+#include <fcntl.h>
+#include <unistd.h>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+void require(bool ok) {
+    if (!ok) {
+        std::abort();
+    }
+}
+
+}  // namespace
+
+// NOLINTNEXTLINE(readability-identifier-naming): libFuzzer's entry point
+extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
+    const int null_fd = ::open("/dev/null", O_WRONLY);
+    if (null_fd < 0 || ::dup2(null_fd, STDOUT_FILENO) < 0 || ::dup2(null_fd, STDERR_FILENO) < 0) {
+        std::abort();
+    }
+    ::close(null_fd);
+    return 0;
+}
+
+// NOLINTNEXTLINE(readability-identifier-naming): libFuzzer's entry point
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    std::vector<std::string> words{"tapsmith-fixed"};
+    std::string word;
+    for (std::size_t i = 0; i < size; ++i) {
+        if (data[i] == 0) {
+            words.push_back(word);
+            word.clear();
+        } else {
+            word.push_back(static_cast<char>(data[i]));
+        }
+    }
+    if (size > 0) {
+        words.push_back(word);
+    }
+    std::vector<char*> argv;
+    for (std::string& w : words) {
+        argv.push_back(w.data());
+    }
+    argv.push_back(nullptr);
+    const int argc = static_cast<int>(words.size());
+
+    const tapsmith::parsed_command command = tapsmith::parse_command(argc, argv.data());
+    using action = tapsmith::parsed_command::action;
+    require(command.what != action::usage_error || !command.message.empty());
+    if (command.what != action::run) {
+        return 0;
+    }
+    const tapsmith::fixed_options& o = command.options;
+    if (o.apply != nullptr || o.output != nullptr || o.vectors != nullptr) {
+        return 0;
+    }
+    const tapsmith::fixed_settings& s = o.settings;
+    require(s.n >= 1 && s.n <= tapsmith::FIXED_MAX && s.n % 2 == 1 && s.bits >= 1 &&
+            s.bits <= tapsmith::FIXED_BITS_MAX && !s.n_auto && !s.bits_auto);
+    tapsmith::fixed_taps taps{};
+    require(tapsmith::get_fixed_taps(s.n, s.sigma, s.bits, s.how, taps));
+    std::int64_t sum = 0;
+    for (std::int32_t i = 0; i < s.n; ++i) {
+        const auto k = static_cast<std::size_t>(i);
+        require(taps[k] >= 0 && taps[k] == taps[static_cast<std::size_t>(s.n - 1 - i)]);
+        require(2 * i + 1 >= s.n || taps[k] <= taps[k + 1]);
+        sum += taps[k];
+    }
+    require(sum == std::int64_t{1} << s.bits);
+    // The parser rewinds getopt itself, so the program parses afresh.
+    require(tapsmith::run_fixed(argc, argv.data()) == 0);
+    return 0;
+}
