@@ -1,0 +1,72 @@
+// SPDX-License-Identifier: MIT
+// PNG images in and out, with every sample exactly as the file stores it:
+// no gamma, no colour conversion, no scaling of 16-bit data.
+//
+// What reading gives:
+//   grey, grey+alpha, RGB, RGBA at 8 or 16 bits: as stored (16-bit samples
+//     in host order);
+//   grey at 1, 2 or 4 bits: 8-bit grey, a value v of depth d becoming
+//     v * 255 / (2^d - 1);
+//   palette: 8-bit RGB, the entries looked up (an index past the palette
+//     is refused);
+//   a tRNS chunk always becomes an alpha channel, so that no transparency
+//     is lost: palette to RGBA (entries tRNS does not cover are opaque),
+//     grey or RGB with a colour key to grey+alpha or RGBA at the image's
+//     depth, alpha 0 where the sample equals the key and the maximum
+//     elsewhere.
+// Ancillary chunks (gamma, colour profiles, text, times) are read past and
+// never written. Writing writes the image's own kind at its own depth.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+namespace tapsmith {
+
+struct sample_deleter {
+    void operator()(void* block) const noexcept { std::free(block); }
+};
+
+// The largest image read by default: 2^28 pixels, at most 2 GiB of samples.
+inline constexpr std::uint64_t max_image_pixels = std::uint64_t{1} << 28;
+
+// One sample type for both depths, so that a filter has a single code
+// path; P is bit_depth, and every sample is below 2^bit_depth.
+struct image {
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    std::uint32_t channels = 0;   // 1 grey, 2 grey+alpha, 3 RGB, 4 RGBA
+    int alpha = -1;               // the alpha channel's index (1 or 3), -1 for none
+    std::uint32_t bit_depth = 0;  // 8 or 16
+    // width * height * channels samples, channels interleaved, rows top to
+    // bottom, each row left to right.
+    std::unique_ptr<std::uint16_t[], sample_deleter> samples;
+};
+
+// width * height * channels, or 0 when the shape is not one this code can
+// hold (no dimension, channels outside 1..4, more than max_image_pixels).
+std::size_t sample_count(const image& img) noexcept;
+
+// Sets the shape (alpha follows from the channels) and gives `img` a
+// zeroed buffer for it. False, leaving `img` empty, for a shape
+// sample_count refuses, a depth other than 8 or 16, or no memory.
+bool make_image(image& img, std::uint32_t width, std::uint32_t height, std::uint32_t channels,
+                std::uint32_t bit_depth) noexcept;
+
+// Each returns "" on success, filling `out`; otherwise one line,
+// "NAME: what went wrong" (NAME is the path, or `name` for bytes in
+// memory), leaving `out` empty. An image of more than `max_pixels` pixels
+// is refused before any buffer for it exists.
+std::string read_png(const char* path, image& out, std::uint64_t max_pixels = max_image_pixels);
+std::string read_png(const void* data, std::size_t size, const char* name, image& out,
+                     std::uint64_t max_pixels = max_image_pixels);
+
+// Writes through a temporary file beside `path`, renamed over it only once
+// complete: on failure the temporary file is gone and an existing `path`
+// is untouched. The same image always gives the same bytes.
+std::string write_png(const char* path, const image& img);
+
+}  // namespace tapsmith

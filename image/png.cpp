@@ -1,0 +1,623 @@
+// SPDX-License-Identifier: MIT
+// libpng reports an error by longjmp. Each direction keeps its setjmp in one
+// small function (decode, encode) whose frame, like every frame the jump
+// crosses, holds no object with a destructor; what those functions produce
+// lives in a plain state struct, turned into a message once libpng's
+// structures are gone.
+#include "tapsmith/image/png.hpp"
+
+#include <png.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+#include <cerrno>
+#include <charconv>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <string_view>
+
+namespace tapsmith {
+namespace {
+
+enum class failure {
+    none,
+    not_png,
+    truncated,
+    io,
+    too_large,
+    no_pixels,
+    no_memory,
+    bad_header,
+    libpng,
+    layout,
+    bad_index,
+};
+
+struct diagnosis {
+    failure why = failure::none;
+    int error_number = 0;  // errno of a failed read or write
+    char message[200] = {};
+    char warning[200] = {};  // libpng's last warning: the detail behind "Invalid IHDR data"
+};
+
+void copy_text(char (&to)[200], const char* from) noexcept {
+    std::size_t n = 0;
+    for (; from != nullptr && from[n] != '\0' && n + 1 < sizeof to; ++n) {
+        to[n] = from[n];
+    }
+    to[n] = '\0';
+}
+
+[[noreturn]] void on_error(png_structp png, png_const_charp message) {
+    auto* diag = static_cast<diagnosis*>(png_get_error_ptr(png));
+    // A failure the callbacks already named (truncation, a read error) stays
+    // the one reported.
+    if (diag->why == failure::none) {
+        diag->why = failure::libpng;
+        copy_text(diag->message, message);
+    }
+    png_longjmp(png, 1);
+}
+
+// Warnings are ancillary trouble libpng reads past; none of them reaches
+// the terminal, but the last one explains a rejected header.
+void on_warning(png_structp png, png_const_charp message) {
+    copy_text(static_cast<diagnosis*>(png_get_error_ptr(png))->warning, message);
+}
+
+struct read_state {
+    diagnosis diag;
+    std::FILE* file = nullptr;  // the source, or else the bytes below
+    const unsigned char* data = nullptr;
+    std::size_t size = 0;
+    std::uint64_t offset = 0;  // bytes of the stream consumed so far
+    std::uint64_t max_pixels = 0;
+    // Bytes 16..23 of the stream, IHDR's width and height, kept because
+    // libpng rejects an impossible size before saying what it was.
+    unsigned char ihdr_size[8] = {};
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    std::uint32_t channels = 0;
+    std::uint32_t bit_depth = 0;
+    std::uint16_t* pixels = nullptr;  // malloc'd; owned by the caller once set
+    // A palette image is read as indexes and looked up here: libpng's own
+    // expansion turns an index past the palette into black without a word.
+    bool indexed = false;
+    int entries = 0;
+    int alpha_entries = 0;  // tRNS entries; the rest are opaque
+    unsigned char palette[256 * 3] = {};
+    unsigned char palette_alpha[256] = {};
+};
+
+std::size_t take(read_state& s, unsigned char* out, std::size_t count) noexcept {
+    std::size_t got = 0;
+    if (s.file != nullptr) {
+        got = std::fread(out, 1, count, s.file);
+        if (got < count && std::ferror(s.file) != 0 && s.diag.why == failure::none) {
+            s.diag.why = failure::io;
+            s.diag.error_number = errno;
+        }
+    } else {
+        got = count < s.size ? count : s.size;
+        if (got != 0) {
+            std::memcpy(out, s.data, got);
+            s.data += got;
+            s.size -= got;
+        }
+    }
+    for (std::size_t i = 0; i < got; ++i) {
+        const std::uint64_t at = s.offset + i;
+        if (at >= 16 && at < 24) {
+            s.ihdr_size[at - 16] = out[i];
+        }
+    }
+    s.offset += got;
+    return got;
+}
+
+void read_bytes(png_structp png, png_bytep out, std::size_t count) {
+    auto* s = static_cast<read_state*>(png_get_io_ptr(png));
+    if (take(*s, out, count) < count) {
+        if (s->diag.why == failure::none) {
+            s->diag.why = failure::truncated;
+        }
+        png_error(png, "truncated");
+    }
+}
+
+void read_body(png_structp png, png_infop info, read_state& s) {
+    png_set_read_fn(png, &s, read_bytes);
+    png_set_sig_bytes(png, 8);
+    // A damaged chunk is refused, ancillary ones too: tRNS changes pixels.
+    png_set_crc_action(png, PNG_CRC_ERROR_QUIT, PNG_CRC_ERROR_QUIT);
+    const std::uint64_t side = s.max_pixels < 0x7fffffff ? s.max_pixels : 0x7fffffff;
+    png_set_user_limits(png, static_cast<png_uint_32>(side), static_cast<png_uint_32>(side));
+    // Only IHDR, PLTE, tRNS, IDAT and IEND matter here. The others are read
+    // past (their CRCs still checked) without libpng decoding them: it
+    // would otherwise allocate whatever length a text chunk claims, and
+    // decompress compressed ones.
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
+    png_read_info(png, info);
+
+    s.width = png_get_image_width(png, info);
+    s.height = png_get_image_height(png, info);
+    if (std::uint64_t{s.width} * s.height > s.max_pixels) {
+        s.diag.why = failure::too_large;
+        png_error(png, "too large");
+    }
+    const int color_type = png_get_color_type(png, info);
+    s.indexed = color_type == PNG_COLOR_TYPE_PALETTE;
+    if (s.indexed) {
+        png_colorp colors = nullptr;
+        if (png_get_PLTE(png, info, &colors, &s.entries) == 0 || s.entries < 1 || s.entries > 256) {
+            png_error(png, "no palette");
+        }
+        for (int i = 0; i < s.entries; ++i) {
+            const auto at = static_cast<std::size_t>(i) * 3;
+            s.palette[at] = colors[i].red;
+            s.palette[at + 1] = colors[i].green;
+            s.palette[at + 2] = colors[i].blue;
+        }
+        png_bytep alpha = nullptr;
+        if (png_get_tRNS(png, info, &alpha, &s.alpha_entries, nullptr) == 0 || alpha == nullptr ||
+            s.alpha_entries < 0 || s.alpha_entries > s.entries) {
+            s.alpha_entries = 0;
+        }
+        for (int i = 0; i < s.alpha_entries; ++i) {
+            s.palette_alpha[i] = alpha[i];
+        }
+        png_set_packing(png);
+    } else {
+        if (color_type == PNG_COLOR_TYPE_GRAY && png_get_bit_depth(png, info) < 8) {
+            png_set_expand_gray_1_2_4_to_8(png);
+        }
+        if (png_get_valid(png, info, PNG_INFO_tRNS) != 0) {
+            png_set_tRNS_to_alpha(png);
+        }
+    }
+    const int passes = png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+
+    const std::uint32_t decoded_channels = png_get_channels(png, info);
+    s.channels = s.indexed ? (s.alpha_entries > 0 ? 4 : 3) : decoded_channels;
+    s.bit_depth = png_get_bit_depth(png, info);
+    const std::uint64_t row_samples = std::uint64_t{s.width} * s.channels;
+    if (s.channels < 1 || s.channels > 4 || (s.bit_depth != 8 && s.bit_depth != 16) ||
+        (s.indexed && (decoded_channels != 1 || s.bit_depth != 8)) ||
+        png_get_rowbytes(png, info) != std::uint64_t{s.width} * decoded_channels * (s.bit_depth / 8)) {
+        s.diag.why = failure::layout;
+        png_error(png, "layout");
+    }
+    // Each row gets room for 16-bit samples; 8-bit rows are widened in
+    // place once every pass is in.
+    const std::uint64_t bytes = row_samples * s.height * sizeof(std::uint16_t);
+    if (bytes > std::numeric_limits<std::size_t>::max()) {
+        s.diag.why = failure::no_memory;
+        png_error(png, "out of memory");
+    }
+    s.pixels = static_cast<std::uint16_t*>(std::malloc(static_cast<std::size_t>(bytes)));
+    if (s.pixels == nullptr) {
+        s.diag.why = failure::no_memory;
+        png_error(png, "out of memory");
+    }
+    const auto stride = static_cast<std::size_t>(row_samples);
+    for (int pass = 0; pass < passes; ++pass) {
+        for (std::uint32_t y = 0; y < s.height; ++y) {
+            png_read_row(png, reinterpret_cast<png_bytep>(s.pixels + std::size_t{y} * stride), nullptr);
+        }
+    }
+    // Reads up to IEND, so that a damaged or missing end is noticed too.
+    png_read_end(png, nullptr);
+}
+
+bool decode(png_structp png, png_infop info, read_state* s) {
+    // NOLINTNEXTLINE(cert-err52-cpp): libpng reports errors by longjmp
+    if (setjmp(png_jmpbuf(png)) != 0) {
+        return false;
+    }
+    read_body(png, info, *s);
+    return true;
+}
+
+bool run_read(read_state* s) {
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &s->diag, on_error, on_warning);
+    if (png == nullptr) {
+        s->diag.why = failure::no_memory;
+        return false;
+    }
+    png_infop info = png_create_info_struct(png);
+    if (info == nullptr) {
+        png_destroy_read_struct(&png, nullptr, nullptr);
+        s->diag.why = failure::no_memory;
+        return false;
+    }
+    const bool ok = decode(png, info, s);
+    png_destroy_read_struct(&png, &info, nullptr);
+    return ok;
+}
+
+std::uint32_t big_endian32(const unsigned char* b) noexcept {
+    return std::uint32_t{b[0]} << 24 | std::uint32_t{b[1]} << 16 | std::uint32_t{b[2]} << 8 | b[3];
+}
+
+// The rows as libpng left them (bytes, 16-bit ones big-endian, palette
+// indexes one byte each) to host uint16_t. A row of n bytes sits at the
+// start of its 2n or more; going from the end, each byte is read before its
+// slot is overwritten. False for an index past the palette.
+bool to_samples(read_state& s) noexcept {
+    const std::size_t row_samples = std::size_t{s.width} * s.channels;
+    for (std::uint32_t y = 0; y < s.height; ++y) {
+        auto* bytes = reinterpret_cast<unsigned char*>(s.pixels + std::size_t{y} * row_samples);
+        if (s.indexed) {
+            for (std::size_t x = s.width; x > 0; --x) {
+                const std::size_t index = bytes[x - 1];
+                if (index >= static_cast<std::size_t>(s.entries)) {
+                    return false;
+                }
+                const unsigned char alpha =
+                    index < static_cast<std::size_t>(s.alpha_entries) ? s.palette_alpha[index] : 255;
+                const std::uint16_t pixel[4] = {s.palette[3 * index], s.palette[3 * index + 1],
+                                                s.palette[3 * index + 2], alpha};
+                std::memcpy(bytes + 2 * (x - 1) * s.channels, pixel, s.channels * sizeof pixel[0]);
+            }
+        } else if (s.bit_depth == 16) {
+            for (std::size_t i = 0; i < row_samples; ++i) {
+                const auto value = static_cast<std::uint16_t>(bytes[2 * i] << 8 | bytes[2 * i + 1]);
+                std::memcpy(bytes + 2 * i, &value, sizeof value);
+            }
+        } else {
+            for (std::size_t i = row_samples; i > 0; --i) {
+                const std::uint16_t value = bytes[i - 1];
+                std::memcpy(bytes + 2 * (i - 1), &value, sizeof value);
+            }
+        }
+    }
+    return true;
+}
+
+void append_number(std::string& text, std::uint64_t value) {
+    char digits[24];
+    auto* const end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    text.append(digits, end);
+}
+
+std::string describe_read(const read_state& s, const char* name) {
+    std::string text = name;
+    text += ": ";
+    failure why = s.diag.why;
+    std::uint64_t width = s.width;
+    std::uint64_t height = s.height;
+    const std::string_view detail = s.diag.message;
+    // Both come from IHDR's size: libpng's check of it, or a value past
+    // 2^31 - 1, which libpng refuses right after reading IHDR's CRC.
+    if (why == failure::libpng && (detail == "Invalid IHDR data" ||
+                                   (detail == "PNG unsigned integer out of range" && s.offset == 33))) {
+        width = big_endian32(s.ihdr_size);
+        height = big_endian32(s.ihdr_size + 4);
+        why = width == 0 || height == 0       ? failure::no_pixels
+              : width * height > s.max_pixels ? failure::too_large
+                                              : failure::bad_header;
+    }
+    switch (why) {
+        case failure::not_png:
+            text += "not a PNG file";
+            break;
+        case failure::truncated:
+            text += "truncated";
+            break;
+        case failure::io:
+            text += "read error: ";
+            text += std::strerror(s.diag.error_number);
+            break;
+        case failure::too_large:
+            text += "image too large (";
+            append_number(text, width * height);
+            text += " pixels, at most ";
+            append_number(text, s.max_pixels);
+            text += ')';
+            break;
+        case failure::no_pixels:
+            text += "image has no pixels (width ";
+            append_number(text, width);
+            text += ", height ";
+            append_number(text, height);
+            text += ')';
+            break;
+        case failure::no_memory:
+            text += "out of memory";
+            break;
+        case failure::bad_header:
+            text += "invalid header (";
+            text += s.diag.warning;
+            text += ')';
+            break;
+        case failure::layout:
+            text += "unsupported pixel layout";
+            break;
+        case failure::bad_index:
+            text += "palette index beyond the palette";
+            break;
+        case failure::libpng:
+        case failure::none:
+            if (constexpr std::string_view crc = ": CRC error";
+                detail.size() > crc.size() && detail.substr(detail.size() - crc.size()) == crc) {
+                text += "CRC error in ";
+                text += detail.substr(0, detail.size() - crc.size());
+                text += " chunk";
+            } else if (detail == "Out of memory" || detail == "Out of Memory!" ||
+                       detail == "Insufficient memory") {
+                text += "out of memory";
+            } else {
+                text += "invalid PNG (";
+                text += detail;
+                text += ')';
+            }
+            break;
+    }
+    return text;
+}
+
+std::string read_from(read_state& s, const char* name, image& out) {
+    out = image{};
+    unsigned char signature[8];
+    const std::size_t got = take(s, signature, sizeof signature);
+    if (s.diag.why == failure::none) {
+        if (got == 0 || png_sig_cmp(signature, 0, got) != 0) {
+            s.diag.why = failure::not_png;
+        } else if (got < sizeof signature) {
+            s.diag.why = failure::truncated;
+        }
+    }
+    if (s.diag.why != failure::none || !run_read(&s)) {
+        std::free(s.pixels);
+        return describe_read(s, name);
+    }
+    if (!to_samples(s)) {
+        std::free(s.pixels);
+        s.diag.why = failure::bad_index;
+        return describe_read(s, name);
+    }
+    out.width = s.width;
+    out.height = s.height;
+    out.channels = s.channels;
+    out.alpha = s.channels == 2 ? 1 : s.channels == 4 ? 3 : -1;
+    out.bit_depth = s.bit_depth;
+    out.samples.reset(s.pixels);
+    return {};
+}
+
+struct write_state {
+    diagnosis diag;
+    std::FILE* file = nullptr;
+    const image* img = nullptr;
+    unsigned char* row = nullptr;  // one row in the file's layout
+};
+
+void write_bytes(png_structp png, png_bytep data, std::size_t count) {
+    auto* s = static_cast<write_state*>(png_get_io_ptr(png));
+    if (std::fwrite(data, 1, count, s->file) != count) {
+        if (s->diag.why == failure::none) {
+            s->diag.why = failure::io;
+            s->diag.error_number = errno;
+        }
+        png_error(png, "write error");
+    }
+}
+
+// The file is flushed once, when closed.
+void flush_nothing(png_structp /*png*/) {}
+
+void write_body(png_structp png, png_infop info, write_state& s) {
+    const image& img = *s.img;
+    static constexpr int color_types[] = {PNG_COLOR_TYPE_GRAY, PNG_COLOR_TYPE_GRAY_ALPHA, PNG_COLOR_TYPE_RGB,
+                                          PNG_COLOR_TYPE_RGB_ALPHA};
+    png_set_write_fn(png, &s, write_bytes, flush_nothing);
+    png_set_IHDR(png, info, img.width, img.height, static_cast<int>(img.bit_depth),
+                 color_types[img.channels - 1], PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    // Fixed settings and no time chunk: the same image, the same bytes.
+    png_set_compression_level(png, 6);
+    png_set_compression_mem_level(png, 8);
+    png_set_compression_window_bits(png, 15);
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_ALL_FILTERS);
+    png_write_info(png, info);
+
+    const std::size_t row_samples = std::size_t{img.width} * img.channels;
+    for (std::uint32_t y = 0; y < img.height; ++y) {
+        const std::uint16_t* in = img.samples.get() + std::size_t{y} * row_samples;
+        if (img.bit_depth == 16) {
+            for (std::size_t i = 0; i < row_samples; ++i) {
+                s.row[2 * i] = static_cast<unsigned char>(in[i] >> 8);
+                s.row[2 * i + 1] = static_cast<unsigned char>(in[i] & 0xff);
+            }
+        } else {
+            for (std::size_t i = 0; i < row_samples; ++i) {
+                s.row[i] = static_cast<unsigned char>(in[i]);
+            }
+        }
+        png_write_row(png, s.row);
+    }
+    png_write_end(png, nullptr);
+}
+
+bool encode(png_structp png, png_infop info, write_state* s) {
+    // NOLINTNEXTLINE(cert-err52-cpp): libpng reports errors by longjmp
+    if (setjmp(png_jmpbuf(png)) != 0) {
+        return false;
+    }
+    write_body(png, info, *s);
+    return true;
+}
+
+bool run_write(write_state* s) {
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &s->diag, on_error, on_warning);
+    if (png == nullptr) {
+        s->diag.why = failure::no_memory;
+        return false;
+    }
+    png_infop info = png_create_info_struct(png);
+    if (info == nullptr) {
+        png_destroy_write_struct(&png, nullptr);
+        s->diag.why = failure::no_memory;
+        return false;
+    }
+    const bool ok = encode(png, info, s);
+    png_destroy_write_struct(&png, &info);
+    return ok;
+}
+
+// Why `img` cannot be written, or null.
+const char* unwritable(const image& img) noexcept {
+    const std::size_t count = sample_count(img);
+    if (count == 0) {
+        return "no pixels, more than 2^28, or channels outside 1..4";
+    }
+    if (img.bit_depth != 8 && img.bit_depth != 16) {
+        return "bit depth neither 8 nor 16";
+    }
+    if (img.alpha != (img.channels == 2 ? 1 : img.channels == 4 ? 3 : -1)) {
+        return "alpha channel not the last of 2 or 4";
+    }
+    if (img.samples == nullptr) {
+        return "no samples";
+    }
+    if (img.bit_depth == 8) {
+        for (std::size_t i = 0; i < count; ++i) {
+            if (img.samples[i] > 0xff) {
+                return "an 8-bit sample above 255";
+            }
+        }
+    }
+    return nullptr;
+}
+
+std::string failed(const char* path, const char* what, int error_number) {
+    std::string text = path;
+    text += ": ";
+    text += what;
+    if (error_number != 0) {
+        text += ": ";
+        text += std::strerror(error_number);
+    }
+    return text;
+}
+
+}  // namespace
+
+std::size_t sample_count(const image& img) noexcept {
+    if (img.width == 0 || img.height == 0 || img.channels < 1 || img.channels > 4) {
+        return 0;
+    }
+    const std::uint64_t pixels = std::uint64_t{img.width} * img.height;
+    const std::uint64_t samples = pixels * img.channels;
+    if (pixels > max_image_pixels ||
+        samples > std::numeric_limits<std::size_t>::max() / sizeof(std::uint16_t)) {
+        return 0;
+    }
+    return static_cast<std::size_t>(samples);
+}
+
+bool make_image(image& img, std::uint32_t width, std::uint32_t height, std::uint32_t channels,
+                std::uint32_t bit_depth) noexcept {
+    img = image{};
+    image shape;
+    shape.width = width;
+    shape.height = height;
+    shape.channels = channels;
+    shape.alpha = channels == 2 ? 1 : channels == 4 ? 3 : -1;
+    shape.bit_depth = bit_depth;
+    const std::size_t count = sample_count(shape);
+    if (count == 0 || (bit_depth != 8 && bit_depth != 16)) {
+        return false;
+    }
+    shape.samples.reset(static_cast<std::uint16_t*>(std::calloc(count, sizeof(std::uint16_t))));
+    if (shape.samples == nullptr) {
+        return false;
+    }
+    img = std::move(shape);
+    return true;
+}
+
+std::string read_png(const char* path, image& out, std::uint64_t max_pixels) {
+    out = image{};
+    std::FILE* file = std::fopen(path, "rb");
+    if (file == nullptr) {
+        return failed(path, "cannot open", errno);
+    }
+    read_state s;
+    s.file = file;
+    s.max_pixels = max_pixels;
+    std::string error = read_from(s, path, out);
+    (void)std::fclose(file);
+    return error;
+}
+
+std::string read_png(const void* data, std::size_t size, const char* name, image& out,
+                     std::uint64_t max_pixels) {
+    read_state s;
+    s.data = static_cast<const unsigned char*>(data);
+    s.size = data == nullptr ? 0 : size;
+    s.max_pixels = max_pixels;
+    return read_from(s, name, out);
+}
+
+std::string write_png(const char* path, const image& img) {
+    if (const char* why = unwritable(img); why != nullptr) {
+        return failed(path, "cannot write this image: ", 0) + why;
+    }
+    const std::size_t row_bytes = std::size_t{img.width} * img.channels * (img.bit_depth / 8);
+    std::unique_ptr<unsigned char[], sample_deleter> row(static_cast<unsigned char*>(std::malloc(row_bytes)));
+    if (row == nullptr) {
+        return failed(path, "out of memory", 0);
+    }
+
+    // Beside the target, so that the rename stays within one file system.
+    std::string temporary = path;
+    temporary += ".XXXXXX";
+    const int fd = mkstemp(temporary.data());
+    if (fd < 0) {
+        return failed(path, "cannot create", errno);
+    }
+    // mkstemp makes the file private; the image gets the mode any new file
+    // would (umask can only be read by setting it).
+    const mode_t mask = umask(0);
+    umask(mask);
+    std::FILE* file = fchmod(fd, 0666 & ~mask) == 0 ? fdopen(fd, "wb") : nullptr;
+    if (file == nullptr) {
+        const int error_number = errno;
+        close(fd);
+        unlink(temporary.c_str());
+        return failed(path, "cannot create", error_number);
+    }
+
+    write_state s;
+    s.file = file;
+    s.img = &img;
+    s.row = row.get();
+    bool ok = run_write(&s);
+    if (std::fclose(file) != 0 && ok) {
+        ok = false;
+        s.diag.why = failure::io;
+        s.diag.error_number = errno;
+    }
+    if (!ok) {
+        unlink(temporary.c_str());
+        if (s.diag.why == failure::io) {
+            return failed(path, "write error", s.diag.error_number);
+        }
+        if (s.diag.why == failure::no_memory || std::string_view(s.diag.message) == "Out of memory") {
+            return failed(path, "out of memory", 0);
+        }
+        return failed(path, "PNG encoder error: ", 0) + s.diag.message;
+    }
+    if (std::rename(temporary.c_str(), path) != 0) {
+        const int error_number = errno;
+        unlink(temporary.c_str());
+        return failed(path, "cannot replace", error_number);
+    }
+    return {};
+}
+
+}  // namespace tapsmith
