@@ -93,10 +93,10 @@ void write_text(output& out, const fixed_result& r) noexcept {
     if (r.image != nullptr) {
         const image_figures& im = *r.image;
         print(out,
-              "\nimage:      {0} x {1}, {2} channels, {3}-bit; against the same filter in double precision:\n"
+              "\nimage:      {0} x {1}, {2} channel{6}, {3}-bit; against the same filter in double precision:\n"
               "            PSNR {4:.2f} dB, largest absolute error {5:.4g} LSB\n",
               {std::int64_t{im.width}, std::int64_t{im.height}, std::int64_t{im.channels}, s.pixel_bits, im.psnr_db,
-               im.max_abs_error});
+               im.max_abs_error, im.channels == 1 ? "" : "s"});
     }
 }
 
@@ -265,12 +265,12 @@ double decibels(double h) noexcept {
     return std::max(floor_db, 20.0 * std::log10(std::max(std::fabs(h), 1e-300)));
 }
 
-void svg_axes(output& out, const panel& p, std::string_view x_label, std::string_view y_label, int x_ticks,
-              int y_ticks) noexcept {
+// x ticks from x_first in steps of x_step; y_ticks + 1 ticks over the range.
+void svg_axes(output& out, const panel& p, std::string_view x_label, std::string_view y_label, double x_first,
+              double x_step, int y_ticks) noexcept {
     print(out, "<rect x=\"{0:.4g}\" y=\"{1:.4g}\" width=\"{2:.4g}\" height=\"{3:.4g}\" fill=\"none\" stroke=\"#444\"/>\n",
           {p.left, p.top, p.width, p.height});
-    for (int k = 0; k <= x_ticks; ++k) {
-        const double v = p.x0 + (p.x1 - p.x0) * k / x_ticks;
+    for (double v = x_first; v <= p.x1 + 1e-9; v += x_step) {
         print(out,
               "<line x1=\"{0:.4g}\" y1=\"{1:.4g}\" x2=\"{0:.4g}\" y2=\"{2:.4g}\" stroke=\"#ddd\"/>"
               "<text x=\"{0:.4g}\" y=\"{3:.4g}\" text-anchor=\"middle\">{4:.3g}</text>\n",
@@ -315,7 +315,7 @@ void write_svg(output& out, const fixed_result& r) noexcept {
           "sampling</text>\n",
           {s.n, s.sigma, s.bits, sampling_name(s.how)});
     const panel taps{90, 60, 680, 260, -m - 0.5, m + 0.5, 0.0, peak};
-    svg_axes(out, taps, "tap offset from the centre", "weight", std::min(s.n, 10), 4);
+    svg_axes(out, taps, "tap offset from the centre", "weight", -m, std::ceil((2 * m + 1) / 16), 4);
     for (std::size_t i = 0; i < t.size; ++i) {
         const double d = static_cast<double>(i) - m;
         print(out,
@@ -333,7 +333,7 @@ void write_svg(output& out, const fixed_result& r) noexcept {
           {s.bits});
     const frequency_response response = response_of(r);
     const panel db{90, 400, 680, 280, 0.0, 0.5, floor_db, 10.0};
-    svg_axes(out, db, "frequency (cycles per pixel)", "magnitude (dB)", 10, 13);
+    svg_axes(out, db, "frequency (cycles per pixel)", "magnitude (dB)", 0.0, 0.05, 13);
     svg_polyline(out, db, response.data(), &response_point::ideal, "#2ca02c", "6 3");
     svg_polyline(out, db, response.data(), &response_point::floating, "#d62728", "none");
     svg_polyline(out, db, response.data(), &response_point::fixed, "#1f77b4", "none");
