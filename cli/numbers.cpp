@@ -24,7 +24,8 @@ bool starts_with_hex(std::string_view text) noexcept {
 
 }  // namespace
 
-std::optional<std::int64_t> read_integer(std::string_view text, std::int64_t low, std::int64_t high) noexcept {
+std::optional<std::int64_t> read_integer(std::string_view text, std::int64_t low,
+                                         std::int64_t high) noexcept {
     text = drop_plus(text);
     std::int64_t value = 0;
     const std::from_chars_result r = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -51,11 +52,13 @@ std::optional<double> read_real(std::string_view text) noexcept {
         return std::nullopt;
     }
     double value = 0.0;
-    const std::from_chars_result r = std::from_chars(digits.data(), digits.data() + digits.size(), value, format);
+    const std::from_chars_result r =
+        std::from_chars(digits.data(), digits.data() + digits.size(), value, format);
     // A subnormal result is a number strtod gives too; only an overflow or
     // an underflow to zero is out of range.
     if (digits.empty() || r.ptr != digits.data() + digits.size() ||
-        (r.ec != std::errc{} && !(r.ec == std::errc::result_out_of_range && value != 0.0 && std::isfinite(value)))) {
+        (r.ec != std::errc{} &&
+         !(r.ec == std::errc::result_out_of_range && value != 0.0 && std::isfinite(value)))) {
         return std::nullopt;
     }
     return negative ? -value : value;

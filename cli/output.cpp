@@ -124,7 +124,8 @@ void arg::write(output& out, std::string_view spec) const noexcept {
         case kind::real:
             if (spec == "f") {
                 put_fixed(out, real_);
-            } else if (spec.size() >= 3 && spec.front() == '.' && (spec.back() == 'g' || spec.back() == 'f')) {
+            } else if (spec.size() >= 3 && spec.front() == '.' &&
+                       (spec.back() == 'g' || spec.back() == 'f')) {
                 int digits = 6;
                 std::from_chars(spec.data() + 1, spec.data() + spec.size() - 1, digits);
                 if (spec.back() == 'g') {
@@ -165,7 +166,8 @@ void print(output& out, std::string_view format, std::initializer_list<arg> args
         std::string_view field = head(drop(format, 1), close - 1);
         format = drop(format, close + 1);
         const std::size_t colon = field.find(':');
-        const std::string_view spec = colon == std::string_view::npos ? std::string_view{} : drop(field, colon + 1);
+        const std::string_view spec =
+            colon == std::string_view::npos ? std::string_view{} : drop(field, colon + 1);
         field = head(field, colon);
         std::size_t index = next++;
         if (!field.empty()) {

@@ -121,8 +121,9 @@ std::string apply_to_png(const fixed_result& result, const image& in, image_figu
     if (!make_image(out, in.width, in.height, in.channels, in.bit_depth)) {
         return "out of memory";
     }
-    const blur_status status = blur(in.samples.get(), out.samples.get(), in.width, in.height, in.channels, s.n,
-                                    result.taps.data(), s.bits, static_cast<std::int32_t>(in.bit_depth), o.edge);
+    const blur_status status =
+        blur(in.samples.get(), out.samples.get(), in.width, in.height, in.channels, s.n, result.taps.data(),
+             s.bits, static_cast<std::int32_t>(in.bit_depth), o.edge);
     if (status != blur_status::ok) {
         return std::string(o.apply) + ": " + describe(status);
     }

@@ -62,19 +62,22 @@ void write_text(output& out, const fixed_result& r) noexcept {
     const fixed_settings& s = r.options->settings;
     const fixed_figures& f = r.figures;
     const taps_view t = taps_of(r);
-    print(out, "{0} taps, sigma {1}, {2} bits, {3} sampling\ntaps:       ", {s.n, s.sigma, s.bits, sampling_name(s.how)});
+    print(out, "{0} taps, sigma {1}, {2} bits, {3} sampling\ntaps:       ",
+          {s.n, s.sigma, s.bits, sampling_name(s.how)});
     print_list(out, t.data, t.size, " ");
     print(out,
           "\nsum:        {0} = 2^{1}, normalise with (x + {2}) >> {1}\n"
           "max error:  {3:.4g} (largest |tap / 2^{1} - normalised sample|)\n"
           "worst-case error for {4}-bit pixels: {5:.2f} LSB (1-D), {6:.2f} LSB (2-D)\n"
-          "response:   gain at Nyquist {7:.4g} (float taps {8:.4g}), largest deviation from the float taps {9:.4g}\n"
+          "response:   gain at Nyquist {7:.4g} (float taps {8:.4g}), largest deviation from the float taps "
+          "{9:.4g}\n"
           "\n"
           "2-D mask, sum {10} = 2^{11}",
           {f.sum, s.bits, f.sum / 2, f.max_error, s.pixel_bits, f.worst_error_1d, f.worst_error_2d,
            f.nyquist_gain, f.float_nyquist_gain, f.response_max_deviation, f.mask_sum, 2 * s.bits});
     if (s.n > text_mask_max) {
-        print(out, ": left out above {0} taps ({1} x {1} entries); --format=json, c or sv has it\n", {text_mask_max, s.n});
+        print(out, ": left out above {0} taps ({1} x {1} entries); --format=json, c or sv has it\n",
+              {text_mask_max, s.n});
     } else {
         put(out, ":\n");
         // Columns as wide as the widest entry, the centre's square.
@@ -92,11 +95,12 @@ void write_text(output& out, const fixed_result& r) noexcept {
           {f.mask_max_error, s.pixel_bits, s.pixel_bits + s.bits, s.pixel_bits + 2 * s.bits});
     if (r.image != nullptr) {
         const image_figures& im = *r.image;
-        print(out,
-              "\nimage:      {0} x {1}, {2} channel{6}, {3}-bit; against the same filter in double precision:\n"
-              "            PSNR {4:.2f} dB, largest absolute error {5:.4g} LSB\n",
-              {std::int64_t{im.width}, std::int64_t{im.height}, std::int64_t{im.channels}, s.pixel_bits, im.psnr_db,
-               im.max_abs_error, im.channels == 1 ? "" : "s"});
+        print(
+            out,
+            "\nimage:      {0} x {1}, {2} channel{6}, {3}-bit; against the same filter in double precision:\n"
+            "            PSNR {4:.2f} dB, largest absolute error {5:.4g} LSB\n",
+            {std::int64_t{im.width}, std::int64_t{im.height}, std::int64_t{im.channels}, s.pixel_bits,
+             im.psnr_db, im.max_abs_error, im.channels == 1 ? "" : "s"});
     }
 }
 
@@ -139,8 +143,8 @@ void write_json(output& out, const fixed_result& r) noexcept {
           "  \"response_max_deviation\": {6},\n"
           "  \"accumulator_bits_1d\": {7},\n"
           "  \"accumulator_bits_2d\": {8}",
-          {f.mask_sum, f.mask_max_error, f.worst_error_1d, f.worst_error_2d, f.nyquist_gain, f.float_nyquist_gain,
-           f.response_max_deviation, s.pixel_bits + s.bits, s.pixel_bits + 2 * s.bits});
+          {f.mask_sum, f.mask_max_error, f.worst_error_1d, f.worst_error_2d, f.nyquist_gain,
+           f.float_nyquist_gain, f.response_max_deviation, s.pixel_bits + s.bits, s.pixel_bits + 2 * s.bits});
     if (r.image != nullptr) {
         const image_figures& im = *r.image;
         print(out,
@@ -159,7 +163,8 @@ void write_c(output& out, const fixed_result& r) noexcept {
     print_command(out, r, true);
     print(out,
           "\n"
-          " * Gaussian taps that sum to exactly 2^{1}: normalise a 1-D pass with (acc + (1 << (SHIFT - 1))) >> SHIFT,\n"
+          " * Gaussian taps that sum to exactly 2^{1}: normalise a 1-D pass with (acc + (1 << (SHIFT - 1))) "
+          ">> SHIFT,\n"
           " * the 2-D mask with MASK_SHIFT. */\n"
           "#ifndef {0}_TAPS_H\n"
           "#define {0}_TAPS_H\n"
@@ -268,7 +273,9 @@ double decibels(double h) noexcept {
 // x ticks from x_first in steps of x_step; y_ticks + 1 ticks over the range.
 void svg_axes(output& out, const panel& p, std::string_view x_label, std::string_view y_label, double x_first,
               double x_step, int y_ticks) noexcept {
-    print(out, "<rect x=\"{0:.4g}\" y=\"{1:.4g}\" width=\"{2:.4g}\" height=\"{3:.4g}\" fill=\"none\" stroke=\"#444\"/>\n",
+    print(out,
+          "<rect x=\"{0:.4g}\" y=\"{1:.4g}\" width=\"{2:.4g}\" height=\"{3:.4g}\" fill=\"none\" "
+          "stroke=\"#444\"/>\n",
           {p.left, p.top, p.width, p.height});
     for (double v = x_first; v <= p.x1 + 1e-9; v += x_step) {
         print(out,
@@ -291,7 +298,8 @@ void svg_axes(output& out, const panel& p, std::string_view x_label, std::string
 
 void svg_polyline(output& out, const panel& p, const response_point* points, double response_point::*field,
                   std::string_view colour, std::string_view dash) noexcept {
-    print(out, "<polyline fill=\"none\" stroke=\"{0}\" stroke-width=\"1.5\" stroke-dasharray=\"{1}\" points=\"",
+    print(out,
+          "<polyline fill=\"none\" stroke=\"{0}\" stroke-width=\"1.5\" stroke-dasharray=\"{1}\" points=\"",
           {colour, dash});
     for (std::int32_t k = 0; k < RESPONSE_POINTS; ++k) {
         const response_point& q = points[k];
@@ -306,26 +314,29 @@ void write_svg(output& out, const fixed_result& r) noexcept {
     const double unit = std::ldexp(1.0, -s.bits);
     const auto m = static_cast<double>(s.n / 2);
     const double peak = std::max(static_cast<double>(t.data[t.size / 2]) * unit, r.gf[t.size / 2]) * 1.1;
-    print(out,
-          "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-          "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"800\" height=\"760\" viewBox=\"0 0 800 760\" "
-          "font-family=\"sans-serif\" font-size=\"12\">\n"
-          "<rect width=\"800\" height=\"760\" fill=\"white\"/>\n"
-          "<text x=\"400\" y=\"28\" text-anchor=\"middle\" font-size=\"16\">{0} taps, sigma {1}, {2} bits, {3} "
-          "sampling</text>\n",
-          {s.n, s.sigma, s.bits, sampling_name(s.how)});
+    print(
+        out,
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"800\" height=\"760\" viewBox=\"0 0 800 760\" "
+        "font-family=\"sans-serif\" font-size=\"12\">\n"
+        "<rect width=\"800\" height=\"760\" fill=\"white\"/>\n"
+        "<text x=\"400\" y=\"28\" text-anchor=\"middle\" font-size=\"16\">{0} taps, sigma {1}, {2} bits, {3} "
+        "sampling</text>\n",
+        {s.n, s.sigma, s.bits, sampling_name(s.how)});
     const panel taps{90, 60, 680, 260, -m - 0.5, m + 0.5, 0.0, peak};
     svg_axes(out, taps, "tap offset from the centre", "weight", -m, std::ceil((2 * m + 1) / 16), 4);
     for (std::size_t i = 0; i < t.size; ++i) {
         const double d = static_cast<double>(i) - m;
         print(out,
-              "<line x1=\"{0:.4g}\" y1=\"{1:.4g}\" x2=\"{0:.4g}\" y2=\"{2:.4g}\" stroke=\"#1f77b4\" stroke-width=\"2\"/>"
+              "<line x1=\"{0:.4g}\" y1=\"{1:.4g}\" x2=\"{0:.4g}\" y2=\"{2:.4g}\" stroke=\"#1f77b4\" "
+              "stroke-width=\"2\"/>"
               "<circle cx=\"{0:.4g}\" cy=\"{2:.4g}\" r=\"3\" fill=\"#1f77b4\"/>"
               "<circle cx=\"{0:.4g}\" cy=\"{3:.4g}\" r=\"4.5\" fill=\"none\" stroke=\"#d62728\"/>\n",
               {taps.x(d), taps.y(0.0), taps.y(static_cast<double>(t.data[i]) * unit), taps.y(r.gf[i])});
     }
     print(out,
-          "<g transform=\"translate(600 78)\"><rect width=\"160\" height=\"44\" fill=\"white\" stroke=\"#aaa\"/>"
+          "<g transform=\"translate(600 78)\"><rect width=\"160\" height=\"44\" fill=\"white\" "
+          "stroke=\"#aaa\"/>"
           "<line x1=\"10\" y1=\"14\" x2=\"30\" y2=\"14\" stroke=\"#1f77b4\" stroke-width=\"2\"/>"
           "<text x=\"36\" y=\"18\">taps / 2^{0}</text>"
           "<circle cx=\"20\" cy=\"32\" r=\"4.5\" fill=\"none\" stroke=\"#d62728\"/>"
@@ -338,8 +349,10 @@ void write_svg(output& out, const fixed_result& r) noexcept {
     svg_polyline(out, db, response.data(), &response_point::floating, "#d62728", "none");
     svg_polyline(out, db, response.data(), &response_point::fixed, "#1f77b4", "none");
     put(out,
-        "<g transform=\"translate(600 418)\"><rect width=\"160\" height=\"62\" fill=\"white\" stroke=\"#aaa\"/>"
-        "<line x1=\"10\" y1=\"14\" x2=\"30\" y2=\"14\" stroke=\"#2ca02c\" stroke-width=\"1.5\" stroke-dasharray=\"6 3\"/>"
+        "<g transform=\"translate(600 418)\"><rect width=\"160\" height=\"62\" fill=\"white\" "
+        "stroke=\"#aaa\"/>"
+        "<line x1=\"10\" y1=\"14\" x2=\"30\" y2=\"14\" stroke=\"#2ca02c\" stroke-width=\"1.5\" "
+        "stroke-dasharray=\"6 3\"/>"
         "<text x=\"36\" y=\"18\">ideal Gaussian</text>"
         "<line x1=\"10\" y1=\"32\" x2=\"30\" y2=\"32\" stroke=\"#d62728\" stroke-width=\"1.5\"/>"
         "<text x=\"36\" y=\"36\">float taps</text>"

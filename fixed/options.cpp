@@ -70,18 +70,13 @@ std::int32_t read_count(std::string_view text) noexcept {
 }  // namespace
 
 parsed_command parse_command(int argc, char** argv) {
-    static const option long_options[] = {{"bits", required_argument, nullptr, 'b'},
-                                          {"pixel-bits", required_argument, nullptr, 'p'},
-                                          {"sampling", required_argument, nullptr, 's'},
-                                          {"format", required_argument, nullptr, 'f'},
-                                          {"name", required_argument, nullptr, 'n'},
-                                          {"apply", required_argument, nullptr, 'a'},
-                                          {"output", required_argument, nullptr, 'o'},
-                                          {"border", required_argument, nullptr, 'e'},
-                                          {"vectors", required_argument, nullptr, 'v'},
-                                          {"help", no_argument, nullptr, 'h'},
-                                          {"version", no_argument, nullptr, 'V'},
-                                          {nullptr, 0, nullptr, 0}};
+    static const option long_options[] = {
+        {"bits", required_argument, nullptr, 'b'},     {"pixel-bits", required_argument, nullptr, 'p'},
+        {"sampling", required_argument, nullptr, 's'}, {"format", required_argument, nullptr, 'f'},
+        {"name", required_argument, nullptr, 'n'},     {"apply", required_argument, nullptr, 'a'},
+        {"output", required_argument, nullptr, 'o'},   {"border", required_argument, nullptr, 'e'},
+        {"vectors", required_argument, nullptr, 'v'},  {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, 'V'},        {nullptr, 0, nullptr, 0}};
     parsed_command command;
     fixed_options& o = command.options;
     fixed_settings& s = o.settings;
@@ -94,13 +89,17 @@ parsed_command parse_command(int argc, char** argv) {
         switch (c) {
             case 'b':
                 s.bits_auto = value == "auto";
-                s.bits = s.bits_auto ? 0 : static_cast<std::int32_t>(cli::read_integer(value, 1, FIXED_BITS_MAX).value_or(0));
+                s.bits =
+                    s.bits_auto
+                        ? 0
+                        : static_cast<std::int32_t>(cli::read_integer(value, 1, FIXED_BITS_MAX).value_or(0));
                 if (!s.bits_auto && s.bits == 0) {
                     return usage_error(quoted(bad_bits, value));
                 }
                 break;
             case 'p':
-                s.pixel_bits = static_cast<std::int32_t>(cli::read_integer(value, 1, PIXEL_BITS_MAX).value_or(0));
+                s.pixel_bits =
+                    static_cast<std::int32_t>(cli::read_integer(value, 1, PIXEL_BITS_MAX).value_or(0));
                 if (s.pixel_bits == 0) {
                     return usage_error(quoted(bad_pixel_bits, value));
                 }

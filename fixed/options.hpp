@@ -12,8 +12,8 @@ namespace tapsmith {
 struct format_entry;
 
 struct fixed_options {
-    fixed_settings settings;  // checked, unless an image is to be read first (apply)
-    setting_texts shown;      // the operands as given, for messages
+    fixed_settings settings;               // checked, unless an image is to be read first (apply)
+    setting_texts shown;                   // the operands as given, for messages
     const format_entry* format = nullptr;  // never null after a successful parse
     std::string_view name = "gauss";       // identifier prefix of the c, sv and vhdl outputs
     // Filtering an image: --apply=IN --output=OUT [--border=...] [--vectors=PREFIX]

@@ -51,7 +51,9 @@ int run_fixed(int argc, char** argv) noexcept {
         o.settings.pixel_bits = static_cast<std::int32_t>(in.bit_depth);
         std::string usage = check_settings(o.settings, o.shown);
         if (usage.empty() && o.settings.pixel_bits + 2 * o.settings.bits > 64) {
-            usage = quoted("the image's pixel bits plus twice the bits exceed 64:", std::to_string(o.settings.pixel_bits) + " + 2 * " + std::to_string(o.settings.bits));
+            usage =
+                quoted("the image's pixel bits plus twice the bits exceed 64:",
+                       std::to_string(o.settings.pixel_bits) + " + 2 * " + std::to_string(o.settings.bits));
         }
         if (!usage.empty()) {
             return usage_error(usage);

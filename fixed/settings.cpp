@@ -76,8 +76,9 @@ std::string check_settings(fixed_settings& s, const setting_texts& shown) {
     if (s.bits_auto) {
         s.bits = auto_bits(s.n, s.sigma, s.pixel_bits, s.how);
         if (s.bits == 0) {
-            return quoted("--bits=auto: no B from 1 to 30 keeps the worst-case 2-D error below 1 LSB for pixel bits:",
-                          number_text(std::int64_t{s.pixel_bits}));
+            return quoted(
+                "--bits=auto: no B from 1 to 30 keeps the worst-case 2-D error below 1 LSB for pixel bits:",
+                number_text(std::int64_t{s.pixel_bits}));
         }
     }
     s.n_auto = false;

@@ -23,7 +23,6 @@ using cli::put_fixed;
 using cli::put_int;
 using cli::put_row;
 
-
 // The run's tables: zero at start, written only below n, alive to the end.
 samples_table gf;
 samples_table GF;

@@ -18,11 +18,23 @@ TEST(ReadInteger, TakesOnlyWholeNumbersInRange) {
         const char* text;
         std::optional<std::int64_t> expected;
     } rows[] = {
-        {"5", 5},      {"+5", 5},    {"-3", -3},    {"0", 0},         {"127", 127},  {"128", std::nullopt},
-        {"-4", std::nullopt},        {" 5", std::nullopt},            {"5 ", std::nullopt},
-        {"5x", std::nullopt},        {"5.0", std::nullopt},           {"", std::nullopt},
-        {"+", std::nullopt},         {"+-5", std::nullopt},           {"++5", std::nullopt},
-        {"0x5", std::nullopt},       {"99999999999999999999", std::nullopt},
+        {"5", 5},
+        {"+5", 5},
+        {"-3", -3},
+        {"0", 0},
+        {"127", 127},
+        {"128", std::nullopt},
+        {"-4", std::nullopt},
+        {" 5", std::nullopt},
+        {"5 ", std::nullopt},
+        {"5x", std::nullopt},
+        {"5.0", std::nullopt},
+        {"", std::nullopt},
+        {"+", std::nullopt},
+        {"+-5", std::nullopt},
+        {"++5", std::nullopt},
+        {"0x5", std::nullopt},
+        {"99999999999999999999", std::nullopt},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.text);
@@ -32,8 +44,8 @@ TEST(ReadInteger, TakesOnlyWholeNumbersInRange) {
 
 // What strtod reads whole, with its value; strtod itself is the second source.
 TEST(ReadReal, ReadsWhatStrtodReadsWhole) {
-    for (const char* text : {"1", "1.0", "+1.5", "-2.5", ".5", "5.", "1e3", "1E-3", "0x1p-3", "-0x1.8p1", "0X10",
-                             "1e-310", "inf", "-inf", "nan", "2.2250738585072014e-308"}) {
+    for (const char* text : {"1", "1.0", "+1.5", "-2.5", ".5", "5.", "1e3", "1E-3", "0x1p-3", "-0x1.8p1",
+                             "0X10", "1e-310", "inf", "-inf", "nan", "2.2250738585072014e-308"}) {
         SCOPED_TRACE(text);
         const std::optional<double> got = read_real(text);
         ASSERT_TRUE(got.has_value());
@@ -47,8 +59,8 @@ TEST(ReadReal, ReadsWhatStrtodReadsWhole) {
 }
 
 TEST(ReadReal, RefusesAnythingButOneNumber) {
-    for (const char* text : {"", " 1", "1 ", "1x", "abc", "+", "-", "+-1", "--1", "0x", "0x-1", "-0x+1", "1e999",
-                             "-1e999", "1e-400", "1..2"}) {
+    for (const char* text : {"", " 1", "1 ", "1x", "abc", "+", "-", "+-1", "--1", "0x", "0x-1", "-0x+1",
+                             "1e999", "-1e999", "1e-400", "1..2"}) {
         SCOPED_TRACE(text);
         EXPECT_FALSE(read_real(text).has_value());
     }

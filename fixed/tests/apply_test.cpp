@@ -82,7 +82,8 @@ void write_palette_png(const fs::path& path, std::uint32_t width, std::uint32_t 
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     std::vector<png_color> palette(16);
     for (std::size_t k = 0; k < palette.size(); ++k) {
-        palette[k] = {static_cast<png_byte>(k * 17), static_cast<png_byte>(255 - k * 13), static_cast<png_byte>(k * 5)};
+        palette[k] = {static_cast<png_byte>(k * 17), static_cast<png_byte>(255 - k * 13),
+                      static_cast<png_byte>(k * 5)};
     }
     png_set_PLTE(png, info, palette.data(), static_cast<int>(palette.size()));
     png_write_info(png, info);
@@ -99,7 +100,7 @@ void write_palette_png(const fs::path& path, std::uint32_t width, std::uint32_t 
 }
 
 class Apply : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dir_ = fs::temp_directory_path() / ("tapsmith_apply_" + std::to_string(::getpid()));
         fs::create_directories(dir_);
@@ -119,10 +120,10 @@ struct kind_row {
 
 TEST_F(Apply, FiltersEveryKindAsTheGoldenModel) {
     const kind_row rows[] = {
-        {"grey 8", 1, 8, "reflect101", "5", "1.0"},     {"grey+alpha 8", 2, 8, "replicate", "3", "0.7"},
-        {"RGB 8", 3, 8, "zero", "9", "2"},              {"RGBA 8", 4, 8, "reflect101", "7", "1.2"},
-        {"grey 16", 1, 16, "zero", "5", "1.0"},         {"grey+alpha 16", 2, 16, "reflect101", "3", "0.5"},
-        {"RGB 16", 3, 16, "replicate", "15", "3"},      {"RGBA 16", 4, 16, "zero", "1", "1"},
+        {"grey 8", 1, 8, "reflect101", "5", "1.0"}, {"grey+alpha 8", 2, 8, "replicate", "3", "0.7"},
+        {"RGB 8", 3, 8, "zero", "9", "2"},          {"RGBA 8", 4, 8, "reflect101", "7", "1.2"},
+        {"grey 16", 1, 16, "zero", "5", "1.0"},     {"grey+alpha 16", 2, 16, "reflect101", "3", "0.5"},
+        {"RGB 16", 3, 16, "replicate", "15", "3"},  {"RGBA 16", 4, 16, "zero", "1", "1"},
     };
     for (const kind_row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -136,9 +137,10 @@ TEST_F(Apply, FiltersEveryKindAsTheGoldenModel) {
         const fs::path source = dir_ / "in.png";
         const fs::path target = dir_ / "out.png";
         ASSERT_EQ(tapsmith::write_png(source.c_str(), in), "");
-        const run_result r = run({"--format=json", "--apply=" + source.string(), "--output=" + target.string(),
-                                  std::string("--border=") + row.border, row.n, row.sigma},
-                                 dir_);
+        const run_result r =
+            run({"--format=json", "--apply=" + source.string(), "--output=" + target.string(),
+                 std::string("--border=") + row.border, row.n, row.sigma},
+                dir_);
         ASSERT_EQ(r.status, 0) << r.err;
         EXPECT_EQ(r.err, "");
         tapsmith::image out;
@@ -153,10 +155,10 @@ TEST_F(Apply, FiltersEveryKindAsTheGoldenModel) {
         ASSERT_TRUE(tapsmith::get_fixed_taps(n, std::stod(row.sigma), 8, tapsmith::sampling::point, taps));
         const tapsmith::border how = std::string(row.border) == "zero"        ? tapsmith::border::zero
                                      : std::string(row.border) == "replicate" ? tapsmith::border::replicate
-                                                                               : tapsmith::border::reflect101;
+                                                                              : tapsmith::border::reflect101;
         std::vector<std::uint16_t> want(tapsmith::sample_count(in));
-        ASSERT_EQ(tapsmith::blur(in.samples.get(), want.data(), in.width, in.height, in.channels, n, taps.data(), 8,
-                                 static_cast<std::int32_t>(row.depth), how),
+        ASSERT_EQ(tapsmith::blur(in.samples.get(), want.data(), in.width, in.height, in.channels, n,
+                                 taps.data(), 8, static_cast<std::int32_t>(row.depth), how),
                   tapsmith::blur_status::ok);
         std::size_t wrong = 0;
         for (std::size_t k = 0; k < want.size(); ++k) {
@@ -180,7 +182,8 @@ TEST_F(Apply, ExpandsPaletteImagesAndWritesTestVectors) {
     write_palette_png(source, 9, 6);
     const fs::path target = dir_ / "out.png";
     const std::string prefix = (dir_ / "v").string();
-    const run_result r = run({"--apply=" + source.string(), "--output=" + target.string(), "--vectors=" + prefix, "3", "1"}, dir_);
+    const run_result r = run(
+        {"--apply=" + source.string(), "--output=" + target.string(), "--vectors=" + prefix, "3", "1"}, dir_);
     ASSERT_EQ(r.status, 0) << r.err;
     tapsmith::image out;
     ASSERT_EQ(tapsmith::read_png(target.c_str(), out), "");

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include <tapsmith/kernel.hpp>
 
-#include "tapsmith/detail/invariants.hpp"
 #include <tapsmith/saturating.hpp>
+#include "tapsmith/detail/invariants.hpp"
 
 #include <gtest/gtest.h>
 
@@ -307,7 +307,8 @@ TEST(Builders, DeliverTheOuterProductOfTheirTaps) {
                  {ints, 1, {1}, 1},
                  {pow2s, 1, {1}, 1}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << (c.build == ints ? "integer" : "power-of-two") << " builder, n=" << c.n);
+        SCOPED_TRACE(testing::Message()
+                     << (c.build == ints ? "integer" : "power-of-two") << " builder, n=" << c.n);
         tapsmith::coeff_matrix m;
         std::int64_t factor = 0;
         c.build(c.n, 1.0, m, factor);
@@ -376,7 +377,8 @@ TEST(Builders, AgreeWithTheOuterProductOfTheIntCoeffs) {
                 for (std::size_t j = 0; j < taps; ++j) {
                     const std::int64_t product = saturated_product(gi[i], gi[j]);
                     const std::size_t k = i * taps + j;
-                    wrong += ints[k] != product || pow2s[k] != round_to_pow2_by_log2(static_cast<double>(product)) ||
+                    wrong += ints[k] != product ||
+                             pow2s[k] != round_to_pow2_by_log2(static_cast<double>(product)) ||
                              !is_pow2_or_zero(pow2s[k]);
                     EXPECT_EQ(ints[k], product) << "at " << k;
                     EXPECT_EQ(pow2s[k], round_to_pow2_by_log2(static_cast<double>(product))) << "at " << k;

@@ -17,7 +17,7 @@
 namespace tapsmith::cli {
 
 class output {
-public:
+  public:
     explicit output(int fd = 1) noexcept : fd_(fd) {}
     // Text goes to sink(context, data, size) instead of a file descriptor.
     using sink_function = void (*)(void* context, const char* data, std::size_t size);
@@ -59,7 +59,7 @@ public:
     // Writes what is buffered; returns the errno of the first failed write, or 0.
     int flush() noexcept;
 
-private:
+  private:
     void put_long(std::string_view text) noexcept;
     static void append_to_string(void* text, const char* data, std::size_t size) {
         static_cast<std::string*>(text)->append(data, size);
@@ -95,10 +95,10 @@ void put_general(output& out, double value, int digits) noexcept;
 
 // One field of print(): an integer, a double or a text, and how it is shown.
 class arg {
-public:
-    arg(std::int64_t v) noexcept : kind_(kind::integer), int_(v) {}  // NOLINT(google-explicit-constructor)
-    arg(std::int32_t v) noexcept : arg(std::int64_t{v}) {}          // NOLINT(google-explicit-constructor)
-    arg(double v) noexcept : kind_(kind::real), real_(v) {}          // NOLINT(google-explicit-constructor)
+  public:
+    arg(std::int64_t v) noexcept : kind_(kind::integer), int_(v) {}    // NOLINT(google-explicit-constructor)
+    arg(std::int32_t v) noexcept : arg(std::int64_t{v}) {}             // NOLINT(google-explicit-constructor)
+    arg(double v) noexcept : kind_(kind::real), real_(v) {}            // NOLINT(google-explicit-constructor)
     arg(std::string_view v) noexcept : kind_(kind::text), text_(v) {}  // NOLINT(google-explicit-constructor)
     arg(const char* v) noexcept : arg(std::string_view(v)) {}          // NOLINT(google-explicit-constructor)
 
@@ -108,7 +108,7 @@ public:
     // digits.
     void write(output& out, std::string_view spec) const noexcept;
 
-private:
+  private:
     enum class kind { integer, real, text };
     kind kind_;
     std::int64_t int_ = 0;
