@@ -2,6 +2,7 @@
 // Per-call cost of every kernel function and both builders, at the default
 // and the widest tap count. The whole-process count lives in
 // instructions.sh.
+#include <tapsmith/fixed.hpp>
 #include <tapsmith/kernel.hpp>
 
 #include <benchmark/benchmark.h>
@@ -108,3 +109,21 @@ BENCHMARK(sse)->Arg(5)->Arg(9);
 BENCHMARK_CAPTURE(matrix_builder, get_custom_coeff_matrix, get_custom_coeff_matrix)->Arg(5)->Arg(9);
 BENCHMARK_CAPTURE(matrix_builder, get_custom_pow2_coeff_matrix, get_custom_pow2_coeff_matrix)->Arg(5)->Arg(9);
 BENCHMARK(fixed_coeffs)->Arg(5)->Arg(9);
+
+namespace {
+
+// The exact fit of taps that sum to 2^30, at a wide sigma (no tap is 0).
+void fixed_taps_30(benchmark::State& state) {
+    const auto n = static_cast<std::int32_t>(state.range(0));
+    tapsmith::fixed_taps taps{};
+    double sigma = static_cast<double>(n) / 6.0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(sigma);
+        benchmark::DoNotOptimize(tapsmith::get_fixed_taps(n, sigma, 30, tapsmith::sampling::point, taps));
+        benchmark::DoNotOptimize(taps);
+    }
+}
+
+}  // namespace
+
+BENCHMARK(fixed_taps_30)->Name("FixedTaps30")->Arg(9)->Arg(31)->Arg(127);

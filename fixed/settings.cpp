@@ -71,7 +71,9 @@ std::string check_settings(fixed_settings& s, const setting_texts& shown) {
     // 2 sigma^2 underflowing to 0 makes the centre sample 0/0.
     fixed_samples gf{};
     if (!get_fixed_samples(s.n, s.sigma, s.how, gf)) {
-        return quoted("SIGMA too small for a filter:", sigma_text);
+        // Huge sigmas leave area samples as the rounding noise of erfc.
+        return quoted(s.sigma > 1.0 ? "SIGMA too large for area sampling:" : "SIGMA too small for a filter:",
+                      sigma_text);
     }
     if (s.bits_auto) {
         s.bits = auto_bits(s.n, s.sigma, s.pixel_bits, s.how);

@@ -1,175 +1,414 @@
 // SPDX-License-Identifier: MIT
+#include <tapsmith/fixed.hpp>
 #include <tapsmith/kernel.hpp>
-
-#include "fixed.hpp"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <sstream>
+#include <string>
 #include <tuple>
 #include <vector>
 
 namespace {
 
+using tapsmith::fixed_samples;
+using tapsmith::fixed_taps;
 using tapsmith::int_table;
-using tapsmith::samples_table;
+using tapsmith::sampling;
 
-samples_table ideal_taps(std::int32_t n, double sigma, std::int32_t bits) {
-    samples_table samples{};
-    for (std::int32_t i = 0; i < n; ++i) {
-        samples[static_cast<std::size_t>(i)] = tapsmith::gaussian_sampling(n, i, sigma);
-    }
-    samples_table normalised{};
-    tapsmith::get_float_coeffs(n, samples, normalised);
-    for (double& r : normalised) {
-        r *= std::ldexp(1.0, bits);
-    }
-    return normalised;
+const char* name_of(sampling how) {
+    return how == sampling::area ? "area" : "point";
 }
 
-// Every symmetric kernel whose outer taps lie within `reach` of their ideal
-// values, the best by the three rules; found here by plain recursion over a
-// wider window than the kernel searches.
+std::string row_name(std::int32_t n, double sigma, std::int32_t bits, sampling how) {
+    std::ostringstream s;
+    s << "n=" << n << " sigma=" << sigma << " bits=" << bits << ' ' << name_of(how);
+    return s.str();
+}
+
+// A test name: letters, digits and underscores only.
+std::string test_name(std::int32_t n, double sigma, std::int32_t bits, sampling how) {
+    std::string s = row_name(n, sigma, bits, how);
+    std::replace_if(
+        s.begin(), s.end(), [](char ch) { return !std::isalnum(static_cast<unsigned char>(ch)); }, '_');
+    return s;
+}
+
+// r at distance k = 0 .. m from the centre.
+std::vector<double> ideal_half(std::int32_t n, double sigma, std::int32_t bits, sampling how) {
+    fixed_samples gf{};
+    EXPECT_TRUE(tapsmith::get_fixed_samples(n, sigma, how, gf));
+    const auto m = static_cast<std::size_t>(n / 2);
+    std::vector<double> r(m + 1);
+    for (std::size_t k = 0; k <= m; ++k) {
+        r[k] = std::ldexp(1.0, bits) * gf[m + k];
+    }
+    return r;
+}
+
+// The selection rule's key, computed as the rule states it: the largest
+// deviation, the sum of squared deviations left to right over all n taps,
+// then the taps from the centre outward negated (larger first).
+struct key {
+    double largest = 0.0;
+    double squares = 0.0;
+    std::vector<std::int64_t> from_centre;
+    bool operator<(const key& o) const {
+        return std::tie(largest, squares, from_centre) < std::tie(o.largest, o.squares, o.from_centre);
+    }
+};
+
+key key_of(const std::vector<double>& r, const std::vector<std::int64_t>& c) {
+    const std::size_t m = r.size() - 1;
+    key out;
+    const auto add = [&](std::size_t k) {
+        const double dev = std::fabs(static_cast<double>(c[k]) - r[k]);
+        out.largest = std::fmax(out.largest, dev);
+        out.squares += dev * dev;
+    };
+    for (std::size_t k = m + 1; k-- > 0;) {
+        add(k);
+    }
+    for (std::size_t k = 1; k <= m; ++k) {
+        add(k);
+    }
+    for (std::size_t k = 0; k <= m; ++k) {
+        out.from_centre.push_back(-c[k]);
+    }
+    return out;
+}
+
+std::vector<std::int64_t> half_of(const fixed_taps& t, std::int32_t n) {
+    const auto m = static_cast<std::size_t>(n / 2);
+    return std::vector<std::int64_t>(t.begin() + static_cast<std::ptrdiff_t>(m),
+                                     t.begin() + static_cast<std::ptrdiff_t>(2 * m + 1));
+}
+
+// Symmetric, non-negative, non-increasing outward, summing to 2^bits, and
+// zero past n.
+void expect_valid(const fixed_taps& t, std::int32_t n, std::int32_t bits) {
+    const auto taps = static_cast<std::size_t>(n);
+    std::int64_t sum = 0;
+    for (std::size_t i = 0; i < taps; ++i) {
+        sum += t[i];
+        EXPECT_GE(t[i], 0) << "tap " << i;
+        EXPECT_EQ(t[i], t[taps - 1 - i]) << "tap " << i;
+        if (i < taps / 2) {
+            EXPECT_LE(t[i], t[i + 1]) << "tap " << i;
+        }
+    }
+    for (std::size_t i = taps; i < t.size(); ++i) {
+        EXPECT_EQ(t[i], 0) << "tap " << i;
+    }
+    EXPECT_EQ(sum, std::int64_t{1} << bits);
+}
+
+// Every symmetric kernel whose taps lie within `reach` of their ideal
+// values, walked from the outermost tap inward; the centre takes what is
+// left. Exhaustive inside the window, and the window is wide enough when the
+// winner's largest deviation stays below reach: any kernel with a tap
+// outside deviates by more than reach.
 struct brute_force {
-    std::size_t n;
-    samples_table ideal;
+    std::vector<double> r;
     std::int64_t total;
     double reach;
+    std::vector<std::int64_t> c;
     bool found = false;
-    std::tuple<double, double, std::vector<std::int64_t>> best;  // max, sum of squares, -taps from the centre
-    int_table taps{};
+    key best;
+    std::vector<std::int64_t> winner;
 
-    void visit(std::size_t i, int_table& t) {
-        const std::size_t centre = n / 2;
-        if (i == centre) {
-            std::int64_t outer = 0;
-            for (std::size_t k = 0; k < centre; ++k) {
-                outer += t[k];
-                t[n - 1 - k] = t[k];
-            }
-            t[centre] = total - 2 * outer;
-            for (std::size_t k = 0; k < centre; ++k) {
-                if (t[k] > t[k + 1]) {
-                    return;
-                }
-            }
-            if (t[centre] < 0) {
+    void visit(std::size_t k, std::int64_t outer) {
+        if (k == 0) {
+            c[0] = total - 2 * outer;
+            if (c[0] < 0 || (c.size() > 1 && c[0] < c[1])) {
                 return;
             }
-            double max = 0.0;
-            double squares = 0.0;
-            for (std::size_t k = 0; k < n; ++k) {
-                const double dev = std::fabs(static_cast<double>(t[k]) - ideal[k]);
-                max = std::max(max, dev);
-                squares += dev * dev;
-            }
-            std::vector<std::int64_t> from_centre;
-            for (std::size_t k = centre + 1; k-- > 0;) {
-                from_centre.push_back(-t[k]);
-            }
-            const auto key = std::make_tuple(max, squares, from_centre);
-            if (!found || key < best) {
+            const key here = key_of(r, c);
+            if (!found || here < best) {
                 found = true;
-                best = key;
-                taps = t;
+                best = here;
+                winner = c;
             }
             return;
         }
-        for (auto v = static_cast<std::int64_t>(std::ceil(ideal[i] - reach));
-             v <= static_cast<std::int64_t>(std::floor(ideal[i] + reach)); ++v) {
-            if (v >= 0) {
-                t[i] = v;
-                visit(i + 1, t);
+        const std::int64_t floor = k + 1 < c.size() ? c[k + 1] : 0;
+        for (auto v = static_cast<std::int64_t>(std::ceil(r[k] - reach));
+             v <= static_cast<std::int64_t>(std::floor(r[k] + reach)); ++v) {
+            if (v >= floor) {
+                c[k] = v;
+                visit(k - 1, outer + v);
             }
         }
     }
 };
 
-TEST(FixedCoeffs, AreTheBestKernelThatSumsToTwoToTheBits) {
-    std::size_t cases = 0;
-    for (const std::int32_t n : {1, 3, 5, 7, 9}) {
-        for (const double sigma : {0.2, 0.4, 0.7, 1.0, 1.5, 2.5, 5.0, 1e3}) {
-            for (const std::int32_t bits : {1, 2, 3, 5, 8, 12, 16, 30}) {
-                int_table got{};
-                ASSERT_TRUE(tapsmith::get_fixed_coeffs(n, sigma, bits, got))
-                    << n << ' ' << sigma << ' ' << bits;
-                const auto taps = static_cast<std::size_t>(n);
-                std::int64_t sum = 0;
-                for (std::size_t i = 0; i < taps; ++i) {
-                    sum += got[i];
-                    EXPECT_GE(got[i], 0);
-                    EXPECT_EQ(got[i], got[taps - 1 - i]);
-                    if (i < taps / 2) {
-                        EXPECT_LE(got[i], got[i + 1]) << n << ' ' << sigma << ' ' << bits << " tap " << i;
-                    }
-                }
-                for (std::size_t i = taps; i < got.size(); ++i) {
-                    EXPECT_EQ(got[i], 0);
-                }
-                EXPECT_EQ(sum, std::int64_t{1} << bits) << n << ' ' << sigma << ' ' << bits;
-                brute_force reference{
-                    taps, ideal_taps(n, sigma, bits), std::int64_t{1} << bits, 5.0, false, {}, {}};
-                int_table scratch{};
-                reference.visit(0, scratch);
-                ASSERT_TRUE(reference.found);
-                EXPECT_EQ(got, reference.taps) << n << ' ' << sigma << ' ' << bits;
-                ++cases;
+class TapsAgainstBruteForce : public testing::TestWithParam<std::tuple<std::int32_t, sampling>> {};
+
+TEST_P(TapsAgainstBruteForce, OverAWideWindow) {
+    const auto [n, how] = GetParam();
+    for (const double sigma : {0.2, 0.45, 0.7, 1.0, 1.5, 2.5, 5.0, 1e3}) {
+        for (const std::int32_t bits : {1, 2, 3, 5, 8, 12, 16, 23, 30}) {
+            SCOPED_TRACE(row_name(n, sigma, bits, how));
+            fixed_taps got{};
+            ASSERT_TRUE(tapsmith::get_fixed_taps(n, sigma, bits, how, got));
+            expect_valid(got, n, bits);
+            const std::vector<double> r = ideal_half(n, sigma, bits, how);
+            brute_force reference{
+                r, std::int64_t{1} << bits, 4.0, std::vector<std::int64_t>(r.size()), false, {}, {}};
+            reference.visit(r.size() - 1, 0);
+            ASSERT_TRUE(reference.found);
+            EXPECT_LT(reference.best.largest, reference.reach - 0.5);
+            EXPECT_EQ(half_of(got, n), reference.winner);
+            // The 9-tap interface gives the same point-sampled taps.
+            if (n <= tapsmith::DIM_MAX && how == sampling::point) {
+                int_table old{};
+                ASSERT_TRUE(tapsmith::get_fixed_coeffs(n, sigma, bits, old));
+                EXPECT_TRUE(std::equal(old.begin(), old.end(), got.begin()));
             }
         }
     }
-    EXPECT_EQ(cases, 5U * 8U * 8U);
-    // The example everyone gets wrong: rounding and fixing the centre gives
-    // 14 63 102 63 14, 1.07 units off; these are at most 0.93 off.
-    int_table five{};
-    ASSERT_TRUE(tapsmith::get_fixed_coeffs(5, 1.0, 8, five));
-    EXPECT_EQ(five, (int_table{14, 62, 104, 62, 14, 0, 0, 0, 0}));
 }
 
-TEST(FixedCoeffs, RefuseWhatIsOutsideTheirContract) {
-    const double inf = std::numeric_limits<double>::infinity();
+INSTANTIATE_TEST_SUITE_P(EveryOddSizeUpTo11, TapsAgainstBruteForce,
+                         testing::Combine(testing::Values(1, 3, 5, 7, 9, 11),
+                                          testing::Values(sampling::point, sampling::area)),
+                         [](const auto& p) {
+                             return test_name(std::get<0>(p.param), 0, 0, std::get<1>(p.param));
+                         });
+
+// A branch and bound over the kernels themselves, outermost tap first, that
+// proves no kernel beats the one under test (and none ties it with larger
+// taps). The candidate only narrows the search: every kernel that could win
+// has no deviation above the candidate's largest and a sum of squares within
+// rounding of the candidate's, so the bounds below never cut one off.
+struct branch_and_bound {
+    std::vector<double> r;
+    std::int64_t total;
+    std::vector<std::int64_t> lo, hi;  // the taps within the candidate's largest deviation
+    std::vector<double> least;         // the smallest squared deviation within them
+    std::vector<std::int64_t> c;
+    key best;
+    std::vector<std::int64_t> winner;
+    std::int64_t leaves = 0;
+
+    branch_and_bound(std::vector<double> ideal, std::int64_t sum, const std::vector<std::int64_t>& candidate)
+        : r(std::move(ideal)), total(sum), c(r.size()), winner(candidate) {
+        best = key_of(r, candidate);
+        for (std::size_t k = 0; k < r.size(); ++k) {
+            std::int64_t a = std::max<std::int64_t>(0, static_cast<std::int64_t>(std::floor(r[k])) - 8);
+            std::int64_t b = static_cast<std::int64_t>(std::ceil(r[k])) + 8;
+            const auto ok = [&](std::int64_t v) {
+                return std::fabs(static_cast<double>(v) - r[k]) <= best.largest;
+            };
+            while (a <= b && !ok(a)) {
+                ++a;
+            }
+            while (b >= a && !ok(b)) {
+                --b;
+            }
+            lo.push_back(a);
+            hi.push_back(b);
+            double q = std::numeric_limits<double>::infinity();
+            for (std::int64_t v = a; v <= b; ++v) {
+                const double dev = std::fabs(static_cast<double>(v) - r[k]);
+                q = std::min(q, dev * dev);
+            }
+            least.push_back(q);
+        }
+    }
+
+    void visit(std::size_t k, std::int64_t outer, double cost) {
+        if (k == 0) {
+            c[0] = total - 2 * outer;
+            if (c[0] < lo[0] || c[0] > hi[0] || (c.size() > 1 && c[0] < c[1])) {
+                return;
+            }
+            ++leaves;
+            const key here = key_of(r, c);
+            if (here < best) {
+                best = here;
+                winner = c;
+            }
+            return;
+        }
+        const std::int64_t floor = k + 1 < c.size() ? c[k + 1] : 0;
+        for (std::int64_t v = std::max(lo[k], floor); v <= hi[k]; ++v) {
+            std::int64_t rest_lo = 0;
+            std::int64_t rest_hi = 0;
+            double rest_cost = least[0];
+            for (std::size_t j = 1; j < k; ++j) {
+                rest_lo += std::max(lo[j], v);
+                rest_hi += hi[j];
+                rest_cost += 2.0 * least[j];
+            }
+            const std::int64_t outer_now = outer + v;
+            if (total - 2 * (outer_now + rest_hi) > hi[0] ||
+                total - 2 * (outer_now + rest_lo) < std::max(lo[0], v)) {
+                continue;
+            }
+            const double dev = std::fabs(static_cast<double>(v) - r[k]);
+            const double here = cost + 2.0 * dev * dev;
+            if (here + rest_cost > best.squares * (1.0 + 1e-9)) {
+                continue;
+            }
+            c[k] = v;
+            visit(k - 1, outer_now, here);
+        }
+    }
+};
+
+struct large_row {
+    std::int32_t n;
+    double sigma;
+    std::int32_t bits;
+    sampling how;
+};
+
+class TapsAgainstBranchAndBound : public testing::TestWithParam<large_row> {};
+
+TEST_P(TapsAgainstBranchAndBound, NoKernelDoesBetter) {
+    const large_row row = GetParam();
+    fixed_taps got{};
+    ASSERT_TRUE(tapsmith::get_fixed_taps(row.n, row.sigma, row.bits, row.how, got));
+    expect_valid(got, row.n, row.bits);
+    const std::vector<std::int64_t> half = half_of(got, row.n);
+    branch_and_bound check(ideal_half(row.n, row.sigma, row.bits, row.how), std::int64_t{1} << row.bits,
+                           half);
+    check.visit(half.size() - 1, 0, 0.0);
+    EXPECT_GE(check.leaves, 1);
+    EXPECT_EQ(check.winner, half);
+}
+
+std::vector<large_row> large_rows() {
+    std::vector<large_row> rows;
+    for (const std::int32_t n : {13, 15, 21, 31, 63, 127}) {
+        for (const double sigma : {0.6, 2.0, 4.5, 17.0, 1e4}) {
+            for (const std::int32_t bits : {4, 10, 16, 30}) {
+                for (const sampling how : {sampling::point, sampling::area}) {
+                    rows.push_back({n, sigma, bits, how});
+                }
+            }
+        }
+    }
+    return rows;
+}
+
+INSTANTIATE_TEST_SUITE_P(UpTo127, TapsAgainstBranchAndBound, testing::ValuesIn(large_rows()),
+                         [](const auto& p) {
+                             return test_name(p.param.n, p.param.sigma, p.param.bits, p.param.how);
+                         });
+
+TEST(FixedTaps, KnownKernels) {
     const struct {
-        double sigma;
         std::int32_t n;
+        double sigma;
         std::int32_t bits;
-    } cases[] = {{1.0, 0, 8},
-                 {1.0, -1, 8},
-                 {1.0, 2, 8},
-                 {1.0, 4, 8},
-                 {1.0, 11, 8},
-                 {1.0, 5, 0},
-                 {1.0, 5, 31},
-                 {1.0, 5, -8},
-                 {0.0, 5, 8},
-                 {-1.0, 5, 8},
-                 {inf, 5, 8},
-                 {-inf, 5, 8},
-                 {std::nan(""), 5, 8},
-                 {1e-300, 5, 8},  // 2 sigma^2 is 0
-                 {1.0, std::numeric_limits<std::int32_t>::min(), 8}};
-    for (const auto& c : cases) {
-        int_table out;
-        out.fill(7);
-        EXPECT_FALSE(tapsmith::get_fixed_coeffs(c.n, c.sigma, c.bits, out))
-            << c.n << ' ' << c.sigma << ' ' << c.bits;
-        EXPECT_EQ(out, int_table{}) << c.n << ' ' << c.sigma << ' ' << c.bits;
+        sampling how;
+        std::vector<std::int64_t> taps;
+    } rows[] = {
+        // Rounding and fixing the centre gives 14 63 102 63 14, 1.07 units
+        // off; these are at most 0.93 off.
+        {5, 1.0, 8, sampling::point, {14, 62, 104, 62, 14}},
+        {1, 3.0, 30, sampling::area, {1 << 30}},
+        // Tiny sigma: everything in the centre.
+        {127, 1e-3, 30, sampling::point, std::vector<std::int64_t>(63, 0)},
+        // Huge sigma (point samples all exactly 1): 2^8 = 3 * 85 + 1, and
+        // the odd unit must sit in the centre.
+        {3, 1e200, 8, sampling::point, {85, 86, 85}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row_name(row.n, row.sigma, row.bits, row.how));
+        fixed_taps got{};
+        ASSERT_TRUE(tapsmith::get_fixed_taps(row.n, row.sigma, row.bits, row.how, got));
+        std::vector<std::int64_t> want = row.taps;
+        if (row.n == 127) {
+            want.push_back(std::int64_t{1} << 30);
+            want.insert(want.end(), 63, 0);
+        }
+        EXPECT_EQ(std::vector<std::int64_t>(got.begin(), got.begin() + row.n), want);
     }
 }
 
-// The figures of the default example, worked out by hand from the taps
-// 14 62 104 62 14 and the normalised samples.
-TEST(FixedFigures, OfTheDefaultExample) {
-    tapsmith::fixed_figures f{};
-    ASSERT_TRUE(tapsmith::work_out_figures(5, 1.0, 8, f));
-    EXPECT_EQ(f.sum, 256);
-    EXPECT_EQ(f.mask_sum, 65536);
-    EXPECT_EQ(f.mask[2][2], 104 * 104);
-    EXPECT_EQ(f.mask[0][4], 14 * 14);
-    const samples_table gf = ideal_taps(5, 1.0, 0);
-    EXPECT_DOUBLE_EQ(f.max_error, std::fabs(104.0 / 256 - gf[2]));
-    EXPECT_DOUBLE_EQ(f.mask_max_error, std::fabs(104.0 * 104 / 65536 - gf[2] * gf[2]));
-    EXPECT_FALSE(tapsmith::work_out_figures(5, 1e-300, 8, f));
+TEST(FixedSamples, LiteralValues) {
+    const struct {
+        std::int32_t n;
+        double sigma;
+        sampling how;
+        std::vector<double> gf;
+    } rows[] = {
+        // e^-0.5 / (1 + 2 e^-0.5) and 1 / (1 + 2 e^-0.5)
+        {3, 1.0, sampling::point, {0.274068619061197, 0.45186276187760605, 0.274068619061197}},
+        // erfc differences over the three pixels, normalised
+        {3, 1.0, sampling::area, {0.27901010608345433, 0.4419797878330913, 0.27901010608345433}},
+        {1, 0.3, sampling::area, {1.0}},
+        {1, 0.3, sampling::point, {1.0}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row_name(row.n, row.sigma, 0, row.how));
+        fixed_samples gf{};
+        ASSERT_TRUE(tapsmith::get_fixed_samples(row.n, row.sigma, row.how, gf));
+        for (std::size_t i = 0; i < gf.size(); ++i) {
+            EXPECT_NEAR(gf[i], i < row.gf.size() ? row.gf[i] : 0.0, 4e-16) << "entry " << i;
+        }
+    }
+}
+
+TEST(FixedTaps, RefuseWhatIsOutsideTheirContract) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const struct {
+        std::int32_t n;
+        double sigma;
+        std::int32_t bits;
+        sampling how;
+        bool samples_ok;
+    } rows[] = {
+        {0, 1.0, 8, sampling::point, false},
+        {-1, 1.0, 8, sampling::point, false},
+        {2, 1.0, 8, sampling::point, false},
+        {128, 1.0, 8, sampling::area, false},
+        {129, 1.0, 8, sampling::point, false},
+        {std::numeric_limits<std::int32_t>::min(), 1.0, 8, sampling::point, false},
+        {std::numeric_limits<std::int32_t>::max(), 1.0, 8, sampling::point, false},
+        {5, 1.0, 0, sampling::point, true},
+        {5, 1.0, 31, sampling::area, true},
+        {5, 1.0, -8, sampling::point, true},
+        {5, 0.0, 8, sampling::point, false},
+        {5, -1.0, 8, sampling::area, false},
+        {5, inf, 8, sampling::point, false},
+        {5, -inf, 8, sampling::point, false},
+        {5, std::nan(""), 8, sampling::area, false},
+        {5, 1e-300, 8, sampling::point, false},  // 2 sigma^2 is 0
+        {5, 1e300, 8, sampling::area, false},    // every area sample cancels to 0
+        // erfc's rounding swamps the area samples' fall: they rise outward
+        {127, 1e7, 8, sampling::area, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row_name(row.n, row.sigma, row.bits, row.how));
+        fixed_samples gf;
+        gf.fill(7.0);
+        EXPECT_EQ(tapsmith::get_fixed_samples(row.n, row.sigma, row.how, gf), row.samples_ok);
+        if (!row.samples_ok) {
+            EXPECT_EQ(gf, fixed_samples{});
+        }
+        fixed_taps taps;
+        taps.fill(7);
+        EXPECT_FALSE(tapsmith::get_fixed_taps(row.n, row.sigma, row.bits, row.how, taps));
+        EXPECT_EQ(taps, fixed_taps{});
+    }
+    // The 9-tap interface keeps its own bound on n.
+    for (const std::int32_t n : {11, 127}) {
+        SCOPED_TRACE(n);
+        int_table out;
+        out.fill(7);
+        EXPECT_FALSE(tapsmith::get_fixed_coeffs(n, 1.0, 8, out));
+        EXPECT_EQ(out, int_table{});
+    }
 }
 
 }  // namespace

@@ -5,7 +5,8 @@
 // filter itself on images (the golden model hardware is checked against).
 //
 // Plain data and free functions; nothing here allocates except blur's row
-// buffers, and nothing throws.
+// buffers and get_fixed_taps' table for long flat filters, and nothing
+// throws.
 #pragma once
 
 #if __cplusplus < 201703L
@@ -39,15 +40,18 @@ using fixed_taps = std::array<std::int64_t, FIXED_MAX>;
 // 0.5 * (erfc((e - 0.5) / (sigma * M_SQRT2)) - erfc((e + 0.5) / (sigma * M_SQRT2)))
 // for e = |i - (n-1)/2|, both normalised as get_float_coeffs does. False,
 // with gf all zero, when n is not odd in 1 .. FIXED_MAX, sigma is not finite
-// and positive, or the samples are not numbers (2 sigma^2 underflows to 0).
+// and positive, the samples are not numbers (2 sigma^2 underflows to 0), or
+// area samples rise from the centre outward (beyond sigma of about 1.7e5
+// erfc's rounding outweighs the Gaussian's fall).
 TAPSMITH_API bool get_fixed_samples(std::int32_t n, double sigma, sampling how, fixed_samples& gf) noexcept;
 
 // Of all integer kernels that are symmetric, non-negative, non-increasing
 // from the centre outward and sum to exactly 2^bits, the one with the
 // smallest largest deviation from r_i = 2^bits GF_i, then the smallest sum of
 // squared deviations, then the larger taps from the centre outward. False,
-// with taps all zero, when get_fixed_samples fails or bits is outside
-// 1 .. FIXED_BITS_MAX.
+// with taps all zero, when get_fixed_samples fails, bits is outside
+// 1 .. FIXED_BITS_MAX, or memory for the search table runs out (filters
+// with a long flat top need up to about a megabyte; most need none).
 TAPSMITH_API bool get_fixed_taps(std::int32_t n, double sigma, std::int32_t bits, sampling how,
                                  fixed_taps& taps) noexcept;
 
