@@ -1,5 +1,8 @@
 -- SPDX-License-Identifier: MIT
--- Writes TAPS on one line and fails unless it sums to 2**SHIFT.
+-- Writes TAPS on one line and fails unless it sums to 2**SHIFT; the package
+-- also plugs into the filter core's generics as it is.
+library ieee;
+use ieee.std_logic_1164.all;
 use std.textio.all;
 use work.gauss_pkg.all;
 
@@ -7,10 +10,21 @@ entity tb is
 end entity tb;
 
 architecture sim of tb is
+  signal clk, rst : std_logic := '0';
+  signal s_ready, m_valid, m_user, m_last : std_logic;
+  signal m_data : std_logic_vector(7 downto 0);
 begin
+  core : entity work.tapsmith_blur
+    generic map (N => N, SHIFT => SHIFT, TAPS => TAPS, P => 8, MAX_WIDTH => 16, BORDER => 0)
+    port map (clk => clk, rst => rst, width => x"0004", height => x"0004",
+              s_axis_tvalid => '0', s_axis_tready => s_ready, s_axis_tdata => x"00",
+              s_axis_tuser => '0', s_axis_tlast => '0',
+              m_axis_tvalid => m_valid, m_axis_tready => '1', m_axis_tdata => m_data,
+              m_axis_tuser => m_user, m_axis_tlast => m_last);
+
   process
     variable text : line;
-    variable sum : natural := 0;
+    variable sum : integer := 0;
   begin
     for i in TAPS'range loop
       sum := sum + TAPS(i);
