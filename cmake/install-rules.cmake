@@ -1,8 +1,9 @@
 # SPDX-License-Identifier: MIT
-# What `cmake --install` lays down, in two components that become the two
-# Debian packages: `tapsmith` (the programs, their man pages, the licence and
-# changelog) and `dev` (the header, the library, a CMake package, find_package
-# (tapsmith) giving tapsmith::kernel, and a pkg-config file).
+# What `cmake --install` lays down, in components that become the Debian
+# packages: `tapsmith` (the programs, their man pages, the licence and
+# changelog), `dev` (the header, the library, a CMake package, find_package
+# (tapsmith) giving tapsmith::kernel, and a pkg-config file) and, with
+# TAPSMITH_PYTHON, `python` (the module and its stub, from python/).
 include(CMakePackageConfigHelpers)
 
 set(TAPSMITH_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/tapsmith)
@@ -10,6 +11,9 @@ set(TAPSMITH_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/tapsmith)
 if(TAPSMITH_BUILD_PROGRAMS)
     install(TARGETS tapsmith tapsmith-fixed RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tapsmith)
     install(FILES ${TAPSMITH_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT tapsmith)
+    # The filter cores, for users to add to their own designs.
+    install(FILES hdl/tapsmith_blur.sv hdl/tapsmith_blur.vhd DESTINATION ${CMAKE_INSTALL_DATADIR}/tapsmith/hdl
+            COMPONENT tapsmith)
 endif()
 
 install(TARGETS tapsmith_kernel EXPORT tapsmithTargets
@@ -50,10 +54,16 @@ add_custom_command(
     COMMAND ${TAPSMITH_GZIP} -9nc ${PROJECT_SOURCE_DIR}/cmake/deb/changelog > ${PROJECT_BINARY_DIR}/changelog.gz
     DEPENDS ${PROJECT_SOURCE_DIR}/cmake/deb/changelog)
 add_custom_target(tapsmith_changelog ALL DEPENDS ${PROJECT_BINARY_DIR}/changelog.gz)
-foreach(component tapsmith dev)
+set(tapsmith_doc_components tapsmith dev)
+if(TARGET tapsmith_python)
+    list(APPEND tapsmith_doc_components python)
+endif()
+foreach(component ${tapsmith_doc_components})
     set(package tapsmith)
     if(component STREQUAL "dev")
         set(package libtapsmith-dev)
+    elseif(component STREQUAL "python")
+        set(package python3-tapsmith)
     endif()
     install(FILES cmake/deb/copyright ${PROJECT_BINARY_DIR}/changelog.gz
             DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package} COMPONENT ${component})

@@ -1,7 +1,8 @@
 # SPDX-License-Identifier: MIT
-# cpack --preset release: two Debian packages, one per install component
-# (the programs in `tapsmith`, the development files in `libtapsmith-dev`),
-# and a tarball of the whole installed tree.
+# cpack --preset release: three Debian packages, one per install component
+# (the programs in `tapsmith`, the development files in `libtapsmith-dev`,
+# the Python module in `python3-tapsmith`), and a tarball of the whole
+# installed tree.
 set(CPACK_PACKAGE_NAME tapsmith)
 set(CPACK_PACKAGE_VENDOR "tapsmith developers")
 set(CPACK_PACKAGE_CONTACT "tapsmith developers <dev@tapsmith.invalid>")
@@ -11,6 +12,9 @@ set(CPACK_GENERATOR DEB TGZ)
 set(CPACK_PACKAGE_FILE_NAME "${CPACK_PACKAGE_NAME}-${PROJECT_VERSION}-${CMAKE_SYSTEM_PROCESSOR}")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_COMPONENTS_ALL tapsmith dev)
+if(TARGET tapsmith_python)
+    list(APPEND CPACK_COMPONENTS_ALL python)
+endif()
 # The tarball holds everything; the .deb files one component each.
 set(CPACK_ARCHIVE_COMPONENT_INSTALL OFF)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
@@ -41,6 +45,18 @@ normalise it, scale it to integer taps, round masks to powers of two
 and find taps that sum to exactly 2^B. This package holds the C++17
 header, the static library, a CMake package (tapsmith::kernel) and a
 pkg-config file.")
+
+set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-tapsmith)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
+# shlibdeps adds the C and C++ runtimes; the interpreter and numpy are ours to name.
+set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS "${TAPSMITH_PYTHON_DEPENDS}")
+set(CPACK_DEBIAN_PYTHON_DESCRIPTION
+    "Gaussian filter taps and golden-model filter for Python testbenches
+The tapsmith module gives Python the code behind tapsmith and
+tapsmith-fixed: the integer taps that sum to exactly 2^B, their error
+figures as tapsmith-fixed's JSON output has them, the report, and the
+exact fixed-point filter on numpy uint8 and uint16 images, to check a
+hardware core's output frames against.")
 
 set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/cpack-project.cmake)
 

@@ -33,7 +33,8 @@ expect_files() {  # expect_files DEB FILE...: each file is in the package
     done
 }
 expect_files "${program[0]}" usr/bin/tapsmith usr/bin/tapsmith-fixed usr/share/man/man1/tapsmith.1.gz \
-    usr/share/man/man1/tapsmith-fixed.1.gz usr/share/doc/tapsmith/copyright usr/share/doc/tapsmith/changelog.gz
+    usr/share/man/man1/tapsmith-fixed.1.gz usr/share/doc/tapsmith/copyright usr/share/doc/tapsmith/changelog.gz \
+    usr/share/tapsmith/hdl/tapsmith_blur.sv usr/share/tapsmith/hdl/tapsmith_blur.vhd
 expect_files "${dev[0]}" usr/include/tapsmith/kernel.hpp "usr/lib/$arch/libtapsmith.a" \
     "usr/lib/$arch/cmake/tapsmith/tapsmithConfig.cmake" "usr/lib/$arch/pkgconfig/tapsmith.pc" \
     usr/share/doc/libtapsmith-dev/copyright usr/share/doc/libtapsmith-dev/changelog.gz
@@ -65,7 +66,12 @@ done
 # property, so no binary linked with them can be marked for control-flow
 # protection; hardening-check reports every such binary, /usr/bin/ls
 # included, as "no".
-hardening-check --nocfprotection "$root/usr/bin/tapsmith" "$root/usr/bin/tapsmith-fixed"
+hardening-check --nocfprotection "$root/usr/bin/tapsmith-fixed"
+# tapsmith is built with _FORTIFY_SOURCE=2 like the rest, but the report
+# calls no C library function that has a checked variant with a size the
+# compiler can see (its output is one write), so there is nothing for
+# hardening-check to find; it checks everything else.
+hardening-check --nocfprotection --nofortify "$root/usr/bin/tapsmith"
 "$root/usr/bin/tapsmith" 5 1 | cmp - tests/expected/defaults.out
 "$root/usr/bin/tapsmith-fixed" 5 1.0 | cmp - tests/expected/fixed/text.out
 # The module is built with _FORTIFY_SOURCE too, but every copy it makes has
