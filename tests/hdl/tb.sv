@@ -6,11 +6,13 @@ module tb;
   import gauss_pkg::*;
   longint sum = 0;
   longint mask_sum = 0;
+  // The widest pixels the core takes with these taps: P + 2 SHIFT <= 64.
+  localparam int PB = 2 * SHIFT + 8 > 64 ? 64 - 2 * SHIFT : 8;
   logic clk = 0, rst = 1, s_ready, m_valid, m_user, m_last;
-  logic [7:0] m_data;
-  tapsmith_blur #(.N(N), .SHIFT(SHIFT), .TAPS(TAPS_PACKED), .P(8), .MAX_WIDTH(16)) core (
+  logic [PB-1:0] m_data;
+  tapsmith_blur #(.N(N), .SHIFT(SHIFT), .TAPS(TAPS_PACKED), .P(PB), .MAX_WIDTH(16)) core (
       .clk(clk), .rst(rst), .width(16'd4), .height(16'd4),
-      .s_axis_tvalid(1'b0), .s_axis_tready(s_ready), .s_axis_tdata(8'd0), .s_axis_tuser(1'b0), .s_axis_tlast(1'b0),
+      .s_axis_tvalid(1'b0), .s_axis_tready(s_ready), .s_axis_tdata('0), .s_axis_tuser(1'b0), .s_axis_tlast(1'b0),
       .m_axis_tvalid(m_valid), .m_axis_tready(1'b1), .m_axis_tdata(m_data), .m_axis_tuser(m_user),
       .m_axis_tlast(m_last));
   initial begin

@@ -10,14 +10,23 @@ entity tb is
 end entity tb;
 
 architecture sim of tb is
+  -- The widest pixels the core takes with these taps: P + 2 SHIFT <= 64.
+  function pixel_bits return natural is
+  begin
+    if 2 * SHIFT + 8 > 64 then
+      return 64 - 2 * SHIFT;
+    end if;
+    return 8;
+  end function;
+  constant PB : natural := pixel_bits;
   signal clk, rst : std_logic := '0';
   signal s_ready, m_valid, m_user, m_last : std_logic;
-  signal m_data : std_logic_vector(7 downto 0);
+  signal m_data : std_logic_vector(PB - 1 downto 0);
 begin
   core : entity work.tapsmith_blur
-    generic map (N => N, SHIFT => SHIFT, TAPS => TAPS, P => 8, MAX_WIDTH => 16, BORDER => 0)
+    generic map (N => N, SHIFT => SHIFT, TAPS => TAPS, P => PB, MAX_WIDTH => 16, BORDER => 0)
     port map (clk => clk, rst => rst, width => x"0004", height => x"0004",
-              s_axis_tvalid => '0', s_axis_tready => s_ready, s_axis_tdata => x"00",
+              s_axis_tvalid => '0', s_axis_tready => s_ready, s_axis_tdata => (others => '0'),
               s_axis_tuser => '0', s_axis_tlast => '0',
               m_axis_tvalid => m_valid, m_axis_tready => '1', m_axis_tdata => m_data,
               m_axis_tuser => m_user, m_axis_tlast => m_last);

@@ -1,0 +1,66 @@
+# SPDX-License-Identifier: MIT
+"""Times tapsmith's blur beside OpenCV's GaussianBlur on a 4096 x 4096 8-bit
+single-channel image, both on one thread, for several filter sizes; fails
+(exit 1) when tapsmith takes more than twice OpenCV's time for any of them.
+Both are timed in CPU time, best of several runs, so that other load on the
+machine hardly moves the ratio. tapsmith's taps have 8 bits, as OpenCV's
+8-bit filter has.
+
+Usage: blur_vs_opencv.py PATH/TO/tapsmith_blur_bench [--runs R] [--limit X]
+"""
+import argparse
+import subprocess
+import sys
+import time
+
+import cv2
+import numpy as np
+
+SIZES = (3, 5, 9, 15, 31)
+SIDE = 4096
+
+
+def opencv_ms(image, n, sigma, runs):
+    best = None
+    for _ in range(runs):
+        start = time.thread_time()
+        cv2.GaussianBlur(image, (n, n), sigma, borderType=cv2.BORDER_REFLECT_101)
+        took = (time.thread_time() - start) * 1000.0
+        best = took if best is None else min(best, took)
+    return best
+
+
+def tapsmith_ms(bench, n, sigma, runs):
+    out = subprocess.run([bench, str(n), repr(sigma), "8", str(runs)], check=True,
+                         capture_output=True, text=True)
+    return float(out.stdout.strip())
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("bench", help="the tapsmith_blur_bench executable")
+    parser.add_argument("--runs", type=int, default=9, help="best of this many runs (default 9)")
+    parser.add_argument("--limit", type=float, default=2.0, help="largest ratio allowed (default 2)")
+    args = parser.parse_args()
+
+    cv2.setNumThreads(1)
+    image = np.random.default_rng(1).integers(0, 256, (SIDE, SIDE), dtype=np.uint8)
+    print(f"{'n':>3} {'sigma':>6} {'tapsmith ms':>12} {'OpenCV ms':>10} {'ratio':>6}")
+    worst = 0.0
+    for n in SIZES:
+        sigma = n / 6.0
+        # Interleaved, so that a busy machine slows both alike.
+        ours = tapsmith_ms(args.bench, n, sigma, args.runs)
+        theirs = opencv_ms(image, n, sigma, args.runs)
+        ratio = ours / theirs
+        worst = max(worst, ratio)
+        flag = "" if ratio <= args.limit else "  too slow"
+        print(f"{n:>3} {sigma:>6.3f} {ours:>12.2f} {theirs:>10.2f} {ratio:>6.2f}{flag}")
+    if worst > args.limit:
+        print(f"tapsmith is more than {args.limit:g}x slower than OpenCV", file=sys.stderr)
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

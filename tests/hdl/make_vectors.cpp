@@ -1,0 +1,342 @@
+// SPDX-License-Identifier: MIT
+// Writes the test vectors the HDL co-simulations replay: for each core
+// configuration CASE, CASE.cfg (N SHIFT P BORDER MAX_WIDTH taps...) and
+// CASE.vec (stray beats and frames, each frame with the outputs the golden
+// model gives for it under the cores' frame protocol). Everything comes from
+// fixed seeds, so every platform writes the same bytes.
+//
+// Usage: tapsmith_make_vectors OUTDIR
+#include <tapsmith/fixed.hpp>
+
+#include <algorithm>
+#include <charconv>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <iterator>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using namespace tapsmith;
+
+// splitmix64: tiny, and the same sequence everywhere.
+struct rng {
+    std::uint64_t state;
+    std::uint64_t next() noexcept {
+        std::uint64_t z = (state += 0x9e3779b97f4a7c15U);
+        z = (z ^ (z >> 30U)) * 0xbf58476d1ce4e5b9U;
+        z = (z ^ (z >> 27U)) * 0x94d049bb133111ebU;
+        return z ^ (z >> 31U);
+    }
+};
+
+struct config {
+    const char* name;
+    std::int32_t n;
+    double sigma;
+    std::int32_t bits;
+    std::int32_t pixel_bits;
+    border how;
+};
+
+// Few configurations, since each costs a simulator build; every one gets
+// many frames. Together: each tap count, pixel width and border, and the
+// widest accumulator (16 + 2 * 24 = 64 bits).
+constexpr config configs[] = {
+    {"n1_p8_reflect101", 1, 1.0, 8, 8, border::reflect101},
+    {"n3_p10_replicate", 3, 0.8, 10, 10, border::replicate},
+    {"n5_p8_reflect101", 5, 1.0, 8, 8, border::reflect101},
+    {"n5_p16_zero", 5, 1.1, 12, 16, border::zero},
+    {"n9_p8_zero", 9, 1.5, 10, 8, border::zero},
+    {"n9_p10_reflect101", 9, 1.6, 14, 10, border::reflect101},
+    {"n15_p8_reflect101", 15, 2.5, 12, 8, border::reflect101},
+    {"n15_p16_replicate", 15, 2.5, 24, 16, border::replicate},
+};
+
+constexpr std::size_t max_width = 64;
+constexpr std::size_t max_height = 48;
+
+enum class pattern { ramp, checker, noise, bright_centre, bright_corner, full, count };
+
+constexpr const char* pattern_names[] = {
+    "ramp", "checkerboard", "noise", "bright centre pixel", "bright corner pixel", "all at the maximum"};
+
+using image = std::vector<std::uint16_t>;
+
+image make_image(pattern what, std::size_t w, std::size_t h, std::uint32_t max, rng& r) {
+    image img(w * h, 0);
+    for (std::size_t y = 0; y < h; ++y) {
+        for (std::size_t x = 0; x < w; ++x) {
+            std::uint64_t v = 0;
+            switch (what) {
+                case pattern::ramp: {
+                    const std::uint64_t span = std::max<std::uint64_t>(w + 2 * h - 3, 1);
+                    v = (x + 2 * y) * std::uint64_t{max} / span;
+                    break;
+                }
+                case pattern::checker:
+                    v = ((x / 2 + y) & 1U) != 0 ? max : 0;
+                    break;
+                case pattern::noise:
+                    v = r.next() & max;
+                    break;
+                case pattern::bright_centre:
+                    v = x == w / 2 && y == h / 2 ? max : 0;
+                    break;
+                case pattern::bright_corner:
+                    v = x == w - 1 && y == 0 ? max : 0;
+                    break;
+                case pattern::full:
+                case pattern::count:
+                    v = max;
+                    break;
+            }
+            img[y * w + x] = static_cast<std::uint16_t>(v);
+        }
+    }
+    return img;
+}
+
+struct writer {
+    std::string text;
+    std::size_t digits;
+
+    void number(std::uint64_t v) {
+        char buf[24];
+        const auto res = std::to_chars(buf, buf + sizeof buf, v);
+        text.append(buf, res.ptr);
+    }
+    // Fixed-width hex, so that readers which insist on a full-width field
+    // (VHDL's hread) take every line.
+    void hex(std::uint32_t v) {
+        char buf[16];
+        const auto res = std::to_chars(buf, buf + sizeof buf, v, 16);
+        const auto len = static_cast<std::size_t>(res.ptr - buf);
+        text.append(digits > len ? digits - len : 0, '0');
+        text.append(buf, res.ptr);
+        text += '\n';
+    }
+    void comment(std::string_view s) {
+        text += "# ";
+        text += s;
+        text += '\n';
+    }
+};
+
+struct vec_file {
+    const config& cfg;
+    const std::int64_t* taps;
+    writer out;
+    std::size_t frames = 0;
+    std::size_t pixels = 0;
+
+    void stray(const std::vector<std::uint16_t>& beats) {
+        out.text += "stray ";
+        out.number(beats.size());
+        out.text += '\n';
+        for (const auto b : beats) {
+            out.hex(b);
+        }
+    }
+
+    // A frame of w x h whose first k beats are sent: fewer are completed
+    // with zeros by the core, more are dropped.
+    bool frame(const image& img, std::size_t w, std::size_t h, std::size_t k, rng& r) {
+        out.text += "frame ";
+        out.number(w);
+        out.text += ' ';
+        out.number(h);
+        out.text += ' ';
+        out.number(k);
+        out.text += '\n';
+        image seen(w * h, 0);
+        const auto max = static_cast<std::uint32_t>((1U << cfg.pixel_bits) - 1);
+        for (std::size_t i = 0; i < k; ++i) {
+            const std::uint16_t beat = i < img.size() ? img[i] : static_cast<std::uint16_t>(r.next() & max);
+            if (i < seen.size()) {
+                seen[i] = beat;
+            }
+            out.hex(beat);
+        }
+        image res(w * h, 0);
+        const blur_status st =
+            blur(seen.data(), res.data(), w, h, 1, cfg.n, taps, cfg.bits, cfg.pixel_bits, cfg.how);
+        if (st != blur_status::ok) {
+            std::fprintf(stderr, "tapsmith_make_vectors: %s: %s\n", cfg.name, describe(st));
+            return false;
+        }
+        for (const auto p : res) {
+            out.hex(p);
+        }
+        ++frames;
+        pixels += res.size();
+        return true;
+    }
+};
+
+std::string describe_frame(std::size_t w, std::size_t h, std::string_view what) {
+    writer d{{}, 0};
+    d.number(w);
+    d.text += 'x';
+    d.number(h);
+    d.text += ' ';
+    d.text += what;
+    return d.text;
+}
+
+bool write_file(const std::filesystem::path& path, const std::string& text) {
+    std::FILE* f = std::fopen(path.string().c_str(), "wb");
+    if (f == nullptr) {
+        std::fprintf(stderr, "tapsmith_make_vectors: cannot create %s\n", path.string().c_str());
+        return false;
+    }
+    const bool wrote = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+    const bool closed = std::fclose(f) == 0;
+    if (!wrote || !closed) {
+        std::fprintf(stderr, "tapsmith_make_vectors: cannot write %s\n", path.string().c_str());
+        return false;
+    }
+    return true;
+}
+
+bool write_config(const config& cfg, std::uint64_t seed, const std::filesystem::path& dir,
+                  std::size_t& frames, std::size_t& pixels) {
+    fixed_taps taps{};
+    if (!get_fixed_taps(cfg.n, cfg.sigma, cfg.bits, sampling::point, taps)) {
+        std::fprintf(stderr, "tapsmith_make_vectors: %s: no taps\n", cfg.name);
+        return false;
+    }
+    const auto n = static_cast<std::size_t>(cfg.n);
+    const std::size_t m = n / 2;
+
+    writer c{{}, 0};
+    c.number(static_cast<std::uint64_t>(cfg.n));
+    for (const std::int64_t v : {std::int64_t{cfg.bits}, std::int64_t{cfg.pixel_bits},
+                                 static_cast<std::int64_t>(cfg.how), static_cast<std::int64_t>(max_width)}) {
+        c.text += ' ';
+        c.number(static_cast<std::uint64_t>(v));
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        c.text += ' ';
+        c.number(static_cast<std::uint64_t>(taps[i]));
+    }
+    c.text += '\n';
+
+    rng r{seed};
+    const auto max = static_cast<std::uint32_t>((1U << cfg.pixel_bits) - 1);
+    vec_file v{cfg, taps.data(), {{}, static_cast<std::size_t>((cfg.pixel_bits + 3) / 4)}};
+    v.out.comment(std::string(cfg.name) + ": every frame's outputs follow its inputs");
+
+    // Stray beats before the first frame are dropped.
+    v.out.comment("stray beats before the first frame");
+    v.stray({1, static_cast<std::uint16_t>(max), 0, 3});
+
+    // Sizes around the border: 1, 2, m, n and just past them, then the
+    // largest the configuration takes, and some odd shapes.
+    std::vector<std::pair<std::size_t, std::size_t>> sizes = {
+        {1, 1},     {2, 1},         {1, 2},          {2, 2},
+        {m, m},     {n, n},         {m + 1, n + 1},  {n, 1},
+        {1, n},     {m, 2},         {2, m},          {n + 2, 3},
+        {3, n + 3}, {max_width, 1}, {1, max_height}, {max_width, max_height},
+        {37, 23},   {max_width, 5}, {7, max_height}};
+    std::vector<std::pair<std::size_t, std::size_t>> unique;
+    for (const auto& s : sizes) {
+        if (s.first >= 1 && std::find(unique.begin(), unique.end(), s) == unique.end() && s.second >= 1) {
+            unique.push_back(s);
+        }
+    }
+
+    // Every pattern at every size; frames follow each other back to back.
+    const auto patterns = static_cast<std::size_t>(pattern::count);
+    for (const auto& [w, h] : unique) {
+        for (std::size_t p = 0; p < patterns; ++p) {
+            const auto what = static_cast<pattern>(p);
+            const image img = make_image(what, w, h, max, r);
+            v.out.comment(describe_frame(w, h, pattern_names[p]));
+            if (!v.frame(img, w, h, w * h, r)) {
+                return false;
+            }
+        }
+    }
+
+    // Protocol cases: the sequence matters, so each is followed by a good
+    // frame.
+    const auto good = [&](std::size_t w, std::size_t h) {
+        v.out.comment(describe_frame(w, h, "noise after a protocol case"));
+        return v.frame(make_image(pattern::noise, w, h, max, r), w, h, w * h, r);
+    };
+    struct cut {
+        std::size_t w, h, k;
+    };
+    for (const cut& s :
+         {cut{9, 7, 30}, cut{max_width, 6, 1}, cut{n + 1, n + 2, (n + 1) * (n + 2) - 1}, cut{5, 5, 5}}) {
+        v.out.comment(describe_frame(s.w, s.h, "noise cut short: the core completes it with zeros"));
+        if (!v.frame(make_image(pattern::noise, s.w, s.h, max, r), s.w, s.h, s.k, r) || !good(11, 4)) {
+            return false;
+        }
+    }
+    v.out.comment(describe_frame(6, 3, "ramp cut short, then another cut short"));
+    if (!v.frame(make_image(pattern::ramp, 6, 3, max, r), 6, 3, 10, r)) {
+        return false;
+    }
+    v.out.comment(describe_frame(4, 4, "full cut short"));
+    if (!v.frame(make_image(pattern::full, 4, 4, max, r), 4, 4, 7, r) || !good(3, 5)) {
+        return false;
+    }
+    for (const cut& s : {cut{8, 5, 8 * 5 + 7}, cut{1, 1, 4}, cut{max_width, 2, max_width * 3}}) {
+        v.out.comment(describe_frame(s.w, s.h, "noise with extra beats, which are dropped"));
+        if (!v.frame(make_image(pattern::noise, s.w, s.h, max, r), s.w, s.h, s.k, r) || !good(7, 6)) {
+            return false;
+        }
+    }
+    v.out.comment("stray beats between complete frames");
+    v.stray({static_cast<std::uint16_t>(max), 2, static_cast<std::uint16_t>(max), 0, 1, 5, 9});
+    if (!good(13, 9)) {
+        return false;
+    }
+    v.out.comment("extra beats, then stray beats");
+    if (!v.frame(make_image(pattern::checker, 5, 4, max, r), 5, 4, 23, r)) {
+        return false;
+    }
+    v.stray({7, 6, 5});
+    if (!good(2, 3)) {
+        return false;
+    }
+
+    frames += v.frames;
+    pixels += v.pixels;
+    return write_file(dir / (std::string(cfg.name) + ".cfg"), c.text) &&
+           write_file(dir / (std::string(cfg.name) + ".vec"), v.out.text);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: tapsmith_make_vectors OUTDIR\n");
+        return 2;
+    }
+    const std::filesystem::path dir = argv[1];
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    if (ec) {
+        std::fprintf(stderr, "tapsmith_make_vectors: cannot create %s: %s\n", argv[1], ec.message().c_str());
+        return 1;
+    }
+    std::size_t frames = 0;
+    std::size_t pixels = 0;
+    std::uint64_t seed = 0x7a95e1;
+    for (const config& cfg : configs) {
+        if (!write_config(cfg, seed++, dir, frames, pixels)) {
+            return 1;
+        }
+    }
+    std::printf("%zu configurations, %zu frames, %zu output pixels in %s\n", std::size(configs), frames,
+                pixels, argv[1]);
+    return 0;
+}
