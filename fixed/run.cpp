@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "run.hpp"
 
+#ifdef TAPSMITH_HAVE_PNG
 #include "apply.hpp"
+#endif
 #include "formats.hpp"
 #include "options.hpp"
 
@@ -42,6 +44,7 @@ int run_fixed(int argc, char** argv) noexcept {
             break;
     }
     fixed_options o = command.options;
+#ifdef TAPSMITH_HAVE_PNG
     image in;
     if (o.apply != nullptr) {
         const std::string problem = read_png(o.apply, in);
@@ -59,6 +62,11 @@ int run_fixed(int argc, char** argv) noexcept {
             return usage_error(usage);
         }
     }
+#else
+    if (o.apply != nullptr) {
+        return cli::fail(program, "this build reads no images (built without libpng)");
+    }
+#endif
     const fixed_settings& s = o.settings;
     fixed_result result;
     result.options = &o;
@@ -66,6 +74,7 @@ int run_fixed(int argc, char** argv) noexcept {
     (void)get_fixed_samples(s.n, s.sigma, s.how, result.gf);
     (void)get_fixed_taps(s.n, s.sigma, s.bits, s.how, result.taps);
     result.figures = get_fixed_figures(s.n, s.bits, s.pixel_bits, result.taps, result.gf);
+#ifdef TAPSMITH_HAVE_PNG
     image_figures figures;
     if (o.apply != nullptr) {
         const std::string problem = apply_to_png(result, in, figures);
@@ -74,6 +83,7 @@ int run_fixed(int argc, char** argv) noexcept {
         }
         result.image = &figures;
     }
+#endif
     o.format->write(out, result);
     return cli::finish(out, program);
 }

@@ -31,9 +31,15 @@ kernel/include/tapsmith/saturating.hpp @@ return (a < 0) != (b < 0) ? @@ return 
 kernel/matrix.cpp @@ const std::int64_t product = sat_mul(coeffs[j], coeffs[i]); @@ const std::int64_t product = coeffs[j] * coeffs[i];
 kernel/matrix.cpp @@ factor = saturate_to_int64(sum); @@ factor = static_cast<std::int64_t>(sum);
 kernel/matrix.cpp @@ if (n <= 0 || n > DIM_MAX) { @@ if (n < 0 || n > DIM_MAX) {
-kernel/fixed.cpp @@ (i == 0 || t[i - 1] <= t[i]) @@ (i == 0 || t[i - 1] < t[i])
-kernel/fixed.cpp @@ bits < 1 || bits > 30 @@ bits < 1 || bits > 31
-kernel/fixed.cpp @@ const std::int64_t middle = total - 2 * outer; @@ const std::int64_t middle = total - outer;
+kernel/taps.cpp @@ return (p.total - c) / 2 <= reach; @@ return (p.total - c) / 2 < reach;
+kernel/taps.cpp @@ search s{p, b, costs, least + std::ldexp(least, -36)}; @@ search s{p, b, costs, least};
+kernel/taps.cpp @@ bits < 1 || bits > FIXED_BITS_MAX @@ bits < 1 || bits > 31
+kernel/figures.cpp @@ (std::ldexp(1.0, pixel_bits) - 1.0) * 0.5 * deviation + 0.5 @@ std::ldexp(1.0, pixel_bits) * 0.5 * deviation + 0.5
+kernel/figures.cpp @@ std::ldexp(1.0, -2 * bits) @@ std::ldexp(1.0, -bits)
+kernel/response.cpp @@ point.ideal *= std::sin(pi * f) / (pi * f); @@ point.ideal *= std::sin(pi * f) / f;
+kernel/blur.cpp @@ const std::ptrdiff_t period = 2 * len - 2; @@ const std::ptrdiff_t period = 2 * len - 1;
+kernel/blur.cpp @@ static_cast<V>(V{1} << (2 * s.bits - 1)) @@ static_cast<V>(V{1} << (2 * s.bits - 2))
+fixed/apply.cpp @@ out.samples[p * in.channels + a] = in.samples[p * in.channels + a]; @@ (void)a;
 report/report.cpp @@             sum = sat_add(sum, table[i][j]); @@             sum = sum + table[i][j];
 report/report.cpp @@             sum = sat_add(sum, table[i][j]); @@             sum = static_cast<std::int64_t>(static_cast<std::uint64_t>(sum) + static_cast<std::uint64_t>(table[i][j]));
 report/report.cpp @@             mask[i][j] = sat_mul(GI[j], GI[i]); @@             mask[i][j] = GI[j] * GI[i];
@@ -48,8 +54,6 @@ fixed/options.cpp @@ name.size() > 32 @@ name.size() > 33
 fixed/options.cpp @@ name.back() != '_' @@ name.back() != '-'
 cli/numbers.cpp @@ r.ptr != text.data() + text.size() || value < low @@ value < low
 cli/output.cpp @@ if (format.size() >= 2 && format[1] == format[0]) { @@ if (format.size() >= 2) {
-fixed/figures.cpp @@ out.mask[i][j] = out.taps[i] * out.taps[j]; @@ out.mask[i][j] = out.taps[i] + out.taps[j];
-fixed/figures.cpp @@ std::ldexp(1.0, -2 * bits) @@ std::ldexp(1.0, -bits)
 FAULTS
 )
 
