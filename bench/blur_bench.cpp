@@ -35,12 +35,12 @@ int main(int argc, char** argv) {
     std::int32_t runs = 7;
     if (argc < 3 || argc > 5 || !parse(argv[1], n) || !parse(argv[2], sigma) ||
         (argc > 3 && !parse(argv[3], bits)) || (argc > 4 && (!parse(argv[4], runs) || runs < 1))) {
-        std::fprintf(stderr, "usage: tapsmith_blur_bench N SIGMA [BITS [RUNS]]\n");
+        (void)std::fprintf(stderr, "usage: tapsmith_blur_bench N SIGMA [BITS [RUNS]]\n");
         return 2;
     }
     tapsmith::fixed_taps taps{};
     if (!tapsmith::get_fixed_taps(n, sigma, bits, tapsmith::sampling::point, taps)) {
-        std::fprintf(stderr, "tapsmith_blur_bench: no taps for n %s\n", argv[1]);
+        (void)std::fprintf(stderr, "tapsmith_blur_bench: no taps for n %s\n", argv[1]);
         return 1;
     }
 
@@ -61,7 +61,7 @@ int main(int argc, char** argv) {
                                                         bits, 8, tapsmith::border::reflect101);
         const double took = 1000.0 * static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
         if (st != tapsmith::blur_status::ok) {
-            std::fprintf(stderr, "tapsmith_blur_bench: %s\n", tapsmith::describe(st));
+            (void)std::fprintf(stderr, "tapsmith_blur_bench: %s\n", tapsmith::describe(st));
             return 1;
         }
         best = r == 0 ? took : std::min(best, took);

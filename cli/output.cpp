@@ -21,7 +21,7 @@ char* write_int(char* p, std::int64_t value, int width) noexcept {
     const std::to_chars_result r = std::to_chars(std::begin(digits), std::end(digits), value);
     const auto length = static_cast<int>(r.ptr - digits);
     for (int column = length; column < width; column += 8) {
-        std::memcpy(p + (column - length), "        ", 8);
+        std::memset(p + (column - length), ' ', 8);
     }
     p += std::max(width - length, 0);
     std::memcpy(p, digits, sizeof digits);

@@ -260,8 +260,10 @@ void write_response(output& out, const fixed_result& r) noexcept {
 struct panel {
     double left, top, width, height;
     double x0, x1, y0, y1;
-    double x(double v) const noexcept { return left + (v - x0) / (x1 - x0) * width; }
-    double y(double v) const noexcept { return top + (y1 - std::clamp(v, y0, y1)) / (y1 - y0) * height; }
+    [[nodiscard]] double x(double v) const noexcept { return left + (v - x0) / (x1 - x0) * width; }
+    [[nodiscard]] double y(double v) const noexcept {
+        return top + (y1 - std::clamp(v, y0, y1)) / (y1 - y0) * height;
+    }
 };
 
 constexpr double floor_db = -120.0;
@@ -277,7 +279,8 @@ void svg_axes(output& out, const panel& p, std::string_view x_label, std::string
           "<rect x=\"{0:.4g}\" y=\"{1:.4g}\" width=\"{2:.4g}\" height=\"{3:.4g}\" fill=\"none\" "
           "stroke=\"#444\"/>\n",
           {p.left, p.top, p.width, p.height});
-    for (double v = x_first; v <= p.x1 + 1e-9; v += x_step) {
+    for (int k = 0; x_first + k * x_step <= p.x1 + 1e-9; ++k) {
+        const double v = x_first + k * x_step;
         print(out,
               "<line x1=\"{0:.4g}\" y1=\"{1:.4g}\" x2=\"{0:.4g}\" y2=\"{2:.4g}\" stroke=\"#ddd\"/>"
               "<text x=\"{0:.4g}\" y=\"{3:.4g}\" text-anchor=\"middle\">{4:.3g}</text>\n",
@@ -298,8 +301,7 @@ void svg_axes(output& out, const panel& p, std::string_view x_label, std::string
 
 void svg_polyline(output& out, const panel& p, const response_point* points, double response_point::*field,
                   std::string_view colour, std::string_view dash) noexcept {
-    print(out,
-          "<polyline fill=\"none\" stroke=\"{0}\" stroke-width=\"1.5\" stroke-dasharray=\"{1}\" points=\"",
+    print(out, R"(<polyline fill="none" stroke="{0}" stroke-width="1.5" stroke-dasharray="{1}" points=")",
           {colour, dash});
     for (std::int32_t k = 0; k < RESPONSE_POINTS; ++k) {
         const response_point& q = points[k];
@@ -312,8 +314,10 @@ void write_svg(output& out, const fixed_result& r) noexcept {
     const fixed_settings& s = r.options->settings;
     const taps_view t = taps_of(r);
     const double unit = std::ldexp(1.0, -s.bits);
-    const auto m = static_cast<double>(s.n / 2);
-    const double peak = std::max(static_cast<double>(t.data[t.size / 2]) * unit, r.gf[t.size / 2]) * 1.1;
+    const std::int32_t half = s.n / 2;
+    const auto m = static_cast<double>(half);
+    const std::size_t centre = t.size / 2;
+    const double peak = std::max(static_cast<double>(t.data[centre]) * unit, r.gf[centre]) * 1.1;
     print(
         out,
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
@@ -324,7 +328,7 @@ void write_svg(output& out, const fixed_result& r) noexcept {
         "sampling</text>\n",
         {s.n, s.sigma, s.bits, sampling_name(s.how)});
     const panel taps{90, 60, 680, 260, -m - 0.5, m + 0.5, 0.0, peak};
-    svg_axes(out, taps, "tap offset from the centre", "weight", -m, std::ceil((2 * m + 1) / 16), 4);
+    svg_axes(out, taps, "tap offset from the centre", "weight", -m, std::ceil((2 * m + 1) / 16.0), 4);
     for (std::size_t i = 0; i < t.size; ++i) {
         const double d = static_cast<double>(i) - m;
         print(out,

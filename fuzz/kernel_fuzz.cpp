@@ -4,8 +4,8 @@
 // access outside a table.
 #include <tapsmith/kernel.hpp>
 
-#include "tapsmith/detail/invariants.hpp"
 #include <tapsmith/saturating.hpp>
+#include "tapsmith/detail/invariants.hpp"
 
 #include <cstddef>
 #include <cstdint>

@@ -135,7 +135,7 @@ bool feasible(const problem& p, double limit) {
 // centre of total and zeros elsewhere keeps every deviation below 2 total + 1.
 double smallest_largest_deviation(const problem& p) {
     std::uint64_t lo = 0;
-    std::uint64_t hi = std::bit_cast<std::uint64_t>(2.0 * static_cast<double>(p.total) + 1.0);
+    auto hi = std::bit_cast<std::uint64_t>(2.0 * static_cast<double>(p.total) + 1.0);
     while (lo < hi) {
         const std::uint64_t mid = lo + (hi - lo) / 2;
         if (feasible(p, std::bit_cast<double>(mid))) {
@@ -235,7 +235,7 @@ class suffix_costs {
 
     // The least cost of the taps from distance k outward, below cap and
     // summing to rem; no_cost when they cannot.
-    double rest(std::size_t k, std::int64_t cap, std::int64_t rem) const {
+    [[nodiscard]] double rest(std::size_t k, std::int64_t cap, std::int64_t rem) const {
         if (k > m_) {
             return rem == 0 ? 0.0 : no_cost;
         }

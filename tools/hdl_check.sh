@@ -44,7 +44,7 @@ for args in "${cases[@]}"; do
         --top-module tb 2>&1) || lint="$lint (failed)"
     verilator --binary -Wno-fatal gauss_pkg.sv "$top/hdl/tapsmith_blur.sv" "$benches/tb.sv" --top-module tb \
         -Mdir sv >sv.log 2>&1 || cat sv.log
-    sv=$(./sv/Vtb | head -n 1)
+    sv=$(./sv/Vtb | sed -n 1p)
     # shellcheck disable=SC2086
     "$program" --format=vhdl $args >gauss_pkg.vhd
     ghdl -a --std=08 gauss_pkg.vhd "$top/hdl/tapsmith_blur.vhd" "$benches/tb.vhd"

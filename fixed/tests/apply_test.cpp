@@ -43,12 +43,13 @@ std::string slurp(const fs::path& path) {
 run_result run(std::vector<std::string> args, const fs::path& dir) {
     args.insert(args.begin(), "tapsmith-fixed");
     std::vector<char*> argv;
+    argv.reserve(args.size() + 1);
     for (std::string& a : args) {
         argv.push_back(a.data());
     }
     argv.push_back(nullptr);
-    std::fflush(stdout);
-    std::fflush(stderr);
+    (void)std::fflush(stdout);
+    (void)std::fflush(stderr);
     const int saved_out = ::dup(1);
     const int saved_err = ::dup(2);
     const int out = ::open((dir / "stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -96,7 +97,7 @@ void write_palette_png(const fs::path& path, std::uint32_t width, std::uint32_t 
     }
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
-    std::fclose(file);
+    (void)std::fclose(file);
 }
 
 class Apply : public testing::Test {
@@ -163,7 +164,7 @@ TEST_F(Apply, FiltersEveryKindAsTheGoldenModel) {
         std::size_t wrong = 0;
         for (std::size_t k = 0; k < want.size(); ++k) {
             const bool alpha = in.alpha >= 0 && k % in.channels == static_cast<std::size_t>(in.alpha);
-            wrong += out.samples[k] != (alpha ? in.samples[k] : want[k]);
+            wrong += out.samples[k] != (alpha ? in.samples[k] : want[k]) ? 1U : 0U;
         }
         EXPECT_EQ(wrong, 0U);
         EXPECT_EQ(field(r.out, "width"), 23.0);
@@ -194,11 +195,13 @@ TEST_F(Apply, ExpandsPaletteImagesAndWritesTestVectors) {
     const std::string out_hex = slurp(prefix + "_out.hex");
     EXPECT_EQ(in_hex.size(), 9U * 6 * 3 * 3);
     EXPECT_EQ(out_hex.size(), 9U * 6 * 3 * 3);
-    char line[8];
-    std::snprintf(line, sizeof line, "%02x\n", out.samples[0]);
-    EXPECT_EQ(out_hex.substr(0, 3), line);
-    std::snprintf(line, sizeof line, "%02x\n", out.samples[1]);  // the first pixel's second channel
-    EXPECT_EQ(out_hex.substr(9 * 6 * 3, 3), line);
+    const auto hex = [](unsigned v) {
+        const char digits[] = "0123456789abcdef";
+        return std::string{digits[(v >> 4U) & 0xfU], digits[v & 0xfU], '\n'};
+    };
+    EXPECT_EQ(out_hex.substr(0, 3), hex(out.samples[0]));
+    // The first pixel's second channel starts the second plane.
+    EXPECT_EQ(out_hex.substr(std::size_t{9} * 6 * 3, 3), hex(out.samples[1]));
 }
 
 TEST_F(Apply, BadInputFailsWithOneLineAndLeavesNoOutput) {

@@ -163,6 +163,7 @@ std::vector<grid_row> grid_rows() {
     return rows;
 }
 
+// NOLINTNEXTLINE(readability-identifier-naming): the name GoogleTest looks for
 void PrintTo(const grid_row& row, std::ostream* os) {
     *os << "n " << row.n << ", P " << row.pixel_bits << ", B " << row.bits << ", " << border_name(row.how);
 }
@@ -280,6 +281,7 @@ const literal_row literal_rows[] = {
      {15, 0, 7, 1, 15, 15}},
 };
 
+// NOLINTNEXTLINE(readability-identifier-naming): the name GoogleTest looks for
 void PrintTo(const literal_row& row, std::ostream* os) {
     *os << row.name;
 }
@@ -429,6 +431,7 @@ std::vector<status_row> status_rows() {
     return rows;
 }
 
+// NOLINTNEXTLINE(readability-identifier-naming): the name GoogleTest looks for
 void PrintTo(const status_row& row, std::ostream* os) {
     *os << row.name;
 }

@@ -377,9 +377,11 @@ TEST(Builders, AgreeWithTheOuterProductOfTheIntCoeffs) {
                 for (std::size_t j = 0; j < taps; ++j) {
                     const std::int64_t product = saturated_product(gi[i], gi[j]);
                     const std::size_t k = i * taps + j;
-                    wrong += ints[k] != product ||
-                             pow2s[k] != round_to_pow2_by_log2(static_cast<double>(product)) ||
-                             !is_pow2_or_zero(pow2s[k]);
+                    wrong += (ints[k] != product ||
+                              pow2s[k] != round_to_pow2_by_log2(static_cast<double>(product)) ||
+                              !is_pow2_or_zero(pow2s[k]))
+                                 ? 1
+                                 : 0;
                     EXPECT_EQ(ints[k], product) << "at " << k;
                     EXPECT_EQ(pow2s[k], round_to_pow2_by_log2(static_cast<double>(product))) << "at " << k;
                     overflow |= product == i64_max;

@@ -57,10 +57,10 @@ TAPSMITH_API bool get_fixed_taps(std::int32_t n, double sigma, std::int32_t bits
 
 // ---- What the taps do -----------------------------------------------------------
 struct fixed_figures {
-    std::int64_t sum = 0;          // of the taps: 2^bits
-    double max_error = 0.0;        // max_i |t_i 2^-B - GF_i|
-    std::int64_t mask_sum = 0;     // of the 2-D mask t_i t_j: 2^(2 bits)
-    double mask_max_error = 0.0;   // max_ij |t_i t_j 2^-2B - GF_i GF_j|
+    std::int64_t sum = 0;         // of the taps: 2^bits
+    double max_error = 0.0;       // max_i |t_i 2^-B - GF_i|
+    std::int64_t mask_sum = 0;    // of the 2-D mask t_i t_j: 2^(2 bits)
+    double mask_max_error = 0.0;  // max_ij |t_i t_j 2^-2B - GF_i GF_j|
     // Worst-case error of the filtered output in units of its last bit,
     // over all P-bit inputs: (2^P - 1) * 0.5 * sum |t 2^-B - GF| + 0.5 for
     // the 1-D pass, the same over the 2-D mask for the separable filter.
@@ -96,7 +96,8 @@ TAPSMITH_API std::int32_t auto_dim_mask(double sigma, std::int32_t pixel_bits) n
 
 // The smallest bits in 1 .. FIXED_BITS_MAX whose taps have worst_error_2d
 // below 1; 0 when there is none.
-TAPSMITH_API std::int32_t auto_bits(std::int32_t n, double sigma, std::int32_t pixel_bits, sampling how) noexcept;
+TAPSMITH_API std::int32_t auto_bits(std::int32_t n, double sigma, std::int32_t pixel_bits,
+                                    sampling how) noexcept;
 
 // ---- The filter (golden model) ---------------------------------------------------
 // Output (x, y) = (sum_ij t_i t_j p(x + j - m, y + i - m) + 2^(2B-1)) >> 2B,
@@ -109,10 +110,11 @@ enum class border { reflect101, replicate, zero };
 
 enum class blur_status {
     ok,
-    bad_size,        // width or height outside 1 .. 65535, channels outside 1 .. 4, or in or out null
-    bad_taps,        // n not odd in 1 .. FIXED_MAX, a tap negative, or the taps not summing to 2^bits
-    bad_bits,        // pixel_bits outside 1 .. 16, bits outside 1 .. FIXED_BITS_MAX, or pixel_bits + 2 bits above 64
-    bad_pixel,       // an input pixel above 2^pixel_bits - 1
+    bad_size,   // width or height outside 1 .. 65535, channels outside 1 .. 4, or in or out null
+    bad_taps,   // n not odd in 1 .. FIXED_MAX, a tap negative, or the taps not summing to 2^bits
+    bad_bits,   // pixel_bits outside 1 .. 16, bits outside 1 .. FIXED_BITS_MAX, or pixel_bits + 2 bits above
+                // 64
+    bad_pixel,  // an input pixel above 2^pixel_bits - 1
     out_of_memory,
 };
 
@@ -122,12 +124,14 @@ TAPSMITH_API const char* describe(blur_status status) noexcept;
 // Images are interleaved: pixel (x, y) channel c sits at
 // (y * width + x) * channels + c; each channel is filtered on its own. in
 // and out must not overlap. On any status but ok, out is left untouched.
-TAPSMITH_API blur_status blur(const std::uint8_t* in, std::uint8_t* out, std::size_t width, std::size_t height,
-                              std::size_t channels, std::int32_t n, const std::int64_t* taps, std::int32_t bits,
-                              std::int32_t pixel_bits, border how) noexcept;
+TAPSMITH_API blur_status blur(const std::uint8_t* in, std::uint8_t* out, std::size_t width,
+                              std::size_t height, std::size_t channels, std::int32_t n,
+                              const std::int64_t* taps, std::int32_t bits, std::int32_t pixel_bits,
+                              border how) noexcept;
 TAPSMITH_API blur_status blur(const std::uint16_t* in, std::uint16_t* out, std::size_t width,
-                              std::size_t height, std::size_t channels, std::int32_t n, const std::int64_t* taps,
-                              std::int32_t bits, std::int32_t pixel_bits, border how) noexcept;
+                              std::size_t height, std::size_t channels, std::int32_t n,
+                              const std::int64_t* taps, std::int32_t bits, std::int32_t pixel_bits,
+                              border how) noexcept;
 
 }  // namespace tapsmith
 
