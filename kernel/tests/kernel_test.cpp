@@ -338,13 +338,11 @@ TEST(Builders, DeliverNothingOutsideOneToDimMax) {
 }
 
 // A product as the tables define it, computed apart from the kernel's
-// helpers: the coefficients are never negative, so an overflow saturates
-// at the top.
-__extension__ using int128 = __int128;
-
+// helpers (with the compiler's overflow check, on every architecture): the
+// coefficients are never negative, so an overflow saturates at the top.
 std::int64_t saturated_product(std::int64_t a, std::int64_t b) {
-    const int128 exact = static_cast<int128>(a) * b;
-    return exact > i64_max ? i64_max : static_cast<std::int64_t>(exact);
+    std::int64_t exact = 0;
+    return __builtin_mul_overflow(a, b, &exact) ? i64_max : exact;
 }
 
 // The builders must agree with the path the report takes through the
@@ -368,12 +366,12 @@ TEST(Builders, AgreeWithTheOuterProductOfTheIntCoeffs) {
             const auto taps = static_cast<std::size_t>(n);
             double int_sum = 0.0;
             double pow2_sum = 0.0;
-            int128 gi_sum = 0;
-            int128 exact_sum = 0;
+            std::int64_t gi_sum = 0;
+            std::int64_t exact_sum = 0;
             bool overflow = false;
             int wrong = 0;
             for (std::size_t i = 0; i < taps; ++i) {
-                gi_sum += gi[i];
+                overflow |= __builtin_add_overflow(gi_sum, gi[i], &gi_sum);
                 for (std::size_t j = 0; j < taps; ++j) {
                     const std::int64_t product = saturated_product(gi[i], gi[j]);
                     const std::size_t k = i * taps + j;
@@ -384,8 +382,7 @@ TEST(Builders, AgreeWithTheOuterProductOfTheIntCoeffs) {
                                  : 0;
                     EXPECT_EQ(ints[k], product) << "at " << k;
                     EXPECT_EQ(pow2s[k], round_to_pow2_by_log2(static_cast<double>(product))) << "at " << k;
-                    overflow |= product == i64_max;
-                    exact_sum += product;
+                    overflow |= product == i64_max || __builtin_add_overflow(exact_sum, product, &exact_sum);
                     int_sum += static_cast<double>(product);
                     pow2_sum += static_cast<double>(pow2s[k]);
                 }
@@ -394,8 +391,9 @@ TEST(Builders, AgreeWithTheOuterProductOfTheIntCoeffs) {
             // While it fits in 64 bits, the 2-D factor is the square of the
             // 1-D one; while the sums are exact in a double, the builders'
             // factors are the sums.
-            if (!overflow && exact_sum <= i64_max) {
-                EXPECT_TRUE(exact_sum == gi_sum * gi_sum);
+            std::int64_t square = 0;
+            if (!overflow && !__builtin_mul_overflow(gi_sum, gi_sum, &square)) {
+                EXPECT_EQ(exact_sum, square);
             }
             if (int_sum < 0x1p53 && pow2_sum < 0x1p53) {
                 EXPECT_EQ(int_factor, static_cast<std::int64_t>(int_sum));
