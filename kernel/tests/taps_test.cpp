@@ -181,6 +181,35 @@ INSTANTIATE_TEST_SUITE_P(EveryOddSizeUpTo11, TapsAgainstBruteForce,
                              return test_name(std::get<0>(p.param), 0, 0, std::get<1>(p.param));
                          });
 
+// Filters whose smallest largest deviation is reached only with every outer
+// tap at the top of its range, so that the outer sum meets its bound
+// exactly; a feasibility test that misses that edge settles on a wider
+// deviation and another kernel.
+TEST(TapsAgainstBruteForce, WhereTheOuterSumMeetsItsBound) {
+    const struct {
+        std::int32_t n;
+        double sigma;
+        std::int32_t bits;
+        sampling how;
+    } rows[] = {
+        {9, 2.3626375651190821, 4, sampling::point},
+        {9, 2.3612993079865183, 4, sampling::area},
+        {9, 19.420956053988913, 10, sampling::area},
+        {5, 17.607847984017599, 11, sampling::area},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row_name(row.n, row.sigma, row.bits, row.how));
+        fixed_taps got{};
+        ASSERT_TRUE(tapsmith::get_fixed_taps(row.n, row.sigma, row.bits, row.how, got));
+        const std::vector<double> r = ideal_half(row.n, row.sigma, row.bits, row.how);
+        brute_force reference{
+            r, std::int64_t{1} << row.bits, 4.0, std::vector<std::int64_t>(r.size()), false, {}, {}};
+        reference.visit(r.size() - 1, 0);
+        ASSERT_TRUE(reference.found);
+        EXPECT_EQ(half_of(got, row.n), reference.winner);
+    }
+}
+
 // A branch and bound over the kernels themselves, outermost tap first, that
 // proves no kernel beats the one under test (and none ties it with larger
 // taps). The candidate only narrows the search: every kernel that could win
