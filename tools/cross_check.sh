@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # The same output on every Debian architecture. For each architecture the
-# project is cross-built (static, Release, every test) with Debian's
-# g++-<triplet>, and CTest runs the whole suite under the toolchain's
-# qemu-user emulator (CMAKE_CROSSCOMPILING_EMULATOR): the unit tests, the
-# end-to-end cases against their checked files, and the report's sweep and
-# tapsmith-fixed's grid compared run by run with the native release build.
+# project is cross-built (static, Release) with Debian's g++-<triplet>, and
+# CTest runs the tests under the toolchain's qemu-user emulator
+# (CMAKE_CROSSCOMPILING_EMULATOR): the end-to-end cases against their
+# checked files, and the report's sweep and tapsmith-fixed's grid compared
+# run by run with the native release build. On the 32-bit architectures,
+# where int64_t is long long and x86 has two floating-point units, the unit
+# tests are built and run too (under emulation they are what costs most).
 # Only the sign of a NaN may differ (0/0 is a negative NaN on x86-64 and a
 # positive one elsewhere).
 #   tools/cross_check.sh [ARCH...]   (default: aarch64 armhf s390x ppc64el riscv64 i386)
@@ -26,8 +28,11 @@ for arch in "${archs[@]}"; do
         -DCMAKE_BUILD_TYPE=Release -DTAPSMITH_BUILD_TESTS=ON -DTAPSMITH_HARDENING=OFF \
         -DCMAKE_EXE_LINKER_FLAGS=-static -DTAPSMITH_REFERENCE_DIR="$native" \
         >"$tmp/configure.log" 2>&1 || { cat "$tmp/configure.log"; exit 1; }
-    cmake --build "$build" >"$tmp/build.log" 2>&1 || { tail -n 40 "$tmp/build.log"; exit 1; }
-    if ctest --test-dir "$build" -j 2 >"$tmp/ctest.log" 2>&1; then
+    only=(--target tapsmith tapsmith-fixed)
+    select=(-R '^e2e[.]')
+    case $arch in armhf | i386) only=() select=() ;; esac
+    cmake --build "$build" "${only[@]}" >"$tmp/build.log" 2>&1 || { tail -n 40 "$tmp/build.log"; exit 1; }
+    if ctest --test-dir "$build" -j 2 "${select[@]}" >"$tmp/ctest.log" 2>&1; then
         echo "cross $arch: $(grep -E 'tests passed' "$tmp/ctest.log")"
     else
         grep -E 'Failed|\*\*\*' "$tmp/ctest.log" | head -20
