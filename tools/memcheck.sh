@@ -8,9 +8,11 @@ cd "$(dirname "$0")/.." || exit 1
 build=${1:-build/release}
 status=0
 run() {  # run PROGRAM ARGUMENTS
+    local suppressions=()
+    [ "$1" = report/tapsmith ] || suppressions=(--suppressions=tools/valgrind.supp)
     # shellcheck disable=SC2086 # the arguments are meant to split
     valgrind -q --leak-check=full --show-leak-kinds=all --errors-for-leak-kinds=all --error-exitcode=99 \
-        --log-file="$build/memcheck.log" "$build/$1" $2 >/dev/null 2>&1
+        "${suppressions[@]}" --log-file="$build/memcheck.log" "$build/$1" $2 >/dev/null 2>&1
     if [ $? -ne 99 ] && [ ! -s "$build/memcheck.log" ]; then
         echo "memcheck: $(basename "$1") $2: clean"
     else
