@@ -4,6 +4,8 @@
 #include "args.hpp"
 #include "report.hpp"
 
+#include "argv.hpp"
+
 #include <tapsmith/kernel.hpp>
 
 #include <fcntl.h>
@@ -26,32 +28,15 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
 
 // NOLINTNEXTLINE(readability-identifier-naming): libFuzzer's entry point
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    std::vector<std::string> words{"tapsmith"};
-    std::string word;
-    for (std::size_t i = 0; i < size; ++i) {
-        if (data[i] == 0) {
-            words.push_back(word);
-            word.clear();
-        } else {
-            word.push_back(static_cast<char>(data[i]));
-        }
-    }
-    if (size > 0) {
-        words.push_back(word);
-    }
-    std::vector<const char*> argv;
-    argv.reserve(words.size() + 1);
-    for (const std::string& w : words) {
-        argv.push_back(w.c_str());
-    }
-    argv.push_back(nullptr);
-    const int argc = static_cast<int>(words.size());
+    fuzz_argv command_line("tapsmith", data, size);
+    const int argc = command_line.argc();
+    const char* const* argv = command_line.argv();
 
-    const tapsmith::run_args args = tapsmith::parse_args(argc, argv.data());
+    const tapsmith::run_args args = tapsmith::parse_args(argc, argv);
     if (args.n > tapsmith::DIM_MAX || (args.help_only && !args.help)) {
         std::abort();
     }
-    if (tapsmith::run_report(argc, argv.data()) != 0) {
+    if (tapsmith::run_report(argc, argv) != 0) {
         std::abort();
     }
     return 0;

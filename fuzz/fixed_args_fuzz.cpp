@@ -7,6 +7,8 @@
 #include "options.hpp"
 #include "run.hpp"
 
+#include "argv.hpp"
+
 #include <tapsmith/fixed.hpp>
 
 #include <fcntl.h>
@@ -39,28 +41,11 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
 
 // NOLINTNEXTLINE(readability-identifier-naming): libFuzzer's entry point
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    std::vector<std::string> words{"tapsmith-fixed"};
-    std::string word;
-    for (std::size_t i = 0; i < size; ++i) {
-        if (data[i] == 0) {
-            words.push_back(word);
-            word.clear();
-        } else {
-            word.push_back(static_cast<char>(data[i]));
-        }
-    }
-    if (size > 0) {
-        words.push_back(word);
-    }
-    std::vector<char*> argv;
-    argv.reserve(words.size() + 1);
-    for (std::string& w : words) {
-        argv.push_back(w.data());
-    }
-    argv.push_back(nullptr);
-    const int argc = static_cast<int>(words.size());
+    fuzz_argv command_line("tapsmith-fixed", data, size);
+    const int argc = command_line.argc();
+    char** argv = command_line.argv();
 
-    const tapsmith::parsed_command command = tapsmith::parse_command(argc, argv.data());
+    const tapsmith::parsed_command command = tapsmith::parse_command(argc, argv);
     using action = tapsmith::parsed_command::action;
     require(command.what != action::usage_error || !command.message.empty());
     if (command.what != action::run) {
@@ -84,6 +69,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     require(sum == std::int64_t{1} << s.bits);
     // The parser rewinds getopt itself, so the program parses afresh.
-    require(tapsmith::run_fixed(argc, argv.data()) == 0);
+    require(tapsmith::run_fixed(argc, argv) == 0);
     return 0;
 }
