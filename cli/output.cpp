@@ -113,22 +113,22 @@ void put_general(output& out, double value, int digits) noexcept {
     put_chars(out, value, std::chars_format::general, std::clamp(digits, 1, 17));
 }
 
-void arg::write(output& out, std::string_view spec) const noexcept {
+void arg::write(output& out, std::string_view style) const noexcept {
     switch (kind_) {
         case kind::integer: {
             int width = 0;
-            std::from_chars(spec.data(), spec.data() + spec.size(), width);
+            std::from_chars(style.data(), style.data() + style.size(), width);
             put_int(out, int_, width);
             break;
         }
         case kind::real:
-            if (spec == "f") {
+            if (style == "f") {
                 put_fixed(out, real_);
-            } else if (spec.size() >= 3 && spec.front() == '.' &&
-                       (spec.back() == 'g' || spec.back() == 'f')) {
+            } else if (style.size() >= 3 && style.front() == '.' &&
+                       (style.back() == 'g' || style.back() == 'f')) {
                 int digits = 6;
-                std::from_chars(spec.data() + 1, spec.data() + spec.size() - 1, digits);
-                if (spec.back() == 'g') {
+                std::from_chars(style.data() + 1, style.data() + style.size() - 1, digits);
+                if (style.back() == 'g') {
                     put_general(out, real_, digits);
                 } else {
                     put_chars(out, real_, std::chars_format::fixed, std::clamp(digits, 0, 17));
@@ -166,7 +166,7 @@ void print(output& out, std::string_view format, std::initializer_list<arg> args
         std::string_view field = head(drop(format, 1), close - 1);
         format = drop(format, close + 1);
         const std::size_t colon = field.find(':');
-        const std::string_view spec =
+        const std::string_view style =
             colon == std::string_view::npos ? std::string_view{} : drop(field, colon + 1);
         field = head(field, colon);
         std::size_t index = next++;
@@ -174,7 +174,7 @@ void print(output& out, std::string_view format, std::initializer_list<arg> args
             std::from_chars(field.data(), field.data() + field.size(), index);
         }
         if (index < args.size()) {
-            args.begin()[index].write(out, spec);
+            args.begin()[index].write(out, style);
         }
     }
 }

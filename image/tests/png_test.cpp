@@ -119,7 +119,7 @@ std::uint32_t samples_per_pixel(int color_type) {
 
 // An image as the file holds it: samples (palette indexes for a palette
 // image) at the file's depth.
-struct png_spec {
+struct png_layout {
     std::uint32_t width;
     std::uint32_t height;
     int depth;
@@ -132,25 +132,25 @@ struct png_spec {
 
 // The scanlines of the pixels at (x0 + i dx, y0 + j dy), each with filter
 // byte 0, samples packed most significant bits first.
-void add_scanlines(const png_spec& spec, std::uint32_t x0, std::uint32_t y0, std::uint32_t dx,
+void add_scanlines(const png_layout& layout, std::uint32_t x0, std::uint32_t y0, std::uint32_t dx,
                    std::uint32_t dy, bytes& raw) {
-    const std::uint32_t spp = samples_per_pixel(spec.color_type);
-    for (std::uint32_t y = y0; y < spec.height; y += dy) {
-        if (x0 >= spec.width) {
+    const std::uint32_t spp = samples_per_pixel(layout.color_type);
+    for (std::uint32_t y = y0; y < layout.height; y += dy) {
+        if (x0 >= layout.width) {
             return;
         }
         raw.push_back(0);
         std::uint32_t bits = 0;
         std::uint32_t acc = 0;
-        for (std::uint32_t x = x0; x < spec.width; x += dx) {
+        for (std::uint32_t x = x0; x < layout.width; x += dx) {
             for (std::uint32_t c = 0; c < spp; ++c) {
-                const std::uint16_t v = spec.samples[(std::size_t{y} * spec.width + x) * spp + c];
-                if (spec.depth == 16) {
+                const std::uint16_t v = layout.samples[(std::size_t{y} * layout.width + x) * spp + c];
+                if (layout.depth == 16) {
                     raw.insert(raw.end(),
                                {static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v & 0xff)});
                 } else {
-                    acc = acc << spec.depth | v;
-                    bits += static_cast<std::uint32_t>(spec.depth);
+                    acc = acc << layout.depth | v;
+                    bits += static_cast<std::uint32_t>(layout.depth);
                     if (bits == 8) {
                         raw.push_back(static_cast<std::uint8_t>(acc));
                         acc = bits = 0;
@@ -164,29 +164,30 @@ void add_scanlines(const png_spec& spec, std::uint32_t x0, std::uint32_t y0, std
     }
 }
 
-bytes raw_data(const png_spec& spec) {
+bytes raw_data(const png_layout& layout) {
     bytes raw;
-    if (!spec.interlaced) {
-        add_scanlines(spec, 0, 0, 1, 1, raw);
+    if (!layout.interlaced) {
+        add_scanlines(layout, 0, 0, 1, 1, raw);
         return raw;
     }
     static constexpr std::uint32_t adam7[7][4] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
                                                   {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
     for (const auto& pass : adam7) {
-        add_scanlines(spec, pass[0], pass[1], pass[2], pass[3], raw);
+        add_scanlines(layout, pass[0], pass[1], pass[2], pass[3], raw);
     }
     return raw;
 }
 
-bytes encode(const png_spec& spec) {
-    std::vector<bytes> chunks{ihdr(spec.width, spec.height, spec.depth, spec.color_type, spec.interlaced)};
-    if (!spec.plte.empty()) {
-        chunks.push_back(chunk("PLTE", spec.plte));
+bytes encode(const png_layout& layout) {
+    std::vector<bytes> chunks{
+        ihdr(layout.width, layout.height, layout.depth, layout.color_type, layout.interlaced)};
+    if (!layout.plte.empty()) {
+        chunks.push_back(chunk("PLTE", layout.plte));
     }
-    if (!spec.trns.empty()) {
-        chunks.push_back(chunk("tRNS", spec.trns));
+    if (!layout.trns.empty()) {
+        chunks.push_back(chunk("tRNS", layout.trns));
     }
-    chunks.push_back(chunk("IDAT", zlib_stored(raw_data(spec))));
+    chunks.push_back(chunk("IDAT", zlib_stored(raw_data(layout))));
     chunks.push_back(chunk("IEND", {}));
     return png_of(chunks);
 }
@@ -211,35 +212,35 @@ struct expected_image {
 
 // What reading must give, by the rules the header states: low grey depths
 // scaled to 8 bits, palette entries looked up, tRNS as an alpha channel.
-expected_image reference(const png_spec& spec) {
-    const std::uint32_t spp = samples_per_pixel(spec.color_type);
-    const bool keyed = !spec.trns.empty() && spec.color_type != palette;
-    const std::uint32_t depth = spec.depth == 16 ? 16 : 8;
+expected_image reference(const png_layout& layout) {
+    const std::uint32_t spp = samples_per_pixel(layout.color_type);
+    const bool keyed = !layout.trns.empty() && layout.color_type != palette;
+    const std::uint32_t depth = layout.depth == 16 ? 16 : 8;
     const std::uint32_t top = (1u << depth) - 1;
     expected_image out{};
     out.depth = depth;
-    if (spec.color_type == palette) {
-        out.channels = spec.trns.empty() ? 3 : 4;
+    if (layout.color_type == palette) {
+        out.channels = layout.trns.empty() ? 3 : 4;
     } else {
         out.channels = spp + (keyed ? 1 : 0);
     }
     out.alpha = out.channels == 2 ? 1 : out.channels == 4 ? 3 : -1;
-    for (std::size_t p = 0; p < std::size_t{spec.width} * spec.height; ++p) {
-        const std::uint16_t* in = &spec.samples[p * spp];
-        if (spec.color_type == palette) {
+    for (std::size_t p = 0; p < std::size_t{layout.width} * layout.height; ++p) {
+        const std::uint16_t* in = &layout.samples[p * spp];
+        if (layout.color_type == palette) {
             for (std::size_t c = 0; c < 3; ++c) {
-                out.samples.push_back(spec.plte[std::size_t{in[0]} * 3 + c]);
+                out.samples.push_back(layout.plte[std::size_t{in[0]} * 3 + c]);
             }
-            if (!spec.trns.empty()) {
-                out.samples.push_back(in[0] < spec.trns.size() ? spec.trns[in[0]] : 255);
+            if (!layout.trns.empty()) {
+                out.samples.push_back(in[0] < layout.trns.size() ? layout.trns[in[0]] : 255);
             }
             continue;
         }
         bool is_key = keyed;
         for (std::size_t c = 0; c < spp; ++c) {
             const std::uint32_t v = in[c];
-            out.samples.push_back(static_cast<std::uint16_t>(v * top / ((1u << spec.depth) - 1)));
-            if (keyed && (spec.trns[2 * c] << 8 | spec.trns[2 * c + 1]) != static_cast<int>(v)) {
+            out.samples.push_back(static_cast<std::uint16_t>(v * top / ((1u << layout.depth) - 1)));
+            if (keyed && (layout.trns[2 * c] << 8 | layout.trns[2 * c + 1]) != static_cast<int>(v)) {
                 is_key = false;
             }
         }
@@ -323,7 +324,7 @@ TEST_F(Png, ReadsExactValues) {
     const bytes plte{10, 20, 30, 40, 50, 60, 70, 80, 90};
     struct row {
         const char* name;
-        png_spec file;
+        png_layout file;
         expected_image want;
     };
     const row rows[] = {
@@ -379,30 +380,30 @@ class PngKinds : public Png, public ::testing::WithParamInterface<kind> {};
 // 9x7 reaches every Adam7 pass with rows of unequal lengths.
 TEST_P(PngKinds, ReadsAsStored) {
     const kind k = GetParam();
-    png_spec spec{9, 7, k.depth, k.color_type, k.interlaced, {}, {}, {}};
-    const std::size_t count = std::size_t{spec.width} * spec.height * samples_per_pixel(k.color_type);
+    png_layout layout{9, 7, k.depth, k.color_type, k.interlaced, {}, {}, {}};
+    const std::size_t count = std::size_t{layout.width} * layout.height * samples_per_pixel(k.color_type);
     if (k.color_type == palette) {
         const std::uint32_t entries = 1u << (k.depth < 4 ? k.depth : 3);
-        spec.samples = pattern(count, k.depth, entries);
+        layout.samples = pattern(count, k.depth, entries);
         for (std::uint32_t i = 0; i < entries * 3; ++i) {
-            spec.plte.push_back(static_cast<std::uint8_t>(i * 37 + 11));
+            layout.plte.push_back(static_cast<std::uint8_t>(i * 37 + 11));
         }
         if (k.with_trns) {
-            spec.trns = {0, 99, 255};
+            layout.trns = {0, 99, 255};
         }
     } else {
-        spec.samples = pattern(count, k.depth);
+        layout.samples = pattern(count, k.depth);
         if (k.with_trns) {
             // The key is the second pixel, so that some alpha is 0.
             const std::uint32_t spp = samples_per_pixel(k.color_type);
             for (std::uint32_t c = 0; c < spp; ++c) {
-                const std::uint16_t v = spec.samples[spp + c];
-                spec.trns.insert(spec.trns.end(),
-                                 {static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v & 0xff)});
+                const std::uint16_t v = layout.samples[spp + c];
+                layout.trns.insert(layout.trns.end(),
+                                   {static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v & 0xff)});
             }
         }
     }
-    expect_reads_as(dir / "in.png", encode(spec), reference(spec));
+    expect_reads_as(dir / "in.png", encode(layout), reference(layout));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -478,7 +479,7 @@ TEST_F(Png, RoundTripsEveryKind) {
 TEST_F(Png, ExpandedImagesWriteAsEightBits) {
     const struct {
         const char* name;
-        png_spec file;
+        png_layout file;
         std::uint8_t color_type;
     } rows[] = {
         {"palette", {3, 2, 4, palette, false, {0, 1, 2, 2, 1, 0}, {1, 2, 3, 4, 5, 6, 7, 8, 9}, {}}, rgb},
@@ -519,7 +520,7 @@ bytes idat_of(const bytes& raw) {
 // Every bad input, from a file and from memory: one line naming the input
 // and saying what is wrong.
 TEST_F(Png, RefusesBadInput) {
-    const png_spec small{3, 2, 8, grey, false, {1, 2, 3, 4, 5, 6}, {}, {}};
+    const png_layout small{3, 2, 8, grey, false, {1, 2, 3, 4, 5, 6}, {}, {}};
     const bytes good = encode(small);  // IHDR at 8, its CRC at 29, IDAT at 33, IEND the last 12 bytes
     const bytes good_raw = raw_data(small);
     const bytes text_chunk = chunk("tEXt", {'a', 0, 'b'});

@@ -102,11 +102,11 @@ class arg {
     arg(std::string_view v) noexcept : kind_(kind::text), text_(v) {}  // NOLINT(google-explicit-constructor)
     arg(const char* v) noexcept : arg(std::string_view(v)) {}          // NOLINT(google-explicit-constructor)
 
-    // Writes the field as `spec` (what follows the ':' in "{0:spec}") says:
+    // Writes the field as `style` (what follows the ':' in "{0:style}") says:
     // integers take a width ("{0:6}"); doubles print shortest by default,
     // "f" as printf's %f, ".Nf" with N decimals, ".Ng" with N significant
     // digits.
-    void write(output& out, std::string_view spec) const noexcept;
+    void write(output& out, std::string_view style) const noexcept;
 
   private:
     enum class kind { integer, real, text };
