@@ -101,6 +101,19 @@ void put_row(output& out, const std::int64_t* values, std::size_t count, int wid
     put(out, "\n");
 }
 
+void put_hex(output& out, std::int64_t value, int width) noexcept {
+    char digits[24];
+    const std::to_chars_result r = std::to_chars(std::begin(digits), std::end(digits), value, 16);
+    const auto length = static_cast<int>(r.ptr - digits);
+    char* p = out.room(output::max_field);
+    if (width > length) {
+        std::memset(p, '0', static_cast<std::size_t>(width - length));
+        p += width - length;
+    }
+    std::memcpy(p, digits, static_cast<std::size_t>(length));
+    out.commit(p + length);
+}
+
 void put_fixed(output& out, double value) noexcept {
     put_chars(out, value, std::chars_format::fixed, 6);
 }
@@ -118,7 +131,11 @@ void arg::write(output& out, std::string_view style) const noexcept {
         case kind::integer: {
             int width = 0;
             std::from_chars(style.data(), style.data() + style.size(), width);
-            put_int(out, int_, width);
+            if (!style.empty() && style.back() == 'x') {
+                put_hex(out, int_, std::clamp(width, 0, max_width));
+            } else {
+                put_int(out, int_, width);
+            }
             break;
         }
         case kind::real:

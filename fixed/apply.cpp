@@ -87,20 +87,13 @@ std::string write_hex(const std::string& path, const image& img) {
     {
         cli::output out(fd);
         const std::size_t pixels = std::size_t{img.width} * img.height;
-        char line[8];
+        const std::string_view line = img.bit_depth > 8 ? "{0:04x}\n" : "{0:02x}\n";
         for (std::uint32_t c = 0; c < img.channels; ++c) {
             if (static_cast<int>(c) == img.alpha) {
                 continue;
             }
             for (std::size_t p = 0; p < pixels; ++p) {
-                const unsigned v = img.samples[p * img.channels + c];
-                static constexpr char digits[] = "0123456789abcdef";
-                std::size_t k = 0;
-                for (int shift = img.bit_depth > 8 ? 12 : 4; shift >= 0; shift -= 4) {
-                    line[k++] = digits[(v >> static_cast<unsigned>(shift)) & 0xfU];
-                }
-                line[k++] = '\n';
-                cli::put(out, {line, k});
+                cli::print(out, line, {std::int64_t{img.samples[p * img.channels + c]}});
             }
         }
         error = out.flush();

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 
@@ -30,11 +31,8 @@ taps_view taps_of(const fixed_result& r) noexcept {
 constexpr std::int32_t text_mask_max = 15;
 
 int digits(std::int64_t v) noexcept {
-    int count = 1;
-    for (; v >= 10; v /= 10) {
-        ++count;
-    }
-    return count;
+    char text[24];
+    return static_cast<int>(std::to_chars(std::begin(text), std::end(text), v).ptr - text);
 }
 
 // Row i of the 2-D mask, t_i t_j (exact: at most 2^60).

@@ -84,6 +84,9 @@ void put_int(output& out, std::int64_t value, int width = 0) noexcept;
 // then a line break.
 void put_row(output& out, const std::int64_t* values, std::size_t count, int width) noexcept;
 
+// Lower-case hexadecimal, zero-padded to `width` digits.
+void put_hex(output& out, std::int64_t value, int width) noexcept;
+
 // printf's "%f" (std::to_chars, which the C++ standard defines as that very conversion).
 void put_fixed(output& out, double value) noexcept;
 
@@ -103,7 +106,8 @@ class arg {
     arg(const char* v) noexcept : arg(std::string_view(v)) {}          // NOLINT(google-explicit-constructor)
 
     // Writes the field as `style` (what follows the ':' in "{0:style}") says:
-    // integers take a width ("{0:6}"); doubles print shortest by default,
+    // integers take a width ("{0:6}") or print in zero-padded hexadecimal
+    // ("{0:04x}"); doubles print shortest by default,
     // "f" as printf's %f, ".Nf" with N decimals, ".Ng" with N significant
     // digits.
     void write(output& out, std::string_view style) const noexcept;
