@@ -18,11 +18,7 @@
 
 // NOLINTNEXTLINE(readability-identifier-naming): libFuzzer's entry point
 extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
-    const int null_fd = ::open("/dev/null", O_WRONLY);
-    if (null_fd < 0 || ::dup2(null_fd, STDOUT_FILENO) < 0) {
-        std::abort();
-    }
-    ::close(null_fd);
+    send_stdout_to_null();
     return 0;
 }
 

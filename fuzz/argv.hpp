@@ -1,12 +1,24 @@
 // SPDX-License-Identifier: MIT
-// An argument vector from a fuzzer's bytes: the program's name, then the
-// input split at NUL into words.
+// What the argument fuzzers share: an argument vector from the fuzzer's
+// bytes (the program's name, then the input split at NUL into words), and
+// standard output sent to /dev/null, since the programs write there.
 #pragma once
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <vector>
+
+inline void send_stdout_to_null() {
+    const int null_fd = ::open("/dev/null", O_WRONLY);
+    if (null_fd < 0 || ::dup2(null_fd, STDOUT_FILENO) < 0) {
+        std::abort();
+    }
+    ::close(null_fd);
+}
 
 struct fuzz_argv {
     std::vector<std::string> words;
