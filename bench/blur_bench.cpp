@@ -39,7 +39,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     tapsmith::fixed_taps taps{};
-    if (!tapsmith::get_fixed_taps(n, sigma, bits, tapsmith::sampling::point, taps)) {
+    if (tapsmith::get_fixed_taps(n, sigma, bits, tapsmith::sampling::point, taps) != tapsmith::status::ok) {
         (void)std::fprintf(stderr, "tapsmith_blur_bench: no taps for n %s\n", argv[1]);
         return 1;
     }
@@ -57,10 +57,10 @@ int main(int argc, char** argv) {
     double best = 0.0;
     for (std::int32_t r = 0; r < runs; ++r) {
         const std::clock_t start = std::clock();
-        const tapsmith::blur_status st = tapsmith::blur(in.data(), out.data(), side, side, 1, n, taps.data(),
-                                                        bits, 8, tapsmith::border::reflect101);
+        const tapsmith::status st = tapsmith::blur(in.data(), out.data(), {side, side, 1},
+                                                   {n, taps.data(), bits, 8, tapsmith::border::reflect101});
         const double took = 1000.0 * static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
-        if (st != tapsmith::blur_status::ok) {
+        if (st != tapsmith::status::ok) {
             (void)std::fprintf(stderr, "tapsmith_blur_bench: %s\n", tapsmith::describe(st));
             return 1;
         }

@@ -16,28 +16,6 @@ namespace tapsmith {
 
 namespace {
 
-// Where index q of a line of length `length` reads, or -1 for the value 0.
-std::int64_t border_index(std::int64_t q, std::int64_t length, border how) noexcept {
-    if (q >= 0 && q < length) {
-        return q;
-    }
-    switch (how) {
-        case border::zero:
-            return -1;
-        case border::replicate:
-            return q < 0 ? 0 : length - 1;
-        case border::reflect101:
-            break;
-    }
-    if (length == 1) {
-        return 0;
-    }
-    while (q < 0 || q >= length) {
-        q = q < 0 ? -q : 2 * length - q - 2;
-    }
-    return q;
-}
-
 // One channel filtered with the normalised samples in double precision,
 // separably, with the same borders: what the integer filter approximates.
 std::vector<double> reference_plane(const image& img, std::uint32_t channel, const fixed_samples& gf,
@@ -114,11 +92,11 @@ std::string apply_to_png(const fixed_result& result, const image& in, image_figu
     if (!make_image(out, in.width, in.height, in.channels, in.bit_depth)) {
         return "out of memory";
     }
-    const blur_status status =
-        blur(in.samples.get(), out.samples.get(), in.width, in.height, in.channels, s.n, result.taps.data(),
-             s.bits, static_cast<std::int32_t>(in.bit_depth), o.edge);
-    if (status != blur_status::ok) {
-        return std::string(o.apply) + ": " + describe(status);
+    const blur_options filter{s.n, result.taps.data(), s.bits, static_cast<std::int32_t>(in.bit_depth),
+                              o.edge};
+    const status done = blur(in.samples.get(), out.samples.get(), {in.width, in.height, in.channels}, filter);
+    if (done != status::ok) {
+        return std::string(o.apply) + ": " + describe(done);
     }
     // Alpha is not a colour to blur: it stays as it was.
     const std::size_t pixels = std::size_t{in.width} * in.height;

@@ -127,13 +127,7 @@ parsed_command parse_command(int argc, char** argv) {
                 o.output = optarg;
                 break;
             case 'e':
-                if (value == "reflect101") {
-                    o.edge = border::reflect101;
-                } else if (value == "replicate") {
-                    o.edge = border::replicate;
-                } else if (value == "zero") {
-                    o.edge = border::zero;
-                } else {
+                if (!find_border(value, o.edge)) {
                     return usage_error(quoted(bad_border, value));
                 }
                 break;

@@ -35,18 +35,6 @@ std::string_view sampling_name(sampling how) noexcept {
     return how == sampling::area ? "area" : "point";
 }
 
-std::string_view border_name(border how) noexcept {
-    switch (how) {
-        case border::replicate:
-            return "replicate";
-        case border::zero:
-            return "zero";
-        case border::reflect101:
-            break;
-    }
-    return "reflect101";
-}
-
 std::string check_settings(fixed_settings& s, const setting_texts& shown) {
     const std::string n_text = shown.n ? std::string(*shown.n) : number_text(std::int64_t{s.n});
     const std::string sigma_text = shown.sigma ? std::string(*shown.sigma) : number_text(s.sigma);
@@ -63,21 +51,19 @@ std::string check_settings(fixed_settings& s, const setting_texts& shown) {
         return quoted(bad_bits, number_text(std::int64_t{s.bits}));
     }
     if (s.n_auto) {
-        s.n = auto_dim_mask(s.sigma, s.pixel_bits);
-        if (s.n == 0) {
+        if (auto_dim_mask(s.sigma, s.pixel_bits, s.n) != status::ok) {
             return quoted("DIM_MASK auto needs more than 127 taps for this SIGMA:", sigma_text);
         }
     }
     // 2 sigma^2 underflowing to 0 makes the centre sample 0/0.
     fixed_samples gf{};
-    if (!get_fixed_samples(s.n, s.sigma, s.how, gf)) {
+    if (get_fixed_samples(s.n, s.sigma, s.how, gf) != status::ok) {
         // Huge sigmas leave area samples as the rounding noise of erfc.
         return quoted(s.sigma > 1.0 ? "SIGMA too large for area sampling:" : "SIGMA too small for a filter:",
                       sigma_text);
     }
     if (s.bits_auto) {
-        s.bits = auto_bits(s.n, s.sigma, s.pixel_bits, s.how);
-        if (s.bits == 0) {
+        if (auto_bits(s.n, s.sigma, s.pixel_bits, s.how, s.bits) != status::ok) {
             return quoted(
                 "--bits=auto: no B from 1 to 30 keeps the worst-case 2-D error below 1 LSB for pixel bits:",
                 number_text(std::int64_t{s.pixel_bits}));

@@ -42,8 +42,7 @@ inline constexpr std::string_view bad_border = "invalid border (reflect101, repl
 // "WHAT 'TEXT'", the shape of every usage error.
 std::string quoted(std::string_view what, std::string_view text);
 
-// The names the options and the JSON output use.
+// The name the option and the JSON output use.
 std::string_view sampling_name(sampling how) noexcept;
-std::string_view border_name(border how) noexcept;
 
 }  // namespace tapsmith

@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     require(s.n >= 1 && s.n <= tapsmith::FIXED_MAX && s.n % 2 == 1 && s.bits >= 1 &&
             s.bits <= tapsmith::FIXED_BITS_MAX && !s.n_auto && !s.bits_auto);
     tapsmith::fixed_taps taps{};
-    require(tapsmith::get_fixed_taps(s.n, s.sigma, s.bits, s.how, taps));
+    require(tapsmith::get_fixed_taps(s.n, s.sigma, s.bits, s.how, taps) == tapsmith::status::ok);
     std::int64_t sum = 0;
     for (std::int32_t i = 0; i < s.n; ++i) {
         const auto k = static_cast<std::size_t>(i);

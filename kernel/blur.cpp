@@ -31,30 +31,8 @@ buffer<T> allocate(std::size_t count) noexcept {
 
 constexpr std::ptrdiff_t outside = -1;
 
-// Where index q of a line of length len reads from, or `outside` for a
-// zero border. reflect101 repeats with period 2 len - 2, so one modulo
-// stands for any number of reflections.
 std::ptrdiff_t map_index(std::ptrdiff_t q, std::ptrdiff_t len, border how) noexcept {
-    if (q >= 0 && q < len) {
-        return q;
-    }
-    switch (how) {
-        case border::zero:
-            return outside;
-        case border::replicate:
-            return q < 0 ? 0 : len - 1;
-        case border::reflect101:
-            break;
-    }
-    if (len == 1) {
-        return 0;
-    }
-    const std::ptrdiff_t period = 2 * len - 2;
-    std::ptrdiff_t r = q % period;
-    if (r < 0) {
-        r += period;
-    }
-    return r < len ? r : period - r;
+    return static_cast<std::ptrdiff_t>(border_index(q, len, how));
 }
 
 struct shape {
@@ -277,7 +255,7 @@ void sum_terms(H* dst, const terms<In, H>& t, std::size_t len) noexcept {
 }
 
 template <typename Pixel, typename H, typename V>
-blur_status filter(const Pixel* in, Pixel* out, const shape& s, const std::int64_t* taps) noexcept {
+status filter(const Pixel* in, Pixel* out, const shape& s, const std::int64_t* taps) noexcept {
     const std::size_t m = s.n / 2;
     const std::size_t c = s.channels;
     const std::size_t line = s.width * c;
@@ -299,7 +277,7 @@ blur_status filter(const Pixel* in, Pixel* out, const shape& s, const std::int64
     buffer<H> plane_sums = allocate<H>(planes ? 2 * line : 1);
     buffer<std::ptrdiff_t> cols = allocate<std::ptrdiff_t>(2 * m + 1);
     if (!vrow || !acc || !plane || !plane_sums || !cols) {
-        return blur_status::out_of_memory;
+        return status::out_of_memory;
     }
 
     bool symmetric = true;
@@ -402,30 +380,37 @@ blur_status filter(const Pixel* in, Pixel* out, const shape& s, const std::int64
             }
         }
     }
-    return blur_status::ok;
+    return status::ok;
 }
 
 template <typename Pixel>
-blur_status blur_any(const Pixel* in, Pixel* out, std::size_t width, std::size_t height, std::size_t channels,
-                     std::int32_t n, const std::int64_t* taps, std::int32_t bits, std::int32_t pixel_bits,
-                     border how) noexcept {
+status blur_any(const Pixel* in, Pixel* out, const image_size& dims, const blur_options& o) noexcept {
     constexpr std::size_t side_max = 65535;
+    const std::size_t width = dims.width;
+    const std::size_t height = dims.height;
+    const std::size_t channels = dims.channels;
     if (in == nullptr || out == nullptr || width < 1 || width > side_max || height < 1 || height > side_max ||
         channels < 1 || channels > 4) {
-        return blur_status::bad_size;
+        return status::bad_size;
     }
-    if (taps == nullptr || n < 1 || n > FIXED_MAX || n % 2 == 0) {
-        return blur_status::bad_taps;
+    if (o.n < 1 || o.n > FIXED_MAX || o.n % 2 == 0) {
+        return status::bad_count;
     }
-    const auto count = static_cast<std::size_t>(n);
+    const std::int64_t* const taps = o.taps;
+    const auto count = static_cast<std::size_t>(o.n);
+    if (taps == nullptr) {
+        return status::bad_taps;
+    }
     for (std::size_t i = 0; i < count; ++i) {
         if (taps[i] < 0) {
-            return blur_status::bad_taps;
+            return status::bad_taps;
         }
     }
+    const std::int32_t bits = o.bits;
+    const std::int32_t pixel_bits = o.pixel_bits;
     if (pixel_bits < 1 || pixel_bits > 16 || bits < 1 || bits > FIXED_BITS_MAX ||
         pixel_bits + 2 * bits > 64) {
-        return blur_status::bad_bits;
+        return status::bad_bits;
     }
     // Each tap is checked against the total first, so the sum cannot
     // overflow: at most FIXED_MAX * 2^30.
@@ -433,17 +418,17 @@ blur_status blur_any(const Pixel* in, Pixel* out, std::size_t width, std::size_t
     std::int64_t sum = 0;
     for (std::size_t i = 0; i < count; ++i) {
         if (taps[i] > total) {
-            return blur_status::bad_taps;
+            return status::bad_taps;
         }
         sum += taps[i];
     }
     if (sum != total) {
-        return blur_status::bad_taps;
+        return status::bad_taps;
     }
 
     // A 32-bit size_t cannot address every image the sides allow.
     if (height > SIZE_MAX / width || channels > SIZE_MAX / (width * height)) {
-        return blur_status::out_of_memory;
+        return status::out_of_memory;
     }
     // Pixels as wide as their type cannot be too large.
     if (pixel_bits < std::numeric_limits<Pixel>::digits) {
@@ -454,11 +439,11 @@ blur_status blur_any(const Pixel* in, Pixel* out, std::size_t width, std::size_t
             largest = in[k] > largest ? in[k] : largest;
         }
         if (static_cast<std::uint32_t>(largest) > max_pixel) {
-            return blur_status::bad_pixel;
+            return status::bad_pixel;
         }
     }
 
-    const shape s{width, height, channels, count, bits, how};
+    const shape s{width, height, channels, count, bits, o.how};
     const std::int32_t vertical = pixel_bits + bits;
     const std::int32_t full = pixel_bits + 2 * bits;
     if (full <= 16) {
@@ -478,31 +463,60 @@ blur_status blur_any(const Pixel* in, Pixel* out, std::size_t width, std::size_t
 
 }  // namespace
 
-blur_status blur(const std::uint8_t* in, std::uint8_t* out, std::size_t width, std::size_t height,
-                 std::size_t channels, std::int32_t n, const std::int64_t* taps, std::int32_t bits,
-                 std::int32_t pixel_bits, border how) noexcept {
-    return blur_any(in, out, width, height, channels, n, taps, bits, pixel_bits, how);
+std::int64_t border_index(std::int64_t q, std::int64_t length, border how) noexcept {
+    if (q >= 0 && q < length) {
+        return q;
+    }
+    switch (how) {
+        case border::zero:
+            return -1;
+        case border::replicate:
+            return q < 0 ? 0 : length - 1;
+        case border::reflect101:
+            break;
+    }
+    if (length <= 1) {
+        return 0;
+    }
+    // reflect101 repeats with period 2 length - 2, so one modulo stands for
+    // any number of reflections.
+    const std::int64_t period = 2 * length - 2;
+    std::int64_t r = q % period;
+    if (r < 0) {
+        r += period;
+    }
+    return r < length ? r : period - r;
 }
 
-blur_status blur(const std::uint16_t* in, std::uint16_t* out, std::size_t width, std::size_t height,
-                 std::size_t channels, std::int32_t n, const std::int64_t* taps, std::int32_t bits,
-                 std::int32_t pixel_bits, border how) noexcept {
-    return blur_any(in, out, width, height, channels, n, taps, bits, pixel_bits, how);
+status blur(const std::uint8_t* in, std::uint8_t* out, const image_size& size,
+            const blur_options& options) noexcept {
+    return blur_any(in, out, size, options);
 }
 
-const char* describe(blur_status status) noexcept {
-    switch (status) {
-        case blur_status::ok:
+status blur(const std::uint16_t* in, std::uint16_t* out, const image_size& size,
+            const blur_options& options) noexcept {
+    return blur_any(in, out, size, options);
+}
+
+const char* describe(status s) noexcept {
+    switch (s) {
+        case status::ok:
             return "ok";
-        case blur_status::bad_size:
-            return "width and height must be 1 to 65535 and channels 1 to 4";
-        case blur_status::bad_taps:
-            return "taps must be an odd count up to 127, non-negative, and sum to 2^bits";
-        case blur_status::bad_bits:
+        case status::bad_count:
+            return "the tap count must be an odd number from 1 to 127";
+        case status::bad_sigma:
+            return "sigma must be a finite number above 0 that gives a filter";
+        case status::bad_bits:
             return "pixel bits must be 1 to 16, tap bits 1 to 30, and pixel bits + 2 tap bits at most 64";
-        case blur_status::bad_pixel:
+        case status::bad_taps:
+            return "taps must be non-negative and sum to 2^bits";
+        case status::bad_size:
+            return "width and height must be 1 to 65535 and channels 1 to 4";
+        case status::bad_pixel:
             return "a pixel is above 2^pixel_bits - 1";
-        case blur_status::out_of_memory:
+        case status::none_fits:
+            return "no size in the range searched meets the bound";
+        case status::out_of_memory:
             return "out of memory";
     }
     return "unknown status";

@@ -80,21 +80,29 @@ fixed_figures get_fixed_figures(std::int32_t n, std::int32_t bits, std::int32_t 
     return out;
 }
 
-std::int32_t auto_bits(std::int32_t n, double sigma, std::int32_t pixel_bits, sampling how) noexcept {
+status auto_bits(std::int32_t n, double sigma, std::int32_t pixel_bits, sampling how,
+                 std::int32_t& bits) noexcept {
+    bits = 0;
     fixed_samples gf{};
-    if (pixel_bits < 1 || pixel_bits > PIXEL_BITS_MAX || !get_fixed_samples(n, sigma, how, gf)) {
-        return 0;
+    if (const status s = get_fixed_samples(n, sigma, how, gf); s != status::ok) {
+        return s;
     }
-    for (std::int32_t bits = 1; bits <= FIXED_BITS_MAX; ++bits) {
+    if (pixel_bits < 1 || pixel_bits > PIXEL_BITS_MAX) {
+        return status::bad_bits;
+    }
+    for (std::int32_t b = 1; b <= FIXED_BITS_MAX; ++b) {
         fixed_taps taps{};
+        if (const status s = get_fixed_taps(n, sigma, b, how, taps); s != status::ok) {
+            return s;
+        }
         // Only the 2-D figure: the frequency response would cost far more.
-        if (get_fixed_taps(n, sigma, bits, how, taps) &&
-            worst_error(pixel_bits, mask_figures_of(static_cast<std::size_t>(n), bits, taps, gf).deviation) <
-                1.0) {
-            return bits;
+        if (worst_error(pixel_bits, mask_figures_of(static_cast<std::size_t>(n), b, taps, gf).deviation) <
+            1.0) {
+            bits = b;
+            return status::ok;
         }
     }
-    return 0;
+    return status::none_fits;
 }
 
 }  // namespace tapsmith

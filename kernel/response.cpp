@@ -37,17 +37,22 @@ frequency_response get_frequency_response(std::int32_t n, double sigma, std::int
     return out;
 }
 
-std::int32_t auto_dim_mask(double sigma, std::int32_t pixel_bits) noexcept {
-    if (!std::isfinite(sigma) || !(sigma > 0.0) || pixel_bits < 1 || pixel_bits > PIXEL_BITS_MAX) {
-        return 0;
+status auto_dim_mask(double sigma, std::int32_t pixel_bits, std::int32_t& n) noexcept {
+    n = 0;
+    if (!std::isfinite(sigma) || !(sigma > 0.0)) {
+        return status::bad_sigma;
+    }
+    if (pixel_bits < 1 || pixel_bits > PIXEL_BITS_MAX) {
+        return status::bad_bits;
     }
     const double tolerance = std::ldexp(1.0, -(pixel_bits + 1));
-    for (std::int32_t n = 1; n <= FIXED_MAX; n += 2) {
-        if (std::erfc(static_cast<double>(n) / (2.0 * std::numbers::sqrt2 * sigma)) <= tolerance) {
-            return n;
+    for (std::int32_t k = 1; k <= FIXED_MAX; k += 2) {
+        if (std::erfc(static_cast<double>(k) / (2.0 * std::numbers::sqrt2 * sigma)) <= tolerance) {
+            n = k;
+            return status::ok;
         }
     }
-    return 0;
+    return status::none_fits;
 }
 
 }  // namespace tapsmith

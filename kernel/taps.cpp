@@ -340,10 +340,13 @@ bool fit_taps(const problem& p, half_table& out) {
 
 }  // namespace
 
-bool get_fixed_samples(std::int32_t n, double sigma, sampling how, fixed_samples& gf) noexcept {
+status get_fixed_samples(std::int32_t n, double sigma, sampling how, fixed_samples& gf) noexcept {
     gf.fill(0.0);
-    if (n < 1 || n > FIXED_MAX || n % 2 == 0 || !std::isfinite(sigma) || !(sigma > 0.0)) {
-        return false;
+    if (n < 1 || n > FIXED_MAX || n % 2 == 0) {
+        return status::bad_count;
+    }
+    if (!std::isfinite(sigma) || !(sigma > 0.0)) {
+        return status::bad_sigma;
     }
     const auto taps = static_cast<std::size_t>(n);
     const std::int32_t centre = (n - 1) / 2;
@@ -371,7 +374,7 @@ bool get_fixed_samples(std::int32_t n, double sigma, sampling how, fixed_samples
         // a huge sigma all cancel to 0, and 0 * (1/0) is NaN.
         if (!std::isfinite(gf[i])) {
             gf.fill(0.0);
-            return false;
+            return status::bad_sigma;
         }
     }
     // Area samples are differences of erfc values near 1; beyond sigma of
@@ -380,18 +383,21 @@ bool get_fixed_samples(std::int32_t n, double sigma, sampling how, fixed_samples
     for (std::size_t i = taps / 2; i + 1 < taps; ++i) {
         if (how == sampling::area && gf[i + 1] > gf[i]) {
             gf.fill(0.0);
-            return false;
+            return status::bad_sigma;
         }
     }
-    return true;
+    return status::ok;
 }
 
-bool get_fixed_taps(std::int32_t n, double sigma, std::int32_t bits, sampling how,
-                    fixed_taps& taps) noexcept {
+status get_fixed_taps(std::int32_t n, double sigma, std::int32_t bits, sampling how,
+                      fixed_taps& taps) noexcept {
     taps.fill(0);
     fixed_samples gf{};
-    if (bits < 1 || bits > FIXED_BITS_MAX || !get_fixed_samples(n, sigma, how, gf)) {
-        return false;
+    if (const status s = get_fixed_samples(n, sigma, how, gf); s != status::ok) {
+        return s;
+    }
+    if (bits < 1 || bits > FIXED_BITS_MAX) {
+        return status::bad_bits;
     }
     problem p;
     p.m = static_cast<std::size_t>(n / 2);
@@ -400,20 +406,21 @@ bool get_fixed_taps(std::int32_t n, double sigma, std::int32_t bits, sampling ho
         p.ideal[k] = static_cast<double>(p.total) * gf[p.m + k];
     }
     half_table half{};
+    // The problem always has a solution: only the search table's memory can fail.
     if (!fit_taps(p, half)) {
-        return false;
+        return status::out_of_memory;
     }
     for (std::size_t k = 0; k <= p.m; ++k) {
         taps[p.m - k] = half[k];
         taps[p.m + k] = half[k];
     }
-    return true;
+    return status::ok;
 }
 
 bool get_fixed_coeffs(std::int32_t n, double sigma, std::int32_t bits, int_table& out) noexcept {
     out.fill(0);
     fixed_taps taps{};
-    if (n > DIM_MAX || !get_fixed_taps(n, sigma, bits, sampling::point, taps)) {
+    if (n > DIM_MAX || get_fixed_taps(n, sigma, bits, sampling::point, taps) != status::ok) {
         return false;
     }
     std::copy_n(taps.begin(), DIM_MAX, out.begin());

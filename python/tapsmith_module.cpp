@@ -82,13 +82,11 @@ tapsmith::sampling read_sampling(const std::string& text) {
 }
 
 tapsmith::border read_border(const std::string& text) {
-    for (const tapsmith::border how :
-         {tapsmith::border::reflect101, tapsmith::border::replicate, tapsmith::border::zero}) {
-        if (tapsmith::border_name(how) == text) {
-            return how;
-        }
+    tapsmith::border how{};
+    if (!tapsmith::find_border(text, how)) {
+        throw py::value_error(tapsmith::quoted(tapsmith::bad_border, text));
     }
-    throw py::value_error(tapsmith::quoted(tapsmith::bad_border, text));
+    return how;
 }
 
 // The settings tapsmith-fixed would run with, checked and resolved by the
@@ -135,8 +133,8 @@ struct taps_and_samples {
 taps_and_samples taps_for(const tapsmith::fixed_settings& s) {
     taps_and_samples t;
     // check_settings has made sure both succeed; failing here is our bug.
-    if (!tapsmith::get_fixed_samples(s.n, s.sigma, s.how, t.gf) ||
-        !tapsmith::get_fixed_taps(s.n, s.sigma, s.bits, s.how, t.taps)) {
+    if (tapsmith::get_fixed_samples(s.n, s.sigma, s.how, t.gf) != tapsmith::status::ok ||
+        tapsmith::get_fixed_taps(s.n, s.sigma, s.bits, s.how, t.taps) != tapsmith::status::ok) {
         throw std::logic_error("tapsmith: no taps for settings that passed the checks");
     }
     return t;
@@ -216,18 +214,18 @@ py::array blur_pixels(py::handle image, const std::vector<std::int64_t>& taps, s
                                                      : static_cast<std::int64_t>(taps.size()));
     const Pixel* source = in.data();
     Pixel* target = out.mutable_data();
-    tapsmith::blur_status status = tapsmith::blur_status::ok;
+    tapsmith::status status = tapsmith::status::ok;
     {
         // The kernel touches no Python object: other threads run meanwhile.
         const py::gil_scoped_release unlocked;
-        status = tapsmith::blur(source, target, width, height, channels, count, taps.data(), bits, pixel_bits,
-                                how);
+        status = tapsmith::blur(source, target, {width, height, channels},
+                                {count, taps.data(), bits, pixel_bits, how});
     }
-    if (status == tapsmith::blur_status::out_of_memory) {
+    if (status == tapsmith::status::out_of_memory) {
         PyErr_SetString(PyExc_MemoryError, tapsmith::describe(status));
         throw py::error_already_set();
     }
-    if (status != tapsmith::blur_status::ok) {
+    if (status != tapsmith::status::ok) {
         throw py::value_error(tapsmith::describe(status));
     }
     return out;

@@ -116,23 +116,11 @@ std::vector<std::int64_t> random_taps(std::size_t n, std::int32_t bits, bool sym
 }
 
 template <typename Pixel>
-blur_status call(const std::vector<Pixel>& in, std::vector<Pixel>& out, std::size_t w, std::size_t h,
-                 std::size_t c, const std::vector<std::int64_t>& taps, std::int32_t bits,
-                 std::int32_t pixel_bits, border how) {
-    return blur(in.data(), out.data(), w, h, c, static_cast<std::int32_t>(taps.size()), taps.data(), bits,
-                pixel_bits, how);
-}
-
-const char* border_name(border how) {
-    switch (how) {
-        case border::reflect101:
-            return "reflect101";
-        case border::replicate:
-            return "replicate";
-        case border::zero:
-            return "zero";
-    }
-    return "?";
+status call(const std::vector<Pixel>& in, std::vector<Pixel>& out, std::size_t w, std::size_t h,
+            std::size_t c, const std::vector<std::int64_t>& taps, std::int32_t bits, std::int32_t pixel_bits,
+            border how) {
+    return blur(in.data(), out.data(), {w, h, c},
+                {static_cast<std::int32_t>(taps.size()), taps.data(), bits, pixel_bits, how});
 }
 
 // ---- The grid: tap counts x borders x pixel and tap widths -------------------
@@ -180,7 +168,7 @@ void check_image(const grid_row& row, std::size_t w, std::size_t h, std::size_t 
         p = static_cast<Pixel>(all_max || r.below(8) == 0 ? max : r.below(max + 1));
     }
     std::vector<Pixel> out(in.size(), 0);
-    ASSERT_EQ(call(in, out, w, h, c, taps, row.bits, row.pixel_bits, row.how), blur_status::ok);
+    ASSERT_EQ(call(in, out, w, h, c, taps, row.bits, row.pixel_bits, row.how), status::ok);
     EXPECT_EQ(out, direct(in, w, h, c, taps, row.bits, row.how));
 }
 
@@ -292,7 +280,7 @@ TEST_P(blur_literal, matches) {
     const literal_row& row = GetParam();
     std::vector<std::uint16_t> out(row.in.size(), 0xffff);
     ASSERT_EQ(call(row.in, out, row.width, row.height, 1, row.taps, row.bits, row.pixel_bits, row.how),
-              blur_status::ok);
+              status::ok);
     EXPECT_EQ(out, row.expected);
 }
 
@@ -312,7 +300,7 @@ TEST(blur_impulse, reproduces_mask) {
             std::vector<std::uint16_t> in(side * side, 0);
             in[centre * side + centre] = 1U << 14U;
             std::vector<std::uint16_t> out(in.size(), 0xffff);
-            ASSERT_EQ(call(in, out, side, side, 1, taps, 7, 16, how), blur_status::ok);
+            ASSERT_EQ(call(in, out, side, side, 1, taps, 7, 16, how), status::ok);
             const std::size_t m = n / 2;
             for (std::size_t y = 0; y < side; ++y) {
                 for (std::size_t x = 0; x < side; ++x) {
@@ -343,7 +331,7 @@ TEST(blur_limits, longest_lines_and_taps) {
             p = static_cast<std::uint16_t>(r.below(4096));
         }
         std::vector<std::uint16_t> out(in.size(), 0);
-        ASSERT_EQ(call(in, out, s.w, s.h, 1, taps, 20, 12, s.how), blur_status::ok);
+        ASSERT_EQ(call(in, out, s.w, s.h, 1, taps, 20, 12, s.how), status::ok);
         EXPECT_EQ(out, direct(in, s.w, s.h, 1, taps, 20, s.how));
     }
 }
@@ -356,10 +344,10 @@ struct status_row {
     std::int32_t bits = 2, pixel_bits = 8;
     std::uint16_t last_pixel = 0;
     bool null_in = false, null_out = false, null_taps = false;
-    blur_status want = blur_status::ok;
+    status want = status::ok;
 };
 
-status_row make(const char* name, blur_status want) {
+status_row make(const char* name, status want) {
     status_row s;
     s.name = name;
     s.want = want;
@@ -368,12 +356,12 @@ status_row make(const char* name, blur_status want) {
 
 std::vector<status_row> status_rows() {
     std::vector<status_row> rows;
-    auto add = [&](const char* name, blur_status want, auto&& change) {
+    auto add = [&](const char* name, status want, auto&& change) {
         status_row s = make(name, want);
         change(s);
         rows.push_back(s);
     };
-    using st = blur_status;
+    using st = status;
     add("width_0", st::bad_size, [](status_row& s) { s.width = 0; });
     add("width_65536", st::bad_size, [](status_row& s) { s.width = 65536; });
     add("height_0", st::bad_size, [](status_row& s) { s.height = 0; });
@@ -382,9 +370,9 @@ std::vector<status_row> status_rows() {
     add("channels_5", st::bad_size, [](status_row& s) { s.channels = 5; });
     add("null_in", st::bad_size, [](status_row& s) { s.null_in = true; });
     add("null_out", st::bad_size, [](status_row& s) { s.null_out = true; });
-    add("n_even", st::bad_taps, [](status_row& s) { s.taps = {1, 1, 1, 1}; });
-    add("n_0", st::bad_taps, [](status_row& s) { s.taps = {}; });
-    add("n_129", st::bad_taps, [](status_row& s) {
+    add("n_even", st::bad_count, [](status_row& s) { s.taps = {1, 1, 1, 1}; });
+    add("n_0", st::bad_count, [](status_row& s) { s.taps = {}; });
+    add("n_129", st::bad_count, [](status_row& s) {
         s.taps.assign(129, 0);
         s.taps[64] = 4;
     });
@@ -444,23 +432,22 @@ TEST_P(blur_status_test, refuses_before_writing) {
     std::vector<std::uint16_t> in(27, 1);
     in[8] = s.last_pixel;  // the last of the usual 3 x 3 x 1
     std::vector<std::uint16_t> out(27, 0xabcd);
-    const blur_status got =
-        blur(s.null_in ? nullptr : in.data(), s.null_out ? nullptr : out.data(), s.width, s.height,
-             s.channels, static_cast<std::int32_t>(s.taps.size()), s.null_taps ? nullptr : s.taps.data(),
-             s.bits, s.pixel_bits, border::reflect101);
+    const blur_options o{static_cast<std::int32_t>(s.taps.size()), s.null_taps ? nullptr : s.taps.data(),
+                         s.bits, s.pixel_bits, border::reflect101};
+    const status got = blur(s.null_in ? nullptr : in.data(), s.null_out ? nullptr : out.data(),
+                            {s.width, s.height, s.channels}, o);
     EXPECT_EQ(got, s.want);
-    if (s.want != blur_status::ok) {
+    if (s.want != status::ok) {
         EXPECT_EQ(out, std::vector<std::uint16_t>(27, 0xabcd));
     }
     // The 8-bit overload refuses the same, where its pixels can say it.
     if (s.last_pixel <= 255) {
         std::vector<std::uint8_t> in8(in.begin(), in.end());
         std::vector<std::uint8_t> out8(27, 0xab);
-        EXPECT_EQ(blur(s.null_in ? nullptr : in8.data(), s.null_out ? nullptr : out8.data(), s.width,
-                       s.height, s.channels, static_cast<std::int32_t>(s.taps.size()),
-                       s.null_taps ? nullptr : s.taps.data(), s.bits, s.pixel_bits, border::reflect101),
+        EXPECT_EQ(blur(s.null_in ? nullptr : in8.data(), s.null_out ? nullptr : out8.data(),
+                       {s.width, s.height, s.channels}, o),
                   s.want);
-        if (s.want != blur_status::ok) {
+        if (s.want != status::ok) {
             EXPECT_EQ(out8, std::vector<std::uint8_t>(27, 0xab));
         }
     }
@@ -472,10 +459,11 @@ INSTANTIATE_TEST_SUITE_P(all, blur_status_test, ::testing::ValuesIn(status_rows(
 // Each status has its own lower-case message; one left out of describe
 // would show "unknown status".
 TEST(blur_describe, one_message_per_status) {
-    const blur_status all[] = {blur_status::ok,       blur_status::bad_size,  blur_status::bad_taps,
-                               blur_status::bad_bits, blur_status::bad_pixel, blur_status::out_of_memory};
+    const status all[] = {status::ok,        status::bad_count, status::bad_sigma,
+                          status::bad_bits,  status::bad_taps,  status::bad_size,
+                          status::bad_pixel, status::none_fits, status::out_of_memory};
     std::vector<std::string> seen;
-    for (const blur_status s : all) {
+    for (const status s : all) {
         const std::string text = describe(s);
         SCOPED_TRACE(text);
         ASSERT_FALSE(text.empty());
@@ -483,6 +471,61 @@ TEST(blur_describe, one_message_per_status) {
         EXPECT_EQ(std::count_if(text.begin(), text.end(), [](char ch) { return ch >= 'A' && ch <= 'Z'; }), 0);
         EXPECT_EQ(std::find(seen.begin(), seen.end(), text), seen.end());
         seen.push_back(text);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// The HDL cores take BORDER as 0 reflect101, 1 replicate, 2 zero; the
+// vectors, the packages and the options all go through this one table.
+TEST(borders, hdl_codes_names_and_parsing) {
+    const struct {
+        border how;
+        std::int32_t code;
+        const char* name;
+    } rows[] = {{border::reflect101, 0, "reflect101"},
+                {border::replicate, 1, "replicate"},
+                {border::zero, 2, "zero"}};
+    ASSERT_EQ(std::size(rows), borders.size());
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(hdl_code(row.how), row.code);
+        EXPECT_EQ(border_name(row.how), row.name);
+        border parsed = border::zero == row.how ? border::reflect101 : border::zero;
+        EXPECT_TRUE(find_border(row.name, parsed));
+        EXPECT_EQ(parsed, row.how);
+    }
+    for (const char* text : {"", "Zero", "reflect", "reflect101 ", "wrap"}) {
+        SCOPED_TRACE(text);
+        border untouched = border::replicate;
+        EXPECT_FALSE(find_border(text, untouched));
+        EXPECT_EQ(untouched, border::replicate);
+    }
+}
+
+// Where an index outside a line reads, worked by hand: reflect101 on a line
+// of 3 runs ... 0 1 2 1 | 0 1 2 | 1 0 1 2 ...
+TEST(borders, index_mapping) {
+    const struct {
+        border how;
+        std::int64_t length;
+        std::vector<std::int64_t> from;  // q = -4 .. 6
+    } rows[] = {
+        {border::reflect101, 3, {0, 1, 2, 1, 0, 1, 2, 1, 0, 1, 2}},
+        {border::reflect101, 5, {4, 3, 2, 1, 0, 1, 2, 3, 4, 3, 2}},
+        {border::reflect101, 1, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+        {border::reflect101, 2, {0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0}},
+        {border::replicate, 3, {0, 0, 0, 0, 0, 1, 2, 2, 2, 2, 2}},
+        {border::zero, 3, {-1, -1, -1, -1, 0, 1, 2, -1, -1, -1, -1}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(::testing::Message() << border_name(row.how) << ", length " << row.length);
+        for (std::int64_t q = -4; q <= 6; ++q) {
+            EXPECT_EQ(border_index(q, row.length, row.how), row.from[static_cast<std::size_t>(q + 4)])
+                << "q " << q;
+        }
     }
 }
 

@@ -17,6 +17,7 @@ namespace {
 using tapsmith::fixed_samples;
 using tapsmith::fixed_taps;
 using tapsmith::sampling;
+using tapsmith::status;
 
 const char* name_of(sampling how) {
     return how == sampling::area ? "area" : "point";
@@ -37,9 +38,22 @@ struct fitted {
 
 fitted fit(std::int32_t n, double sigma, std::int32_t bits, sampling how) {
     fitted f;
-    EXPECT_TRUE(tapsmith::get_fixed_samples(n, sigma, how, f.gf));
-    EXPECT_TRUE(tapsmith::get_fixed_taps(n, sigma, bits, how, f.taps));
+    EXPECT_EQ(tapsmith::get_fixed_samples(n, sigma, how, f.gf), tapsmith::status::ok);
+    EXPECT_EQ(tapsmith::get_fixed_taps(n, sigma, bits, how, f.taps), tapsmith::status::ok);
     return f;
+}
+
+// The automatic sizes, 0 where there is none.
+std::int32_t auto_n(double sigma, std::int32_t pixel_bits) {
+    std::int32_t n = 0;
+    (void)tapsmith::auto_dim_mask(sigma, pixel_bits, n);
+    return n;
+}
+
+std::int32_t auto_b(std::int32_t n, double sigma, std::int32_t pixel_bits, sampling how) {
+    std::int32_t bits = 0;
+    (void)tapsmith::auto_bits(n, sigma, pixel_bits, how, bits);
+    return bits;
 }
 
 TEST(FixedFigures, LiteralValues) {
@@ -195,16 +209,28 @@ TEST(AutoDimMask, LiteralValues) {
         double sigma;
         std::int32_t pixel_bits;
         std::int32_t n;
+        status want = status::ok;
     } rows[] = {
-        {1.0, 8, 7},          {2.0, 8, 13},  {5.0, 8, 31},
-        {1.0, 16, 9},         {2.0, 16, 19}, {5.0, 16, 45},
-        {1e-9, 32, 1},        {30.0, 8, 0},  // would need more than 127 taps
-        {0.0, 8, 0},          {-1.0, 8, 0},  {std::numeric_limits<double>::infinity(), 8, 0},
-        {std::nan(""), 8, 0}, {1.0, 0, 0},   {1.0, 33, 0},
+        {1.0, 8, 7},
+        {2.0, 8, 13},
+        {5.0, 8, 31},
+        {1.0, 16, 9},
+        {2.0, 16, 19},
+        {5.0, 16, 45},
+        {1e-9, 32, 1},
+        {30.0, 8, 0, status::none_fits},  // would need more than 127 taps
+        {0.0, 8, 0, status::bad_sigma},
+        {-1.0, 8, 0, status::bad_sigma},
+        {std::numeric_limits<double>::infinity(), 8, 0, status::bad_sigma},
+        {std::nan(""), 8, 0, status::bad_sigma},
+        {1.0, 0, 0, status::bad_bits},
+        {1.0, 33, 0, status::bad_bits},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row_name(0, row.sigma, 0, row.pixel_bits, sampling::point));
-        EXPECT_EQ(tapsmith::auto_dim_mask(row.sigma, row.pixel_bits), row.n);
+        std::int32_t n = -1;
+        EXPECT_EQ(tapsmith::auto_dim_mask(row.sigma, row.pixel_bits, n), row.want);
+        EXPECT_EQ(n, row.n);
     }
 }
 
@@ -223,8 +249,8 @@ TEST(AutoDimMask, StepsUpExactlyAtTheBoundary) {
                 (covers(n, mid, pixel_bits) ? lo : hi) = mid > lo && mid < hi ? mid : std::nextafter(lo, hi);
             }
             ASSERT_TRUE(covers(n + 2, hi, pixel_bits));
-            EXPECT_EQ(tapsmith::auto_dim_mask(lo, pixel_bits), n);
-            EXPECT_EQ(tapsmith::auto_dim_mask(hi, pixel_bits), n + 2);
+            EXPECT_EQ(auto_n(lo, pixel_bits), n);
+            EXPECT_EQ(auto_n(hi, pixel_bits), n + 2);
         }
     }
     // Past the last size there is none.
@@ -234,8 +260,8 @@ TEST(AutoDimMask, StepsUpExactlyAtTheBoundary) {
         const double mid = lo + (hi - lo) / 2;
         (covers(tapsmith::FIXED_MAX, mid, 8) ? lo : hi) = mid > lo && mid < hi ? mid : std::nextafter(lo, hi);
     }
-    EXPECT_EQ(tapsmith::auto_dim_mask(lo, 8), tapsmith::FIXED_MAX);
-    EXPECT_EQ(tapsmith::auto_dim_mask(hi, 8), 0);
+    EXPECT_EQ(auto_n(lo, 8), tapsmith::FIXED_MAX);
+    EXPECT_EQ(auto_n(hi, 8), 0);
 }
 
 // worst_error_2d from the taps, summed here on its own.
@@ -270,9 +296,9 @@ class AutoBits : public testing::TestWithParam<bits_row> {};
 // must be the smallest bits whose taps keep the 2-D error below 1.
 TEST_P(AutoBits, StepsWhereTheInequalityFlips) {
     const bits_row row = GetParam();
-    const std::int32_t b = tapsmith::auto_bits(row.n, row.sigma_lo, row.pixel_bits, row.how);
+    const std::int32_t b = auto_b(row.n, row.sigma_lo, row.pixel_bits, row.how);
     ASSERT_GT(b, 1);
-    ASSERT_NE(tapsmith::auto_bits(row.n, row.sigma_hi, row.pixel_bits, row.how), b);
+    ASSERT_NE(auto_b(row.n, row.sigma_hi, row.pixel_bits, row.how), b);
     const auto holds = [&](double sigma) {
         return worst_error_2d(row.n, sigma, b, row.pixel_bits, row.how) < 1.0;
     };
@@ -286,15 +312,15 @@ TEST_P(AutoBits, StepsWhereTheInequalityFlips) {
     }
     for (const double sigma : {lo, hi}) {
         SCOPED_TRACE(row_name(row.n, sigma, 0, row.pixel_bits, row.how));
-        const std::int32_t got = tapsmith::auto_bits(row.n, sigma, row.pixel_bits, row.how);
+        const std::int32_t got = auto_b(row.n, sigma, row.pixel_bits, row.how);
         ASSERT_GE(got, 1);
         EXPECT_LT(worst_error_2d(row.n, sigma, got, row.pixel_bits, row.how), 1.0);
         for (std::int32_t fewer = 1; fewer < got; ++fewer) {
             EXPECT_GE(worst_error_2d(row.n, sigma, fewer, row.pixel_bits, row.how), 1.0) << fewer << " bits";
         }
     }
-    EXPECT_LE(tapsmith::auto_bits(row.n, lo, row.pixel_bits, row.how), b);
-    EXPECT_NE(tapsmith::auto_bits(row.n, hi, row.pixel_bits, row.how), b);
+    EXPECT_LE(auto_b(row.n, lo, row.pixel_bits, row.how), b);
+    EXPECT_NE(auto_b(row.n, hi, row.pixel_bits, row.how), b);
 }
 
 INSTANTIATE_TEST_SUITE_P(Boundaries, AutoBits,
@@ -305,12 +331,28 @@ INSTANTIATE_TEST_SUITE_P(Boundaries, AutoBits,
                                          bits_row{31, 2, sampling::area, 1.87, 2.15}));
 
 TEST(AutoBitsLimits, RefuseWhatIsOutsideTheirContract) {
-    EXPECT_EQ(tapsmith::auto_bits(4, 1.0, 8, sampling::point), 0);
-    EXPECT_EQ(tapsmith::auto_bits(5, -1.0, 8, sampling::point), 0);
-    EXPECT_EQ(tapsmith::auto_bits(5, 1.0, 0, sampling::point), 0);
-    EXPECT_EQ(tapsmith::auto_bits(5, 1.0, 33, sampling::area), 0);
-    // A single tap is exact at one bit: 2^1 / 2^1 against GF = 1.
-    EXPECT_EQ(tapsmith::auto_bits(1, 1.0, 32, sampling::area), 1);
+    const struct {
+        std::int32_t n;
+        double sigma;
+        std::int32_t pixel_bits;
+        sampling how;
+        status want;
+        std::int32_t bits;
+    } rows[] = {
+        {4, 1.0, 8, sampling::point, status::bad_count, 0},
+        {5, -1.0, 8, sampling::point, status::bad_sigma, 0},
+        {5, 1.0, 0, sampling::point, status::bad_bits, 0},
+        {5, 1.0, 33, sampling::area, status::bad_bits, 0},
+        {127, 1.0, 32, sampling::point, status::none_fits, 0},
+        // A single tap is exact at one bit: 2^1 / 2^1 against GF = 1.
+        {1, 1.0, 32, sampling::area, status::ok, 1},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row_name(row.n, row.sigma, 0, row.pixel_bits, row.how));
+        std::int32_t bits = -1;
+        EXPECT_EQ(tapsmith::auto_bits(row.n, row.sigma, row.pixel_bits, row.how, bits), row.want);
+        EXPECT_EQ(bits, row.bits);
+    }
 }
 
 TEST(FrequencyResponse, LiteralValues) {

@@ -21,6 +21,7 @@ using tapsmith::fixed_samples;
 using tapsmith::fixed_taps;
 using tapsmith::int_table;
 using tapsmith::sampling;
+using tapsmith::status;
 
 const char* name_of(sampling how) {
     return how == sampling::area ? "area" : "point";
@@ -43,7 +44,7 @@ std::string test_name(std::int32_t n, double sigma, std::int32_t bits, sampling 
 // r at distance k = 0 .. m from the centre.
 std::vector<double> ideal_half(std::int32_t n, double sigma, std::int32_t bits, sampling how) {
     fixed_samples gf{};
-    EXPECT_TRUE(tapsmith::get_fixed_samples(n, sigma, how, gf));
+    EXPECT_EQ(tapsmith::get_fixed_samples(n, sigma, how, gf), tapsmith::status::ok);
     const auto m = static_cast<std::size_t>(n / 2);
     std::vector<double> r(m + 1);
     for (std::size_t k = 0; k <= m; ++k) {
@@ -155,7 +156,7 @@ TEST_P(TapsAgainstBruteForce, OverAWideWindow) {
         for (const std::int32_t bits : {1, 2, 3, 5, 8, 12, 16, 23, 30}) {
             SCOPED_TRACE(row_name(n, sigma, bits, how));
             fixed_taps got{};
-            ASSERT_TRUE(tapsmith::get_fixed_taps(n, sigma, bits, how, got));
+            ASSERT_EQ(tapsmith::get_fixed_taps(n, sigma, bits, how, got), tapsmith::status::ok);
             expect_valid(got, n, bits);
             const std::vector<double> r = ideal_half(n, sigma, bits, how);
             brute_force reference{
@@ -200,7 +201,7 @@ TEST(TapsAgainstBruteForce, WhereTheOuterSumMeetsItsBound) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row_name(row.n, row.sigma, row.bits, row.how));
         fixed_taps got{};
-        ASSERT_TRUE(tapsmith::get_fixed_taps(row.n, row.sigma, row.bits, row.how, got));
+        ASSERT_EQ(tapsmith::get_fixed_taps(row.n, row.sigma, row.bits, row.how, got), tapsmith::status::ok);
         const std::vector<double> r = ideal_half(row.n, row.sigma, row.bits, row.how);
         brute_force reference{
             r, std::int64_t{1} << row.bits, 4.0, std::vector<std::int64_t>(r.size()), false, {}, {}};
@@ -303,7 +304,7 @@ class TapsAgainstBranchAndBound : public testing::TestWithParam<large_row> {};
 TEST_P(TapsAgainstBranchAndBound, NoKernelDoesBetter) {
     const large_row row = GetParam();
     fixed_taps got{};
-    ASSERT_TRUE(tapsmith::get_fixed_taps(row.n, row.sigma, row.bits, row.how, got));
+    ASSERT_EQ(tapsmith::get_fixed_taps(row.n, row.sigma, row.bits, row.how, got), tapsmith::status::ok);
     expect_valid(got, row.n, row.bits);
     const std::vector<std::int64_t> half = half_of(got, row.n);
     branch_and_bound check(ideal_half(row.n, row.sigma, row.bits, row.how), std::int64_t{1} << row.bits,
@@ -353,7 +354,7 @@ TEST(FixedTaps, KnownKernels) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row_name(row.n, row.sigma, row.bits, row.how));
         fixed_taps got{};
-        ASSERT_TRUE(tapsmith::get_fixed_taps(row.n, row.sigma, row.bits, row.how, got));
+        ASSERT_EQ(tapsmith::get_fixed_taps(row.n, row.sigma, row.bits, row.how, got), tapsmith::status::ok);
         std::vector<std::int64_t> want = row.taps;
         if (row.n == 127) {
             want.push_back(std::int64_t{1} << 30);
@@ -380,7 +381,7 @@ TEST(FixedSamples, LiteralValues) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row_name(row.n, row.sigma, 0, row.how));
         fixed_samples gf{};
-        ASSERT_TRUE(tapsmith::get_fixed_samples(row.n, row.sigma, row.how, gf));
+        ASSERT_EQ(tapsmith::get_fixed_samples(row.n, row.sigma, row.how, gf), tapsmith::status::ok);
         for (std::size_t i = 0; i < gf.size(); ++i) {
             EXPECT_NEAR(gf[i], i < row.gf.size() ? row.gf[i] : 0.0, 4e-16) << "entry " << i;
         }
@@ -394,39 +395,40 @@ TEST(FixedTaps, RefuseWhatIsOutsideTheirContract) {
         double sigma;
         std::int32_t bits;
         sampling how;
-        bool samples_ok;
+        status samples;  // what get_fixed_samples says; get_fixed_taps says the same, or bad_bits
     } rows[] = {
-        {0, 1.0, 8, sampling::point, false},
-        {-1, 1.0, 8, sampling::point, false},
-        {2, 1.0, 8, sampling::point, false},
-        {128, 1.0, 8, sampling::area, false},
-        {129, 1.0, 8, sampling::point, false},
-        {std::numeric_limits<std::int32_t>::min(), 1.0, 8, sampling::point, false},
-        {std::numeric_limits<std::int32_t>::max(), 1.0, 8, sampling::point, false},
-        {5, 1.0, 0, sampling::point, true},
-        {5, 1.0, 31, sampling::area, true},
-        {5, 1.0, -8, sampling::point, true},
-        {5, 0.0, 8, sampling::point, false},
-        {5, -1.0, 8, sampling::area, false},
-        {5, inf, 8, sampling::point, false},
-        {5, -inf, 8, sampling::point, false},
-        {5, std::nan(""), 8, sampling::area, false},
-        {5, 1e-300, 8, sampling::point, false},  // 2 sigma^2 is 0
-        {5, 1e300, 8, sampling::area, false},    // every area sample cancels to 0
+        {0, 1.0, 8, sampling::point, status::bad_count},
+        {-1, 1.0, 8, sampling::point, status::bad_count},
+        {2, 1.0, 8, sampling::point, status::bad_count},
+        {128, 1.0, 8, sampling::area, status::bad_count},
+        {129, 1.0, 8, sampling::point, status::bad_count},
+        {std::numeric_limits<std::int32_t>::min(), 1.0, 8, sampling::point, status::bad_count},
+        {std::numeric_limits<std::int32_t>::max(), 1.0, 8, sampling::point, status::bad_count},
+        {5, 1.0, 0, sampling::point, status::ok},
+        {5, 1.0, 31, sampling::area, status::ok},
+        {5, 1.0, -8, sampling::point, status::ok},
+        {5, 0.0, 8, sampling::point, status::bad_sigma},
+        {5, -1.0, 8, sampling::area, status::bad_sigma},
+        {5, inf, 8, sampling::point, status::bad_sigma},
+        {5, -inf, 8, sampling::point, status::bad_sigma},
+        {5, std::nan(""), 8, sampling::area, status::bad_sigma},
+        {5, 1e-300, 8, sampling::point, status::bad_sigma},  // 2 sigma^2 is 0
+        {5, 1e300, 8, sampling::area, status::bad_sigma},    // every area sample cancels to 0
         // erfc's rounding swamps the area samples' fall: they rise outward
-        {127, 1e7, 8, sampling::area, false},
+        {127, 1e7, 8, sampling::area, status::bad_sigma},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row_name(row.n, row.sigma, row.bits, row.how));
         fixed_samples gf;
         gf.fill(7.0);
-        EXPECT_EQ(tapsmith::get_fixed_samples(row.n, row.sigma, row.how, gf), row.samples_ok);
-        if (!row.samples_ok) {
+        EXPECT_EQ(tapsmith::get_fixed_samples(row.n, row.sigma, row.how, gf), row.samples);
+        if (row.samples != status::ok) {
             EXPECT_EQ(gf, fixed_samples{});
         }
         fixed_taps taps;
         taps.fill(7);
-        EXPECT_FALSE(tapsmith::get_fixed_taps(row.n, row.sigma, row.bits, row.how, taps));
+        EXPECT_EQ(tapsmith::get_fixed_taps(row.n, row.sigma, row.bits, row.how, taps),
+                  row.samples == status::ok ? status::bad_bits : row.samples);
         EXPECT_EQ(taps, fixed_taps{});
     }
     // The 9-tap interface keeps its own bound on n.

@@ -18,17 +18,18 @@ int main() {
     const bool fixed = tapsmith::get_fixed_coeffs(5, 1.0, 8, taps);
     // Any size: 15 taps for sigma 2.3, and a 3 x 1 image through the filter.
     tapsmith::fixed_taps wide{};
-    const bool any = tapsmith::get_fixed_taps(15, 2.3, 12, tapsmith::sampling::point, wide);
+    const bool any =
+        tapsmith::get_fixed_taps(15, 2.3, 12, tapsmith::sampling::point, wide) == tapsmith::status::ok;
     const std::uint8_t in[3] = {0, 255, 0};
     std::uint8_t out[3] = {};
-    const tapsmith::blur_status status =
-        tapsmith::blur(in, out, 3, 1, 1, 5, taps.data(), 8, 8, tapsmith::border::zero);
+    const tapsmith::status status =
+        tapsmith::blur(in, out, {3, 1, 1}, {5, taps.data(), 8, 8, tapsmith::border::zero});
     std::printf("round_to_pow2(289) = %" PRId64 ", pow2 matrix factor (5, 1.0) = %" PRId64
                 ", fixed taps %" PRId64 " %" PRId64 " %" PRId64 ", 15-tap centre %" PRId64
                 ", blurred %d %d %d\n",
                 rounded, factor, taps[0], taps[1], taps[2], wide[7], out[0], out[1], out[2]);
     return rounded == 256 && factor == 324 && matrix && matrix[12] == 64 && fixed && taps[2] == 104 && any &&
-                   wide[7] == 712 && status == tapsmith::blur_status::ok && out[0] == 25 && out[1] == 42 &&
+                   wide[7] == 712 && status == tapsmith::status::ok && out[0] == 25 && out[1] == 42 &&
                    tapsmith::sat_add(INT64_MAX, 1) == INT64_MAX
                ? 0
                : 1;

@@ -164,9 +164,9 @@ struct vec_file {
             out.hex(beat);
         }
         image res(w * h, 0);
-        const blur_status st =
-            blur(seen.data(), res.data(), w, h, 1, cfg.n, taps, cfg.bits, cfg.pixel_bits, cfg.how);
-        if (st != blur_status::ok) {
+        const status st =
+            blur(seen.data(), res.data(), {w, h, 1}, {cfg.n, taps, cfg.bits, cfg.pixel_bits, cfg.how});
+        if (st != status::ok) {
             std::fprintf(stderr, "tapsmith_make_vectors: %s: %s\n", cfg.name, describe(st));
             return false;
         }
@@ -207,7 +207,7 @@ bool write_file(const std::filesystem::path& path, const std::string& text) {
 bool write_config(const config& cfg, std::uint64_t seed, const std::filesystem::path& dir,
                   std::size_t& frames, std::size_t& pixels) {
     fixed_taps taps{};
-    if (!get_fixed_taps(cfg.n, cfg.sigma, cfg.bits, sampling::point, taps)) {
+    if (get_fixed_taps(cfg.n, cfg.sigma, cfg.bits, sampling::point, taps) != status::ok) {
         std::fprintf(stderr, "tapsmith_make_vectors: %s: no taps\n", cfg.name);
         return false;
     }
@@ -217,7 +217,7 @@ bool write_config(const config& cfg, std::uint64_t seed, const std::filesystem::
     writer c{{}, 0};
     c.number(static_cast<std::uint64_t>(cfg.n));
     for (const std::int64_t v : {std::int64_t{cfg.bits}, std::int64_t{cfg.pixel_bits},
-                                 static_cast<std::int64_t>(cfg.how), static_cast<std::int64_t>(max_width)}) {
+                                 std::int64_t{hdl_code(cfg.how)}, static_cast<std::int64_t>(max_width)}) {
         c.text += ' ';
         c.number(static_cast<std::uint64_t>(v));
     }

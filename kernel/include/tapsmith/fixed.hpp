@@ -6,7 +6,8 @@
 //
 // Plain data and free functions; nothing here allocates except blur's row
 // buffers and get_fixed_taps' table for long flat filters, and nothing
-// throws.
+// throws. Every function that can fail returns a status (ok or the reason)
+// and writes its results through its last parameters.
 #pragma once
 
 #if __cplusplus < 201703L
@@ -18,6 +19,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 namespace tapsmith {
 
@@ -26,6 +28,23 @@ inline constexpr std::int32_t FIXED_MAX = 127;
 inline constexpr std::int32_t FIXED_BITS_MAX = 30;
 // Pixel widths the error figures accept.
 inline constexpr std::int32_t PIXEL_BITS_MAX = 32;
+
+// Why a call failed, or ok.
+enum class status {
+    ok,
+    bad_count,  // the tap count n is not odd in 1 .. FIXED_MAX
+    bad_sigma,  // sigma is not finite and positive, or gives samples that are not numbers
+    bad_bits,   // bits outside 1 .. FIXED_BITS_MAX, pixel bits outside their range, or the sums
+                // would pass 64 bits
+    bad_taps,   // taps negative, or not summing to 2^bits
+    bad_size,   // an image side outside 1 .. 65535, channels outside 1 .. 4, or a null image
+    bad_pixel,  // an input pixel above 2^pixel_bits - 1
+    none_fits,  // no size in the range searched meets the bound asked for
+    out_of_memory,
+};
+
+// One short lower-case message per status, for the programs to show.
+[[nodiscard]] TAPSMITH_API const char* describe(status s) noexcept;
 
 // How a tap's value is taken from the Gaussian: its value at the tap's
 // centre, or its mass over the tap's pixel (better for small sigma).
@@ -38,22 +57,23 @@ using fixed_taps = std::array<std::int64_t, FIXED_MAX>;
 // The normalised samples GF of an n-tap filter (entries 0 .. n-1, the rest
 // 0): point samples are gaussian_sampling's formula, area samples
 // 0.5 * (erfc((e - 0.5) / (sigma * M_SQRT2)) - erfc((e + 0.5) / (sigma * M_SQRT2)))
-// for e = |i - (n-1)/2|, both normalised as get_float_coeffs does. False,
-// with gf all zero, when n is not odd in 1 .. FIXED_MAX, sigma is not finite
+// for e = |i - (n-1)/2|, both normalised as get_float_coeffs does. On
+// failure gf is all zero: bad_count, or bad_sigma when sigma is not finite
 // and positive, the samples are not numbers (2 sigma^2 underflows to 0), or
 // area samples rise from the centre outward (beyond sigma of about 1.7e5
 // erfc's rounding outweighs the Gaussian's fall).
-TAPSMITH_API bool get_fixed_samples(std::int32_t n, double sigma, sampling how, fixed_samples& gf) noexcept;
+[[nodiscard]] TAPSMITH_API status get_fixed_samples(std::int32_t n, double sigma, sampling how,
+                                                    fixed_samples& gf) noexcept;
 
 // Of all integer kernels that are symmetric, non-negative, non-increasing
 // from the centre outward and sum to exactly 2^bits, the one with the
 // smallest largest deviation from r_i = 2^bits GF_i, then the smallest sum of
-// squared deviations, then the larger taps from the centre outward. False,
-// with taps all zero, when get_fixed_samples fails, bits is outside
-// 1 .. FIXED_BITS_MAX, or memory for the search table runs out (filters
-// with a long flat top need up to about a megabyte; most need none).
-TAPSMITH_API bool get_fixed_taps(std::int32_t n, double sigma, std::int32_t bits, sampling how,
-                                 fixed_taps& taps) noexcept;
+// squared deviations, then the larger taps from the centre outward. On
+// failure taps is all zero: get_fixed_samples' statuses, bad_bits for bits
+// outside 1 .. FIXED_BITS_MAX, or out_of_memory for the search table
+// (filters with a long flat top need up to about a megabyte; most need none).
+[[nodiscard]] TAPSMITH_API status get_fixed_taps(std::int32_t n, double sigma, std::int32_t bits,
+                                                 sampling how, fixed_taps& taps) noexcept;
 
 // ---- What the taps do -----------------------------------------------------------
 struct fixed_figures {
@@ -72,8 +92,9 @@ struct fixed_figures {
 };
 
 // Figures of taps (entries 0 .. n-1, summing to 2^bits) against gf.
-TAPSMITH_API fixed_figures get_fixed_figures(std::int32_t n, std::int32_t bits, std::int32_t pixel_bits,
-                                             const fixed_taps& taps, const fixed_samples& gf) noexcept;
+[[nodiscard]] TAPSMITH_API fixed_figures get_fixed_figures(std::int32_t n, std::int32_t bits,
+                                                           std::int32_t pixel_bits, const fixed_taps& taps,
+                                                           const fixed_samples& gf) noexcept;
 
 // H(f) = sum_i w_i cos(2 pi f d_i) at f_k = k / 512, k = 0 .. 256.
 inline constexpr std::int32_t RESPONSE_POINTS = 257;
@@ -84,54 +105,101 @@ struct response_point {
     double fixed = 0.0;     // w = t 2^-bits
 };
 using frequency_response = std::array<response_point, RESPONSE_POINTS>;
-TAPSMITH_API frequency_response get_frequency_response(std::int32_t n, double sigma, std::int32_t bits,
-                                                       sampling how, const fixed_taps& taps,
-                                                       const fixed_samples& gf) noexcept;
+[[nodiscard]] TAPSMITH_API frequency_response get_frequency_response(std::int32_t n, double sigma,
+                                                                     std::int32_t bits, sampling how,
+                                                                     const fixed_taps& taps,
+                                                                     const fixed_samples& gf) noexcept;
 
 // ---- Sizes from the error a user accepts ---------------------------------------
-// The smallest odd n whose Gaussian mass outside [-n/2, n/2],
-// erfc(n / (2 * M_SQRT2 * sigma)), is at most 2^-(pixel_bits + 1); 0 when
-// that n is above FIXED_MAX or sigma is not finite and positive.
-TAPSMITH_API std::int32_t auto_dim_mask(double sigma, std::int32_t pixel_bits) noexcept;
+// n: the smallest odd n whose Gaussian mass outside [-n/2, n/2],
+// erfc(n / (2 * M_SQRT2 * sigma)), is at most 2^-(pixel_bits + 1).
+// bad_sigma for a sigma that is not finite and positive, bad_bits for pixel
+// bits outside 1 .. PIXEL_BITS_MAX, none_fits when that n is above
+// FIXED_MAX; n is 0 on failure.
+[[nodiscard]] TAPSMITH_API status auto_dim_mask(double sigma, std::int32_t pixel_bits,
+                                                std::int32_t& n) noexcept;
 
-// The smallest bits in 1 .. FIXED_BITS_MAX whose taps have worst_error_2d
-// below 1; 0 when there is none.
-TAPSMITH_API std::int32_t auto_bits(std::int32_t n, double sigma, std::int32_t pixel_bits,
-                                    sampling how) noexcept;
+// bits: the smallest in 1 .. FIXED_BITS_MAX whose taps have worst_error_2d
+// below 1. get_fixed_samples' statuses, bad_bits for pixel bits outside
+// 1 .. PIXEL_BITS_MAX, none_fits when no bits does; bits is 0 on failure.
+[[nodiscard]] TAPSMITH_API status auto_bits(std::int32_t n, double sigma, std::int32_t pixel_bits,
+                                            sampling how, std::int32_t& bits) noexcept;
 
-// ---- The filter (golden model) ---------------------------------------------------
-// Output (x, y) = (sum_ij t_i t_j p(x + j - m, y + i - m) + 2^(2B-1)) >> 2B,
-// m = (n-1)/2, exact: one rounding, half up, at the very end. Outside the
-// image, an index q of a line of length L reads
+// ---- Borders ----------------------------------------------------------------------
+// What an index outside the image reads. The values are the BORDER parameter
+// of the HDL cores (hdl/tapsmith_blur.sv and .vhd): never reorder them.
 //   reflect101: q = -q while q < 0, q = 2L - q - 2 while q >= L (L = 1: 0);
 //   replicate:  the nearest edge pixel;
 //   zero:       the value 0.
-enum class border { reflect101, replicate, zero };
+enum class border : std::int32_t { reflect101 = 0, replicate = 1, zero = 2 };
 
-enum class blur_status {
-    ok,
-    bad_size,   // width or height outside 1 .. 65535, channels outside 1 .. 4, or in or out null
-    bad_taps,   // n not odd in 1 .. FIXED_MAX, a tap negative, or the taps not summing to 2^bits
-    bad_bits,   // pixel_bits outside 1 .. 16, bits outside 1 .. FIXED_BITS_MAX, or pixel_bits + 2 bits above
-                // 64
-    bad_pixel,  // an input pixel above 2^pixel_bits - 1
-    out_of_memory,
+struct border_entry {
+    border how;
+    std::string_view name;  // what the options, Python and JSON call it
+};
+inline constexpr std::array<border_entry, 3> borders = {{
+    {border::reflect101, "reflect101"},
+    {border::replicate, "replicate"},
+    {border::zero, "zero"},
+}};
+
+// The HDL cores' BORDER value.
+[[nodiscard]] constexpr std::int32_t hdl_code(border how) noexcept {
+    return static_cast<std::int32_t>(how);
+}
+
+// The name of a border ("reflect101" for a value outside the enumeration).
+[[nodiscard]] constexpr std::string_view border_name(border how) noexcept {
+    for (const border_entry& e : borders) {
+        if (e.how == how) {
+            return e.name;
+        }
+    }
+    return borders[0].name;
+}
+
+// The border called `name`; false, leaving how as it was, for any other text.
+[[nodiscard]] constexpr bool find_border(std::string_view name, border& how) noexcept {
+    for (const border_entry& e : borders) {
+        if (e.name == name) {
+            how = e.how;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Where index q of a line of length `length` (at least 1) reads: an index in
+// 0 .. length - 1, or -1 for the value 0 of the zero border.
+[[nodiscard]] TAPSMITH_API std::int64_t border_index(std::int64_t q, std::int64_t length,
+                                                     border how) noexcept;
+
+// ---- The filter (golden model) ---------------------------------------------------
+// Output (x, y) = (sum_ij t_i t_j p(x + j - m, y + i - m) + 2^(2B-1)) >> 2B,
+// m = (n-1)/2, exact: one rounding, half up, at the very end; outside the
+// image an index reads as `how` says.
+struct blur_options {
+    std::int32_t n = 0;                  // taps[0 .. n-1], n odd in 1 .. FIXED_MAX
+    const std::int64_t* taps = nullptr;  // non-negative, summing to 2^bits
+    std::int32_t bits = 0;               // 1 .. FIXED_BITS_MAX
+    std::int32_t pixel_bits = 8;         // 1 .. 16, with pixel_bits + 2 bits at most 64
+    border how = border::reflect101;
 };
 
-// One short lower-case message per status, for the programs to show.
-TAPSMITH_API const char* describe(blur_status status) noexcept;
-
 // Images are interleaved: pixel (x, y) channel c sits at
-// (y * width + x) * channels + c; each channel is filtered on its own. in
-// and out must not overlap. On any status but ok, out is left untouched.
-TAPSMITH_API blur_status blur(const std::uint8_t* in, std::uint8_t* out, std::size_t width,
-                              std::size_t height, std::size_t channels, std::int32_t n,
-                              const std::int64_t* taps, std::int32_t bits, std::int32_t pixel_bits,
-                              border how) noexcept;
-TAPSMITH_API blur_status blur(const std::uint16_t* in, std::uint16_t* out, std::size_t width,
-                              std::size_t height, std::size_t channels, std::int32_t n,
-                              const std::int64_t* taps, std::int32_t bits, std::int32_t pixel_bits,
-                              border how) noexcept;
+// (y * width + x) * channels + c; each channel is filtered on its own.
+struct image_size {
+    std::size_t width = 0;     // 1 .. 65535
+    std::size_t height = 0;    // 1 .. 65535
+    std::size_t channels = 1;  // 1 .. 4
+};
+
+// in and out must not overlap. Statuses: bad_size, bad_count, bad_taps,
+// bad_bits, bad_pixel, out_of_memory; on any but ok, out is left untouched.
+[[nodiscard]] TAPSMITH_API status blur(const std::uint8_t* in, std::uint8_t* out, const image_size& size,
+                                       const blur_options& options) noexcept;
+[[nodiscard]] TAPSMITH_API status blur(const std::uint16_t* in, std::uint16_t* out, const image_size& size,
+                                       const blur_options& options) noexcept;
 
 }  // namespace tapsmith
 
