@@ -23,12 +23,16 @@ using cli::put_fixed;
 using cli::put_int;
 using cli::put_row;
 
-// The run's tables: zero at start, written only below n, alive to the end.
-samples_table gf;
-samples_table GF;
-int_table GI;
-mask_table mask;
-mask_table mask2;
+// The run's tables: zero at start, written only below n, alive to the end
+// of the run. They belong to one run, not to the program, so that runs in
+// several threads (the Python module's) never share them.
+struct report_tables {
+    samples_table gf{};
+    samples_table GF{};
+    int_table GI{};
+    mask_table mask{};
+    mask_table mask2{};
+};
 
 constexpr std::string_view help_line = "Help: ./tapsmith <dim_mask> <sigma>\n";
 
@@ -74,7 +78,7 @@ void put_fit(output& out, std::string_view label, std::int64_t factor) noexcept 
     put(out, "\n");
 }
 
-void report_1d(output& out, std::int32_t n, double sigma) noexcept {
+void report_1d(output& out, report_tables& t, std::int32_t n, double sigma) noexcept {
     const std::size_t taps = table_reach(n);
     put(out, "Program launched with\n  n=");
     put_int(out, n);
@@ -84,64 +88,64 @@ void report_1d(output& out, std::int32_t n, double sigma) noexcept {
 
     put(out, "Calculate integer approximated coefficients for gaussian filter.\n");
     for (std::size_t i = 0; i < taps; ++i) {
-        gf[i] = gaussian_sampling(n, static_cast<std::int32_t>(i), sigma);
-        put_tap(out, "gf[", i, gf[i]);
+        t.gf[i] = gaussian_sampling(n, static_cast<std::int32_t>(i), sigma);
+        put_tap(out, "gf[", i, t.gf[i]);
     }
 
     put(out, "Get coefficients as calculated with default OpenCV functions:\n");
-    get_float_coeffs(n, gf, GF);
+    get_float_coeffs(n, t.gf, t.GF);
     for (std::size_t i = 0; i < taps; ++i) {
-        put_tap(out, "-d: GF[", i, GF[i]);
+        put_tap(out, "-d: GF[", i, t.GF[i]);
     }
 
     put(out, "Get integer approximated coefficients:\n");
-    get_int_coeffs(n, gf, GI);
+    get_int_coeffs(n, t.gf, t.GI);
     std::int64_t factor = 0;
     for (std::size_t i = 0; i < taps; ++i) {
         put(out, "-d: GI[");
         put_int(out, static_cast<std::int64_t>(i));
         put(out, "]=");
-        put_int(out, GI[i]);
+        put_int(out, t.GI[i]);
         put(out, "\n");
-        factor = sat_add(factor, GI[i]);
+        factor = sat_add(factor, t.GI[i]);
     }
     put(out, "Normalization factor (1D) = ");
     put_int(out, factor);
     put(out, "\n");
 }
 
-void report_2d(output& out, std::int32_t n) noexcept {
+void report_2d(output& out, report_tables& t, std::int32_t n) noexcept {
     const std::size_t taps = table_reach(n);
 
     put(out, "\nGaussian filter mask:\n");
     for (std::size_t i = 0; i < taps; ++i) {
         for (std::size_t j = 0; j < taps; ++j) {
-            mask[i][j] = sat_mul(GI[j], GI[i]);
+            t.mask[i][j] = sat_mul(t.GI[j], t.GI[i]);
         }
     }
-    put_mask(out, taps, mask);
-    put_fit(out, "Normalization factor (2D)", mask_sum(taps, mask));
+    put_mask(out, taps, t.mask);
+    put_fit(out, "Normalization factor (2D)", mask_sum(taps, t.mask));
 
     put(out, "\nRounded to pow-of-2 Gaussian filter mask:\n");
     for (std::size_t i = 0; i < taps; ++i) {
         for (std::size_t j = 0; j < taps; ++j) {
-            mask2[i][j] = round_to_pow2(static_cast<double>(mask[i][j]));
+            t.mask2[i][j] = round_to_pow2(static_cast<double>(t.mask[i][j]));
         }
     }
-    put_mask(out, taps, mask2);
-    put_fit(out, "Appr normalization factor (2D)", mask_sum(taps, mask2));
+    put_mask(out, taps, t.mask2);
+    put_fit(out, "Appr normalization factor (2D)", mask_sum(taps, t.mask2));
 
     put(out, "\n\n----------------------------------------------------\n\n");
     put(out, "\nErrors (mask - pow2_mask)\n");
     mask_table errors{};
     for (std::size_t i = 0; i < taps; ++i) {
         for (std::size_t j = 0; j < taps; ++j) {
-            errors[i][j] = sat_sub(mask[i][j], mask2[i][j]);
+            errors[i][j] = sat_sub(t.mask[i][j], t.mask2[i][j]);
         }
     }
     put_mask(out, taps, errors);
     put(out, "\n\nSSE(mask, mask2)=");
-    put_int(out, SSE(n, mask, mask2));
+    put_int(out, SSE(n, t.mask, t.mask2));
     put(out, "\n");
 }
 
@@ -169,8 +173,9 @@ void write_report(output& out, const run_args& args) noexcept {
         }
     }
     if (!args.help_only) {
-        report_1d(out, args.n, args.sigma);
-        report_2d(out, args.n);
+        report_tables tables;
+        report_1d(out, tables, args.n, args.sigma);
+        report_2d(out, tables, args.n);
         report_self_test(out, args.n, args.sigma);
     }
 }
