@@ -4,8 +4,6 @@
 #include "tapsmith/cli/output.hpp"
 #include "tapsmith/image/png.hpp"
 
-#include <fcntl.h>
-#include <unistd.h>
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -54,37 +52,37 @@ std::vector<double> reference_plane(const image& img, std::uint32_t channel, con
     return out;
 }
 
-// The filtered channels of `img`, channel by channel, each in raster
+// The samples of `img`, channel by channel (alpha left out), each in raster
 // order: one sample a line in hexadecimal, as $readmemh and VHDL textio read.
-std::string write_hex(const std::string& path, const image& img) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        return path + ": " + std::strerror(errno);
-    }
-    int error = 0;
-    {
-        cli::output out(fd);
-        const std::size_t pixels = std::size_t{img.width} * img.height;
-        const std::string_view line = img.bit_depth > 8 ? "{0:04x}\n" : "{0:02x}\n";
-        for (std::uint32_t c = 0; c < img.channels; ++c) {
-            if (static_cast<int>(c) == img.alpha) {
-                continue;
-            }
-            for (std::size_t p = 0; p < pixels; ++p) {
-                cli::print(out, line, {std::int64_t{img.samples[p * img.channels + c]}});
-            }
+void write_hex(std::FILE* stream, const image& img) {
+    cli::output out(cli::write_to_stream, stream);
+    const std::size_t pixels = std::size_t{img.width} * img.height;
+    const std::string_view line = img.bit_depth > 8 ? "{0:04x}\n" : "{0:02x}\n";
+    for (std::uint32_t c = 0; c < img.channels; ++c) {
+        if (static_cast<int>(c) == img.alpha) {
+            continue;
         }
-        error = out.flush();
+        for (std::size_t p = 0; p < pixels; ++p) {
+            cli::print(out, line, {std::int64_t{img.samples[p * img.channels + c]}});
+        }
     }
-    if (::close(fd) != 0 && error == 0) {
-        error = errno;
-    }
-    return error == 0 ? std::string() : path + ": " + std::strerror(error);
 }
 
 }  // namespace
 
-std::string apply_to_png(const fixed_result& result, const image& in, image_figures& figures) {
+std::string stage_outputs(const fixed_options& o, cli::staged_files& files) {
+    std::string problem = files.add(o.output);
+    if (problem.empty() && o.vectors != nullptr) {
+        problem = files.add(std::string(o.vectors) + "_in.hex");
+        if (problem.empty()) {
+            problem = files.add(std::string(o.vectors) + "_out.hex");
+        }
+    }
+    return problem;
+}
+
+std::string apply_to_png(const fixed_result& result, const image& in, image_figures& figures,
+                         const cli::staged_files& files) {
     const fixed_options& o = *result.options;
     const fixed_settings& s = o.settings;
     std::string problem;
@@ -127,12 +125,10 @@ std::string apply_to_png(const fixed_result& result, const image& in, image_figu
     figures.channels = in.channels;
     figures.max_abs_error = worst;
     figures.psnr_db = 10.0 * std::log10(peak * peak / (squares / static_cast<double>(count)));
-    problem = write_png(o.output, out);
+    problem = write_png(files.stream(0), o.output, out);
     if (problem.empty() && o.vectors != nullptr) {
-        problem = write_hex(std::string(o.vectors) + "_in.hex", in);
-        if (problem.empty()) {
-            problem = write_hex(std::string(o.vectors) + "_out.hex", out);
-        }
+        write_hex(files.stream(1), in);
+        write_hex(files.stream(2), out);
     }
     return problem;
 }

@@ -5,15 +5,21 @@
 
 #include "formats.hpp"
 
+#include "tapsmith/cli/files.hpp"
 #include "tapsmith/image/png.hpp"
 
 #include <string>
 
 namespace tapsmith {
 
-// Filters `in` (read from options.apply) into options.output with the
-// result's taps and fills `figures`. Returns "" or the one-line reason it
-// could not.
-std::string apply_to_png(const fixed_result& result, const image& in, image_figures& figures);
+// Checks and creates every file the run writes (--output, then the two
+// --vectors files), before any work: "" or the one-line reason.
+std::string stage_outputs(const fixed_options& o, cli::staged_files& files);
+
+// Filters `in` (read from options.apply) with the result's taps into the
+// staged files and fills `figures`. Returns "" or the one-line reason it
+// could not; the caller commits the files.
+std::string apply_to_png(const fixed_result& result, const image& in, image_figures& figures,
+                         const cli::staged_files& files);
 
 }  // namespace tapsmith

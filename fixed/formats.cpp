@@ -93,12 +93,19 @@ void write_text(output& out, const fixed_result& r) noexcept {
           {f.mask_max_error, s.pixel_bits, s.pixel_bits + s.bits, s.pixel_bits + 2 * s.bits});
     if (r.image != nullptr) {
         const image_figures& im = *r.image;
-        print(
-            out,
-            "\nimage:      {0} x {1}, {2} channel{6}, {3}-bit; against the same filter in double precision:\n"
-            "            PSNR {4:.2f} dB, largest absolute error {5:.4g} LSB\n",
-            {std::int64_t{im.width}, std::int64_t{im.height}, std::int64_t{im.channels}, s.pixel_bits,
-             im.psnr_db, im.max_abs_error, im.channels == 1 ? "" : "s"});
+        print(out,
+              "\nimage:      {0} x {1}, {2} channel{4}, {3}-bit; against the same filter in double "
+              "precision:\n",
+              {std::int64_t{im.width}, std::int64_t{im.height}, std::int64_t{im.channels}, s.pixel_bits,
+               im.channels == 1 ? "" : "s"});
+        // Equal to the reference (one tap, a flat image), the PSNR has no finite value.
+        if (std::isfinite(im.psnr_db)) {
+            print(out, "            PSNR {0:.2f} dB, largest absolute error {1:.4g} LSB\n",
+                  {im.psnr_db, im.max_abs_error});
+        } else {
+            print(out, "            identical to it (PSNR infinite), largest absolute error {0:.4g} LSB\n",
+                  {im.max_abs_error});
+        }
     }
 }
 
@@ -148,8 +155,9 @@ void write_json(output& out, const fixed_result& r) noexcept {
         print(out,
               ",\n  \"image\": {{\"width\": {0}, \"height\": {1}, \"channels\": {2}, \"psnr_db\": {3}, "
               "\"max_abs_error\": {4}}}",
-              {std::int64_t{im.width}, std::int64_t{im.height}, std::int64_t{im.channels}, im.psnr_db,
-               im.max_abs_error});
+              {std::int64_t{im.width}, std::int64_t{im.height}, std::int64_t{im.channels},
+               // JSON has no infinity: an image equal to the reference has no PSNR.
+               std::isfinite(im.psnr_db) ? arg(im.psnr_db) : arg("null"), im.max_abs_error});
     }
     put(out, "\n}\n");
 }

@@ -88,6 +88,7 @@ parsed_command parse_command(int argc, char** argv) {
         const std::string_view value = optarg != nullptr ? optarg : "";
         switch (c) {
             case 'b':
+                o.bits_given = true;
                 s.bits_auto = value == "auto";
                 s.bits =
                     s.bits_auto

@@ -21,6 +21,7 @@ struct fixed_options {
     const char* output = nullptr;
     const char* vectors = nullptr;
     border edge = border::reflect101;
+    bool bits_given = false;  // --bits on the command line, as a number or auto
 };
 
 struct parsed_command {

@@ -6,10 +6,10 @@
 // structures are gone.
 #include "tapsmith/image/png.hpp"
 
+#include "tapsmith/cli/files.hpp"
+
 #include <png.h>
 
-#include <sys/stat.h>
-#include <unistd.h>
 #include <cerrno>
 #include <charconv>
 #include <csetjmp>
@@ -504,6 +504,14 @@ std::string failed(const char* path, const char* what, int error_number) {
     return text;
 }
 
+std::string unwritten(const char* name, std::string_view why) {
+    std::string text = "cannot write '";
+    text += name;
+    text += "': ";
+    text += why;
+    return text;
+}
+
 }  // namespace
 
 std::size_t sample_count(const image& img) noexcept {
@@ -563,61 +571,38 @@ std::string read_png(const void* data, std::size_t size, const char* name, image
     return read_from(s, name, out);
 }
 
-std::string write_png(const char* path, const image& img) {
+std::string write_png(std::FILE* stream, const char* name, const image& img) {
     if (const char* why = unwritable(img); why != nullptr) {
-        return failed(path, "cannot write this image: ", 0) + why;
+        return unwritten(name, std::string("not an image it can write: ") + why);
     }
     const std::size_t row_bytes = std::size_t{img.width} * img.channels * (img.bit_depth / 8);
     std::unique_ptr<unsigned char[], sample_deleter> row(static_cast<unsigned char*>(std::malloc(row_bytes)));
     if (row == nullptr) {
-        return failed(path, "out of memory", 0);
+        return unwritten(name, "out of memory");
     }
-
-    // Beside the target, so that the rename stays within one file system.
-    std::string temporary = path;
-    temporary += ".XXXXXX";
-    const int fd = mkstemp(temporary.data());
-    if (fd < 0) {
-        return failed(path, "cannot create", errno);
-    }
-    // mkstemp makes the file private; the image gets the mode any new file
-    // would (umask can only be read by setting it).
-    const mode_t mask = umask(0);
-    umask(mask);
-    std::FILE* file = fchmod(fd, 0666 & ~mask) == 0 ? fdopen(fd, "wb") : nullptr;
-    if (file == nullptr) {
-        const int error_number = errno;
-        close(fd);
-        unlink(temporary.c_str());
-        return failed(path, "cannot create", error_number);
-    }
-
     write_state s;
-    s.file = file;
+    s.file = stream;
     s.img = &img;
     s.row = row.get();
-    bool ok = run_write(&s);
-    if (std::fclose(file) != 0 && ok) {
-        ok = false;
-        s.diag.why = failure::io;
-        s.diag.error_number = errno;
+    if (run_write(&s)) {
+        return {};
     }
-    if (!ok) {
-        unlink(temporary.c_str());
-        if (s.diag.why == failure::io) {
-            return failed(path, "write error", s.diag.error_number);
-        }
-        if (s.diag.why == failure::no_memory || std::string_view(s.diag.message) == "Out of memory") {
-            return failed(path, "out of memory", 0);
-        }
-        return failed(path, "PNG encoder error: ", 0) + s.diag.message;
+    if (s.diag.why == failure::io) {
+        return unwritten(name, std::strerror(s.diag.error_number));
     }
-    if (std::rename(temporary.c_str(), path) != 0) {
-        const int error_number = errno;
-        unlink(temporary.c_str());
-        return failed(path, "cannot replace", error_number);
+    if (s.diag.why == failure::no_memory || std::string_view(s.diag.message) == "Out of memory") {
+        return unwritten(name, "out of memory");
     }
-    return {};
+    return unwritten(name, std::string("PNG encoder error: ") + s.diag.message);
+}
+
+std::string write_png(const char* path, const image& img) {
+    cli::staged_files files;
+    std::string problem = files.add(path);
+    if (problem.empty()) {
+        problem = write_png(files.stream(0), path, img);
+    }
+    return problem.empty() ? files.commit() : problem;
 }
 
 }  // namespace tapsmith

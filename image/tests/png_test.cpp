@@ -590,6 +590,10 @@ TEST_F(Png, RefusesBadInput) {
          png_of({ihdr(3, 2, 8, palette), chunk("PLTE", {1, 2, 3, 4, 5, 6}), idat_of(good_raw),
                  chunk("IEND", {})}),
          "palette index beyond the palette"},
+        // The samples run 1 .. 6: the last index is the palette's size, one past its end.
+        {"palette index equal to the PLTE's size",
+         png_of({ihdr(3, 2, 8, palette), chunk("PLTE", bytes(18, 7)), idat_of(good_raw), chunk("IEND", {})}),
+         "palette index beyond the palette"},
     };
     for (const row& r : rows) {
         SCOPED_TRACE(r.name);
@@ -668,18 +672,23 @@ TEST_F(Png, FailedWritesLeaveNoTrace) {
         const char* name;
         std::string target;  // relative to dir
         tapsmith::image img;
-        std::string message;  // after "TARGET: "
+        std::string message;  // "@" stands for the target's path
         rlim_t size_limit = RLIM_INFINITY;
     };
     std::vector<row> rows;
     rows.push_back({"missing directory", "none/out.png", noise(4, 8, 1),
-                    std::string("cannot create: ") + std::strerror(ENOENT)});
+                    std::string("cannot create '@': ") + std::strerror(ENOENT)});
     rows.push_back({"parent is a file", "file/out.png", noise(4, 8, 1),
-                    std::string("cannot create: ") + std::strerror(ENOTDIR)});
-    rows.push_back({"target is a directory", "sub", noise(4, 8, 1),
-                    std::string("cannot replace: ") + std::strerror(EISDIR)});
-    rows.push_back({"file size limit", "target.png", noise(64, 16, 4),
-                    std::string("write error: ") + std::strerror(EFBIG), 4096});
+                    std::string("cannot create '@': ") + std::strerror(ENOTDIR)});
+    rows.push_back({"target is a directory", "sub", noise(4, 8, 1), "cannot write '@': it is a directory"});
+    rows.push_back(
+        {"target names a directory", "sub/", noise(4, 8, 1), "cannot write '@': it is a directory"});
+    rows.push_back({"file size limit while writing", "target.png", noise(64, 16, 4),
+                    std::string("cannot write '@': ") + std::strerror(EFBIG), 4096});
+    // Small enough to stay in the stream's buffer: the error comes only
+    // when the file is closed.
+    rows.push_back({"file size limit at the close", "target.png", noise(2, 8, 1),
+                    std::string("cannot write '@': ") + std::strerror(EFBIG), 16});
     const struct {
         const char* name;
         std::uint32_t channels;
@@ -698,22 +707,23 @@ TEST_F(Png, FailedWritesLeaveNoTrace) {
         img.alpha = b.alpha;
         img.bit_depth = b.depth;
         img.samples[0] = b.first;
-        rows.push_back(
-            {b.name, "target.png", std::move(img), std::string("cannot write this image: ") + b.why});
+        rows.push_back({b.name, "target.png", std::move(img),
+                        std::string("cannot write '@': not an image it can write: ") + b.why});
     }
     tapsmith::image no_samples = noise(4, 8, 1);
     no_samples.samples.reset();
-    rows.push_back(
-        {"no samples", "target.png", std::move(no_samples), "cannot write this image: no samples"});
+    rows.push_back({"no samples", "target.png", std::move(no_samples),
+                    "cannot write '@': not an image it can write: no samples"});
     tapsmith::image no_width = noise(4, 8, 1);
     no_width.width = 0;
     rows.push_back({"zero width", "target.png", std::move(no_width),
-                    "cannot write this image: no pixels, more than 2^28, or channels outside 1..4"});
+                    "cannot write '@': not an image it can write: no pixels, more than 2^28, or channels "
+                    "outside 1..4"});
     if (geteuid() != 0) {
         fs::create_directory(dir / "locked");
         fs::permissions(dir / "locked", fs::perms::owner_read | fs::perms::owner_exec);
         rows.push_back({"read-only directory", "locked/out.png", noise(4, 8, 1),
-                        std::string("cannot create: ") + std::strerror(EACCES)});
+                        std::string("cannot create '@': ") + std::strerror(EACCES)});
     }
 
     const auto before = snapshot(dir);
@@ -731,7 +741,9 @@ TEST_F(Png, FailedWritesLeaveNoTrace) {
         const std::string error = tapsmith::write_png(target.c_str(), r.img);
         EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
         (void)std::signal(SIGXFSZ, old_handler);
-        EXPECT_EQ(error, target + ": " + r.message);
+        std::string want = r.message;
+        want.replace(want.find('@'), 1, target);
+        EXPECT_EQ(error, want);
         EXPECT_EQ(snapshot(dir), before);
     }
 }

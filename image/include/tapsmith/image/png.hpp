@@ -20,6 +20,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -64,9 +65,14 @@ std::string read_png(const char* path, image& out, std::uint64_t max_pixels = ma
 std::string read_png(const void* data, std::size_t size, const char* name, image& out,
                      std::uint64_t max_pixels = max_image_pixels);
 
-// Writes through a temporary file beside `path`, renamed over it only once
-// complete: on failure the temporary file is gone and an existing `path`
-// is untouched. The same image always gives the same bytes.
+// Writes the image to `stream`, which the caller opened and closes; the
+// same image always gives the same bytes. Returns "" or
+// "cannot write 'NAME': what went wrong".
+std::string write_png(std::FILE* stream, const char* name, const image& img);
+
+// Writes a file through a temporary beside `path`, renamed over it only
+// once complete: on failure the temporary is gone and an existing `path`
+// is untouched. Returns "" or the message (cli::staged_files').
 std::string write_png(const char* path, const image& img);
 
 }  // namespace tapsmith
