@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include <tapsmith/fixed.hpp>
 
+#include "names.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -19,16 +21,15 @@ using tapsmith::fixed_taps;
 using tapsmith::sampling;
 using tapsmith::status;
 
-const char* name_of(sampling how) {
-    return how == sampling::area ? "area" : "point";
+std::string row_name(std::int32_t n, double sigma, std::int32_t bits, std::int32_t pixel_bits, sampling how) {
+    return tapsmith::testing_names::row_name(n, sigma, bits, pixel_bits, how);
 }
 
-std::string row_name(std::int32_t n, double sigma, std::int32_t bits, std::int32_t pixel_bits, sampling how) {
-    std::ostringstream s;
-    s.precision(17);
-    s << "n=" << n << " sigma=" << sigma << " bits=" << bits << " pixel_bits=" << pixel_bits << ' '
-      << name_of(how);
-    return s.str();
+// A parameterised case's name from its row.
+template <typename Info>
+std::string case_name(const Info& p) {
+    return tapsmith::testing_names::test_name(
+        row_name(p.param.n, p.param.sigma, p.param.bits, p.param.pixel_bits, p.param.how));
 }
 
 struct fitted {
@@ -118,6 +119,11 @@ struct error_row {
     sampling how;
 };
 
+// NOLINTNEXTLINE(readability-identifier-naming): the name GoogleTest looks for
+void PrintTo(const error_row& row, std::ostream* os) {
+    *os << row_name(row.n, row.sigma, row.bits, row.pixel_bits, row.how);
+}
+
 class WorstError : public testing::TestWithParam<error_row> {};
 
 // Calls visit(pixels) for every vector of count P-bit pixels.
@@ -190,13 +196,7 @@ INSTANTIATE_TEST_SUITE_P(
                     error_row{5, 0.7, 4, 4, sampling::area}, error_row{7, 1.5, 3, 3, sampling::point},
                     error_row{3, 0.9, 2, 2, sampling::point}, error_row{3, 1.1, 3, 2, sampling::area},
                     error_row{1, 1.0, 1, 16, sampling::area}),
-    [](const auto& p) {
-        std::string s = row_name(p.param.n, p.param.sigma, p.param.bits, p.param.pixel_bits, p.param.how);
-        for (char& ch : s) {
-            ch = std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
-        }
-        return s;
-    });
+    [](const auto& p) { return case_name(p); });
 
 // The defining inequality of auto_dim_mask, evaluated on its own.
 bool covers(std::int32_t n, double sigma, std::int32_t pixel_bits) {
@@ -288,6 +288,16 @@ struct bits_row {
     double sigma_hi;
 };
 
+std::string bits_row_name(const bits_row& row) {
+    return row_name(row.n, 0, 0, row.pixel_bits, row.how) + " sigma" +
+           std::to_string(row.sigma_lo).substr(0, 4) + " to " + std::to_string(row.sigma_hi).substr(0, 4);
+}
+
+// NOLINTNEXTLINE(readability-identifier-naming): the name GoogleTest looks for
+void PrintTo(const bits_row& row, std::ostream* os) {
+    *os << bits_row_name(row);
+}
+
 class AutoBits : public testing::TestWithParam<bits_row> {};
 
 // Between two sigmas where auto_bits differs (it need not grow with sigma:
@@ -323,12 +333,12 @@ TEST_P(AutoBits, StepsWhereTheInequalityFlips) {
     EXPECT_NE(auto_b(row.n, hi, row.pixel_bits, row.how), b);
 }
 
-INSTANTIATE_TEST_SUITE_P(Boundaries, AutoBits,
-                         testing::Values(bits_row{3, 2, sampling::point, 2.15, 2.48},
-                                         bits_row{9, 4, sampling::point, 0.93, 1.07},
-                                         bits_row{31, 8, sampling::point, 1.63, 1.87},
-                                         bits_row{5, 8, sampling::area, 0.40, 0.46},
-                                         bits_row{31, 2, sampling::area, 1.87, 2.15}));
+INSTANTIATE_TEST_SUITE_P(
+    Boundaries, AutoBits,
+    testing::Values(bits_row{3, 2, sampling::point, 2.15, 2.48}, bits_row{9, 4, sampling::point, 0.93, 1.07},
+                    bits_row{31, 8, sampling::point, 1.63, 1.87}, bits_row{5, 8, sampling::area, 0.40, 0.46},
+                    bits_row{31, 2, sampling::area, 1.87, 2.15}),
+    [](const auto& p) { return tapsmith::testing_names::test_name(bits_row_name(p.param)); });
 
 TEST(AutoBitsLimits, RefuseWhatIsOutsideTheirContract) {
     const struct {

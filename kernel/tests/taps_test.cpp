@@ -2,6 +2,8 @@
 #include <tapsmith/fixed.hpp>
 #include <tapsmith/kernel.hpp>
 
+#include "names.hpp"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -23,22 +25,12 @@ using tapsmith::int_table;
 using tapsmith::sampling;
 using tapsmith::status;
 
-const char* name_of(sampling how) {
-    return how == sampling::area ? "area" : "point";
-}
-
 std::string row_name(std::int32_t n, double sigma, std::int32_t bits, sampling how) {
-    std::ostringstream s;
-    s << "n=" << n << " sigma=" << sigma << " bits=" << bits << ' ' << name_of(how);
-    return s.str();
+    return tapsmith::testing_names::row_name(n, sigma, bits, 0, how);
 }
 
-// A test name: letters, digits and underscores only.
 std::string test_name(std::int32_t n, double sigma, std::int32_t bits, sampling how) {
-    std::string s = row_name(n, sigma, bits, how);
-    std::replace_if(
-        s.begin(), s.end(), [](char ch) { return std::isalnum(static_cast<unsigned char>(ch)) == 0; }, '_');
-    return s;
+    return tapsmith::testing_names::test_name(row_name(n, sigma, bits, how));
 }
 
 // r at distance k = 0 .. m from the centre.
@@ -298,6 +290,11 @@ struct large_row {
     std::int32_t bits;
     sampling how;
 };
+
+// NOLINTNEXTLINE(readability-identifier-naming): the name GoogleTest looks for
+void PrintTo(const large_row& row, std::ostream* os) {
+    *os << row_name(row.n, row.sigma, row.bits, row.how);
+}
 
 class TapsAgainstBranchAndBound : public testing::TestWithParam<large_row> {};
 
