@@ -13,6 +13,11 @@
 #   bench/instructions.sh [PROGRAM]   (default: build/release/report/tapsmith)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=tools/require.sh
+. tools/require.sh
+require valgrind
+require gcc
+require file
 program=$(realpath "${1:-build/release/report/tapsmith}")
 max_ratio=0.45
 budget_heap=$((4 * 1024 * 1024))

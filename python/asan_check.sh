@@ -16,6 +16,11 @@ if [[ $# -ne 1 ]]; then
 fi
 build=$1
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck source=tools/require.sh
+. "$source_dir/tools/require.sh"
+require clang++ clang libclang-rt-14-dev
+require cmake
+require ninja ninja-build
 sanitizers="-fsanitize=address,undefined,float-cast-overflow -fno-sanitize-recover=all"
 link="-fsanitize=address,undefined,float-cast-overflow -shared-libasan"
 runtime=$(clang++ -print-file-name=libclang_rt.asan-x86_64.so)

@@ -9,6 +9,13 @@
 # must give one clear #error.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=tools/require.sh
+. tools/require.sh
+require cmake
+require ninja ninja-build
+require g++
+require clang++ clang
+require pkg-config
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 strict="-Wall -Wextra -Wpedantic -Wconversion -Wsign-conversion -Wshadow -Wfloat-equal -Wold-style-cast -Wundef -Werror"

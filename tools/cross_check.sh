@@ -13,9 +13,20 @@
 #   tools/cross_check.sh [ARCH...]   (default: aarch64 armhf s390x ppc64el riscv64 i386)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=tools/require.sh
+. tools/require.sh
+require cmake
+require ninja ninja-build
 top=$PWD
 archs=("$@")
 [ ${#archs[@]} -gt 0 ] || archs=(aarch64 armhf s390x ppc64el riscv64 i386)
+for arch in "${archs[@]}"; do
+    toolchain=$top/cmake/toolchains/$arch.cmake
+    [ -f "$toolchain" ] || { echo "cross: no toolchain file for '$arch'"; exit 1; }
+    triplet=$(sed -n 's/^set(TAPSMITH_TRIPLET \(.*\))$/\1/p' "$toolchain")
+    require "$triplet-g++" "g++-$triplet"
+    require "$(sed -n 's/^set(TAPSMITH_QEMU \(.*\))$/\1/p' "$toolchain")" qemu-user
+done
 native=$top/build/release
 [ -x "$native/report/tapsmith" ] || { echo "cross: build the release preset first"; exit 1; }
 tmp=$(mktemp -d)

@@ -5,6 +5,11 @@
 # scratch folder, so the seeds stay as they are. Any finding fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=tools/require.sh
+. tools/require.sh
+require cmake
+require ninja ninja-build
+require clang++ clang libclang-rt-14-dev
 seconds=${1:-60}
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz

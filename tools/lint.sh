@@ -6,6 +6,13 @@
 # Exits non-zero on any finding.
 set -uo pipefail
 cd "$(dirname "$0")/.." || exit 1
+# shellcheck source=tools/require.sh
+. tools/require.sh
+require clang-format
+require clang-tidy
+require cppcheck
+require shellcheck
+require cmake
 status=0
 
 # Our files, relative to the top, matching an extended regular expression.

@@ -5,6 +5,10 @@
 #   tools/memcheck.sh [BUILD_DIR]   (default: build/release)
 set -uo pipefail
 cd "$(dirname "$0")/.." || exit 1
+# shellcheck source=tools/require.sh
+. tools/require.sh
+require valgrind
+require file
 build=${1:-build/release}
 status=0
 run() {  # run PROGRAM ARGUMENTS

@@ -11,6 +11,11 @@
 #   tools/mutate.sh [TEXT]   (only the faults whose line contains TEXT)
 set -uo pipefail
 cd "$(dirname "$0")/.." || exit 1
+# shellcheck source=tools/require.sh
+. tools/require.sh
+require cmake
+require ninja ninja-build
+require git
 only=${1:-}
 
 # file @@ text as it is @@ text with the fault. The text must occur exactly

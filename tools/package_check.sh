@@ -9,6 +9,16 @@
 # Nothing is installed on the machine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=tools/require.sh
+. tools/require.sh
+require cmake
+require cpack cmake
+require dpkg-deb dpkg
+require dpkg-shlibdeps dpkg-dev
+require file
+require lintian
+require hardening-check devscripts
+require python3
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || stat -c %Y CMakeLists.txt)}
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT

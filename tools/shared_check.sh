@@ -5,6 +5,11 @@
 # the installed programs running from their prefix.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# shellcheck source=tools/require.sh
+. tools/require.sh
+require cmake
+require ninja ninja-build
+require readelf binutils
 cmake --workflow --preset shared
 prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT
