@@ -39,16 +39,27 @@ kernel/matrix.cpp @@ if (n <= 0 || n > DIM_MAX) { @@ if (n < 0 || n > DIM_MAX) {
 kernel/taps.cpp @@ return (p.total - c) / 2 <= reach; @@ return (p.total - c) / 2 < reach;
 kernel/taps.cpp @@ search s{p, b, costs, least + std::ldexp(least, -36)}; @@ search s{p, b, costs, least};
 kernel/taps.cpp @@ bits < 1 || bits > FIXED_BITS_MAX @@ bits < 1 || bits > 31
+kernel/taps.cpp @@ for (std::size_t k = p.m + 1; k-- > 0;) { @@ for (std::size_t k = p.m + 1; k-- > 1;) {
+kernel/taps.cpp @@ if (!found || squares < best_squares) { @@ if (!found || squares <= best_squares) {
 kernel/figures.cpp @@ (std::ldexp(1.0, pixel_bits) - 1.0) * 0.5 * deviation + 0.5 @@ std::ldexp(1.0, pixel_bits) * 0.5 * deviation + 0.5
 kernel/figures.cpp @@ std::ldexp(1.0, -2 * bits) @@ std::ldexp(1.0, -bits)
 kernel/response.cpp @@ point.ideal *= std::sin(pi * f) / (pi * f); @@ point.ideal *= std::sin(pi * f) / f;
-kernel/blur.cpp @@ const std::ptrdiff_t period = 2 * len - 2; @@ const std::ptrdiff_t period = 2 * len - 1;
+kernel/blur.cpp @@ const std::int64_t period = 2 * length - 2; @@ const std::int64_t period = 2 * length - 1;
 kernel/blur.cpp @@ static_cast<V>(V{1} << (2 * s.bits - 1)) @@ static_cast<V>(V{1} << (2 * s.bits - 2))
 fixed/apply.cpp @@ out.samples[p * in.channels + a] = in.samples[p * in.channels + a]; @@ (void)a;
+fixed/apply.cpp @@ std::ldexp(1.0, static_cast<int>(in.bit_depth)) - 1.0; @@ std::ldexp(1.0, static_cast<int>(in.bit_depth));
+fixed/options.hpp @@ border edge = border::reflect101; @@ border edge = border::replicate;
+fixed/options.cpp @@ !digit(name[i]) && name[i] != '_') { @@ !digit(name[i])) {
+fixed/options.cpp @@ if (o.apply == nullptr) {\n        s = now; @@ if (true) {\n        s = now;
+fixed/run.cpp @@ if (r.figures.worst_error_2d < 1.0) { @@ if (r.figures.worst_error_2d < 2.0) {
+fixed/formats.cpp @@ std::isfinite(im.psnr_db) ? arg(im.psnr_db) : arg("null") @@ arg(im.psnr_db)
+cli/files.cpp @@ if (std::fclose(f.stream) != 0 && error == 0) { @@ if (std::fclose(f.stream) != 0 && error == 0 && false) {
+image/png.cpp @@ if (index >= static_cast<std::size_t>(s.entries)) { @@ if (index > static_cast<std::size_t>(s.entries)) {
+report/report.cpp @@         report_tables tables; @@         static report_tables tables;
 report/report.cpp @@             sum = sat_add(sum, table[i][j]); @@             sum = sum + table[i][j];
 report/report.cpp @@             sum = sat_add(sum, table[i][j]); @@             sum = static_cast<std::int64_t>(static_cast<std::uint64_t>(sum) + static_cast<std::uint64_t>(table[i][j]));
-report/report.cpp @@             mask[i][j] = sat_mul(GI[j], GI[i]); @@             mask[i][j] = GI[j] * GI[i];
-report/report.cpp @@         factor = sat_add(factor, GI[i]); @@         factor = factor + GI[i];
+report/report.cpp @@             t.mask[i][j] = sat_mul(t.GI[j], t.GI[i]); @@             t.mask[i][j] = t.GI[j] * t.GI[i];
+report/report.cpp @@         factor = sat_add(factor, t.GI[i]); @@         factor = factor + t.GI[i];
 report/report.cpp @@ put_row(out, &matrix[i * taps], taps, 6); @@ put_row(out, &matrix[i * taps], taps, 4);
 report/args.cpp @@ std::strcmp(argv[1], "-h") == 0 @@ std::strncmp(argv[1], "-h", 2) == 0
 report/args.cpp @@ if (argc == 2 && @@ if (argc >= 2 &&

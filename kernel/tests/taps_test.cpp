@@ -203,6 +203,81 @@ TEST(TapsAgainstBruteForce, WhereTheOuterSumMeetsItsBound) {
     }
 }
 
+// The brute force's winner for these settings.
+std::vector<std::int64_t> brute_winner(std::int32_t n, double sigma, std::int32_t bits, sampling how,
+                                       key* best) {
+    const std::vector<double> r = ideal_half(n, sigma, bits, how);
+    brute_force reference{r, std::int64_t{1} << bits, 4.0, std::vector<std::int64_t>(r.size()), false, {},
+                          {}};
+    reference.visit(r.size() - 1, 0);
+    EXPECT_TRUE(reference.found);
+    if (best != nullptr) {
+        *best = reference.best;
+    }
+    return reference.winner;
+}
+
+// The chosen kernel changes with sigma where another overtakes it. Where the
+// two have the same largest deviation, the sum of squared deviations (over
+// every tap, the centre's too) decides, and where that ties exactly, the
+// larger taps from the centre outward: the rule's finest parts, which a
+// test at round sigmas never reaches. Each change is found with the brute
+// force alone, bisected to neighbouring doubles, and the taps are checked
+// there and a few doubles around.
+TEST(TapsAgainstBruteForce, WhereTheChosenKernelChanges) {
+    const struct {
+        std::int32_t n;
+        std::int32_t bits;
+        sampling how;
+    } rows[] = {{3, 4, sampling::point}, {5, 5, sampling::point}, {5, 6, sampling::area},
+                {7, 6, sampling::point}, {7, 5, sampling::area},  {3, 7, sampling::area}};
+    int decided_by_squares = 0;
+    int exact_ties = 0;
+    for (const auto& row : rows) {
+        std::vector<double> grid;
+        for (double sigma = 0.3; sigma < 4.0; sigma *= 1.02) {
+            grid.push_back(sigma);
+        }
+        for (std::size_t g = 0; g + 1 < grid.size(); ++g) {
+            double lo = grid[g];
+            double hi = grid[g + 1];
+            const std::vector<std::int64_t> before = brute_winner(row.n, lo, row.bits, row.how, nullptr);
+            if (brute_winner(row.n, hi, row.bits, row.how, nullptr) == before) {
+                continue;
+            }
+            while (std::nextafter(lo, hi) < hi) {
+                const double mid = lo + (hi - lo) / 2;
+                const double at = mid > lo && mid < hi ? mid : std::nextafter(lo, hi);
+                (brute_winner(row.n, at, row.bits, row.how, nullptr) == before ? lo : hi) = at;
+            }
+            const std::vector<std::int64_t> after = brute_winner(row.n, hi, row.bits, row.how, nullptr);
+            // Both kernels' keys on both sides: is this change the squares'
+            // doing, and do they tie exactly anywhere near it?
+            double sigma = lo;
+            for (int step = 0; step < 3; ++step) {
+                sigma = std::nextafter(sigma, 0.0);
+            }
+            for (int step = 0; step < 8; ++step, sigma = std::nextafter(sigma, 10.0)) {
+                SCOPED_TRACE(row_name(row.n, sigma, row.bits, row.how));
+                const std::vector<double> r = ideal_half(row.n, sigma, row.bits, row.how);
+                const key a = key_of(r, before);
+                const key b = key_of(r, after);
+                if (a.largest == b.largest) {
+                    decided_by_squares += sigma == lo ? 1 : 0;
+                    exact_ties += a.squares == b.squares ? 1 : 0;
+                }
+                fixed_taps got{};
+                ASSERT_EQ(tapsmith::get_fixed_taps(row.n, sigma, row.bits, row.how, got),
+                          tapsmith::status::ok);
+                EXPECT_EQ(half_of(got, row.n), brute_winner(row.n, sigma, row.bits, row.how, nullptr));
+            }
+        }
+    }
+    // Else the rows would no longer reach the parts of the rule they are for.
+    EXPECT_GE(decided_by_squares, 5);
+    EXPECT_GE(exact_ties, 1);
+}
+
 // A branch and bound over the kernels themselves, outermost tap first, that
 // proves no kernel beats the one under test (and none ties it with larger
 // taps). The candidate only narrows the search: every kernel that could win
