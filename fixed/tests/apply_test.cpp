@@ -423,7 +423,7 @@ TEST_F(Apply, WritesAllItsFilesOrNone) {
 // depth says so on standard error, with the cure; its output stays the
 // same. --bits=auto with an image sizes the taps for the image's depth.
 TEST_F(Apply, WarnsWhenTheDefaultBitsAreTooFew) {
-    const struct {
+    const struct {  // NOLINT(clang-analyzer-optin.performance.Padding): fields in the order rows read
         const char* name;
         std::uint32_t depth;
         const char* bits;  // the --bits option, or null for none
@@ -458,7 +458,7 @@ TEST_F(Apply, WarnsWhenTheDefaultBitsAreTooFew) {
                   tapsmith::status::ok);
         if (row.warns) {
             char worst[32];
-            std::snprintf(worst, sizeof worst, "%.2f", field(r.out, "worst_error_2d"));
+            (void)std::snprintf(worst, sizeof worst, "%.2f", field(r.out, "worst_error_2d"));
             EXPECT_GE(field(r.out, "worst_error_2d"), 1.0);
             EXPECT_EQ(r.err,
                       "tapsmith-fixed: warning: with the default 8 bits the output can be off by up to " +

@@ -234,9 +234,10 @@ TEST(TapsAgainstBruteForce, WhereTheChosenKernelChanges) {
     int decided_by_squares = 0;
     int exact_ties = 0;
     for (const auto& row : rows) {
-        std::vector<double> grid;
-        for (double sigma = 0.3; sigma < 4.0; sigma *= 1.02) {
-            grid.push_back(sigma);
+        std::vector<double> grid;  // 0.3 to 4, 2% apart
+        grid.reserve(131);
+        for (int k = 0; k < 131; ++k) {
+            grid.push_back(0.3 * std::pow(1.02, k));
         }
         for (std::size_t g = 0; g + 1 < grid.size(); ++g) {
             double lo = grid[g];
@@ -257,7 +258,7 @@ TEST(TapsAgainstBruteForce, WhereTheChosenKernelChanges) {
             for (int step = 0; step < 3; ++step) {
                 sigma = std::nextafter(sigma, 0.0);
             }
-            for (int step = 0; step < 8; ++step, sigma = std::nextafter(sigma, 10.0)) {
+            for (int step = 0; step < 8; ++step) {
                 SCOPED_TRACE(row_name(row.n, sigma, row.bits, row.how));
                 const std::vector<double> r = ideal_half(row.n, sigma, row.bits, row.how);
                 const key a = key_of(r, before);
@@ -270,6 +271,7 @@ TEST(TapsAgainstBruteForce, WhereTheChosenKernelChanges) {
                 ASSERT_EQ(tapsmith::get_fixed_taps(row.n, sigma, row.bits, row.how, got),
                           tapsmith::status::ok);
                 EXPECT_EQ(half_of(got, row.n), brute_winner(row.n, sigma, row.bits, row.how, nullptr));
+                sigma = std::nextafter(sigma, 10.0);
             }
         }
     }

@@ -35,7 +35,7 @@ struct rng {
     }
 };
 
-struct config {
+struct config {  // NOLINT(clang-analyzer-optin.performance.Padding): fields in the order rows read
     const char* name;
     std::int32_t n;
     double sigma;
@@ -167,7 +167,7 @@ struct vec_file {
         const status st =
             blur(seen.data(), res.data(), {w, h, 1}, {cfg.n, taps, cfg.bits, cfg.pixel_bits, cfg.how});
         if (st != status::ok) {
-            std::fprintf(stderr, "tapsmith_make_vectors: %s: %s\n", cfg.name, describe(st));
+            (void)std::fprintf(stderr, "tapsmith_make_vectors: %s: %s\n", cfg.name, describe(st));
             return false;
         }
         for (const auto p : res) {
@@ -192,13 +192,13 @@ std::string describe_frame(std::size_t w, std::size_t h, std::string_view what) 
 bool write_file(const std::filesystem::path& path, const std::string& text) {
     std::FILE* f = std::fopen(path.string().c_str(), "wb");
     if (f == nullptr) {
-        std::fprintf(stderr, "tapsmith_make_vectors: cannot create %s\n", path.string().c_str());
+        (void)std::fprintf(stderr, "tapsmith_make_vectors: cannot create %s\n", path.string().c_str());
         return false;
     }
     const bool wrote = std::fwrite(text.data(), 1, text.size(), f) == text.size();
     const bool closed = std::fclose(f) == 0;
     if (!wrote || !closed) {
-        std::fprintf(stderr, "tapsmith_make_vectors: cannot write %s\n", path.string().c_str());
+        (void)std::fprintf(stderr, "tapsmith_make_vectors: cannot write %s\n", path.string().c_str());
         return false;
     }
     return true;
@@ -208,7 +208,7 @@ bool write_config(const config& cfg, std::uint64_t seed, const std::filesystem::
                   std::size_t& frames, std::size_t& pixels) {
     fixed_taps taps{};
     if (get_fixed_taps(cfg.n, cfg.sigma, cfg.bits, sampling::point, taps) != status::ok) {
-        std::fprintf(stderr, "tapsmith_make_vectors: %s: no taps\n", cfg.name);
+        (void)std::fprintf(stderr, "tapsmith_make_vectors: %s: no taps\n", cfg.name);
         return false;
     }
     const auto n = static_cast<std::size_t>(cfg.n);
@@ -318,14 +318,15 @@ bool write_config(const config& cfg, std::uint64_t seed, const std::filesystem::
 
 int main(int argc, char** argv) {
     if (argc != 2) {
-        std::fprintf(stderr, "usage: tapsmith_make_vectors OUTDIR\n");
+        (void)std::fprintf(stderr, "usage: tapsmith_make_vectors OUTDIR\n");
         return 2;
     }
     const std::filesystem::path dir = argv[1];
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
     if (ec) {
-        std::fprintf(stderr, "tapsmith_make_vectors: cannot create %s: %s\n", argv[1], ec.message().c_str());
+        (void)std::fprintf(stderr, "tapsmith_make_vectors: cannot create %s: %s\n", argv[1],
+                           ec.message().c_str());
         return 1;
     }
     std::size_t frames = 0;
