@@ -56,6 +56,38 @@ void print_command(output& out, const fixed_result& r, bool named) noexcept {
     print(out, " {0} {1}", {s.n, s.sigma});
 }
 
+// The adders a pass costs without multipliers, and each distinct tap's
+// signed digits, centre first ("104 = 2^7 - 2^5 + 2^3").
+void write_adder_plan(output& out, const fixed_result& r) noexcept {
+    const fixed_settings& s = r.options->settings;
+    const adder_plan plan = get_adder_plan(s.n, r.taps);
+    print(out,
+          "adders:     {0} a pass without multipliers ({1} pre-add{4}, {2} for the taps' signed digits, {3} "
+          "in the "
+          "tree)\n",
+          {plan.per_pass, plan.pre_adds, plan.digit_adders, plan.tree_adders, plan.pre_adds == 1 ? "" : "s"});
+    if (s.n > text_mask_max) {
+        print(out, "            the taps' signed digits: left out above {0} taps; --format=json has them\n",
+              {text_mask_max});
+        return;
+    }
+    const taps_view t = taps_of(r);
+    for (std::size_t k = t.size / 2 + 1; k-- > 0;) {
+        const signed_digits d = get_signed_digits(t.data[k]);
+        print(out, "            {0} =", {t.data[k]});
+        if (d.count == 0) {
+            put(out, " 0");
+        }
+        for (std::int32_t j = 0; j < d.count; ++j) {
+            const signed_digit& g = d.digits[static_cast<std::size_t>(j)];
+            const std::string_view sign =
+                g.sign < 0 ? (j == 0 ? " -2^" : " - 2^") : (j == 0 ? " 2^" : " + 2^");
+            print(out, "{0}{1}", {sign, g.shift});
+        }
+        put(out, "\n");
+    }
+}
+
 void write_text(output& out, const fixed_result& r) noexcept {
     const fixed_settings& s = r.options->settings;
     const fixed_figures& f = r.figures;
@@ -91,6 +123,7 @@ void write_text(output& out, const fixed_result& r) noexcept {
           "\n"
           "accumulators for {1}-bit pixels: {2} bits for a 1-D pass, {3} bits for the 2-D mask\n",
           {f.mask_max_error, s.pixel_bits, s.pixel_bits + s.bits, s.pixel_bits + 2 * s.bits});
+    write_adder_plan(out, r);
     if (r.image != nullptr) {
         const image_figures& im = *r.image;
         print(out,
@@ -165,6 +198,7 @@ void write_json(output& out, const fixed_result& r) noexcept {
 void write_c(output& out, const fixed_result& r) noexcept {
     const fixed_settings& s = r.options->settings;
     const taps_view t = taps_of(r);
+    const adder_plan plan = get_adder_plan(s.n, r.taps);
     put(out, "/* ");
     print_command(out, r, true);
     print(out,
@@ -180,9 +214,16 @@ void write_c(output& out, const fixed_result& r) noexcept {
           "#define {0}_N {2}\n"
           "#define {0}_SHIFT {1}\n"
           "#define {0}_MASK_SHIFT {3}\n"
+          "/* Adders a pass costs without multipliers: mirrored samples added first, shifts and adds\n"
+          " * over each distinct tap's signed digits, a tree over the products. */\n"
+          "#define {0}_PRE_ADDS {4}\n"
+          "#define {0}_DIGIT_ADDERS {5}\n"
+          "#define {0}_TREE_ADDERS {6}\n"
+          "#define {0}_ADDERS_PER_PASS {7}\n"
           "\n"
           "static const int32_t {0}_taps[{0}_N] = {{",
-          {r.options->name, s.bits, s.n, 2 * s.bits});
+          {r.options->name, s.bits, s.n, 2 * s.bits, plan.pre_adds, plan.digit_adders, plan.tree_adders,
+           plan.per_pass});
     print_list(out, t.data, t.size, ", ");
     print(out, "}};\n\nstatic const int64_t {0}_mask[{0}_N][{0}_N] = {{\n", {r.options->name});
     fixed_taps row{};
@@ -198,6 +239,7 @@ void write_c(output& out, const fixed_result& r) noexcept {
 void write_sv(output& out, const fixed_result& r) noexcept {
     const fixed_settings& s = r.options->settings;
     const taps_view t = taps_of(r);
+    const adder_plan plan = get_adder_plan(s.n, r.taps);
     put(out, "// ");
     print_command(out, r, true);
     print(out,
@@ -207,8 +249,13 @@ void write_sv(output& out, const fixed_result& r) noexcept {
           "package {0}_pkg;\n"
           "  localparam int N = {1};\n"
           "  localparam int SHIFT = {2};\n"
+          "  // The adders a pass of the core costs for these taps (tapsmith_blur's own count).\n"
+          "  localparam int PRE_ADDS = {3};\n"
+          "  localparam int DIGIT_ADDERS = {4};\n"
+          "  localparam int TREE_ADDERS = {5};\n"
+          "  localparam int ADDERS_PER_PASS = {6};\n"
           "  localparam int TAPS [N] = '{{",
-          {r.options->name, s.n, s.bits});
+          {r.options->name, s.n, s.bits, plan.pre_adds, plan.digit_adders, plan.tree_adders, plan.per_pass});
     print_list(out, t.data, t.size, ", ");
     // The core takes its taps packed, tap i in bits 32i+31 .. 32i, so the
     // concatenation lists them from the last.
@@ -230,6 +277,7 @@ void write_sv(output& out, const fixed_result& r) noexcept {
 void write_vhdl(output& out, const fixed_result& r) noexcept {
     const fixed_settings& s = r.options->settings;
     const taps_view t = taps_of(r);
+    const adder_plan plan = get_adder_plan(s.n, r.taps);
     put(out, "-- ");
     print_command(out, r, true);
     print(out,
@@ -239,8 +287,13 @@ void write_vhdl(output& out, const fixed_result& r) noexcept {
           "package {0}_pkg is\n"
           "  constant N : natural := {1};\n"
           "  constant SHIFT : natural := {2};\n"
+          "  -- The adders a pass of the core costs for these taps (tapsmith_blur's own count).\n"
+          "  constant PRE_ADDS : natural := {3};\n"
+          "  constant DIGIT_ADDERS : natural := {4};\n"
+          "  constant TREE_ADDERS : natural := {5};\n"
+          "  constant ADDERS_PER_PASS : natural := {6};\n"
           "  constant TAPS : integer_vector(0 to N - 1) := (",
-          {r.options->name, s.n, s.bits});
+          {r.options->name, s.n, s.bits, plan.pre_adds, plan.digit_adders, plan.tree_adders, plan.per_pass});
     // Named association: a one-element aggregate may not be positional.
     for (std::size_t i = 0; i < t.size; ++i) {
         print(out, i > 0 ? ", {0} => {1}" : "{0} => {1}", {static_cast<std::int64_t>(i), t.data[i]});

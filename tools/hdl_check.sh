@@ -32,6 +32,9 @@ for args in "${cases[@]}"; do
     rm -rf "$dir" && mkdir -p "$dir" && cd "$dir"
     # shellcheck disable=SC2086 # the arguments are meant to split
     expected=$("$program" --format=json $args | sed -n 's/^  "taps": \[\(.*\)\],$/\1/p' | tr -d ,)
+    # The adder plan as the text output gives it: PRE DIGIT TREE TOTAL.
+    # shellcheck disable=SC2086
+    plan=$("$program" $args | sed -n 's/^adders: *\([0-9]*\) a pass without multipliers (\([0-9]*\) pre-adds\{0,1\}, \([0-9]*\) for .*, \([0-9]*\) in the tree)$/\2 \3 \4 \1/p')
     # shellcheck disable=SC2086
     "$program" --format=c $args >taps.h
     gcc -std=c99 -Wall -Wextra -Wpedantic -Werror -I. "$benches/taps.c" -o c99
@@ -45,15 +48,18 @@ for args in "${cases[@]}"; do
     verilator --binary -Wno-fatal gauss_pkg.sv "$top/hdl/tapsmith_blur.sv" "$benches/tb.sv" --top-module tb \
         -Mdir sv >sv.log 2>&1 || cat sv.log
     sv=$(./sv/Vtb | sed -n 1p)
+    sv_plan=$(./sv/Vtb | sed -n 2p)
     # shellcheck disable=SC2086
     "$program" --format=vhdl $args >gauss_pkg.vhd
     ghdl -a --std=08 gauss_pkg.vhd "$top/hdl/tapsmith_blur.vhd" "$benches/tb.vhd"
     ghdl -e --std=08 tb
-    vhdl=$(ghdl -r --std=08 tb --ieee-asserts=disable-at-0)
+    vhdl_out=$(ghdl -r --std=08 tb --ieee-asserts=disable-at-0)
+    vhdl=$(sed -n 1p <<<"$vhdl_out")
+    vhdl_plan=$(sed -n 2p <<<"$vhdl_out")
     cd "$top"
     if [ -n "$lint" ] || [ "$c" != "$expected" ] || [ "$cxx" != "$expected" ] || [ "$sv" != "$expected" ] ||
-        [ "$vhdl" != "$expected" ]; then
-        echo "FAIL $args: json '$expected', c '$c', c++ '$cxx', sv '$sv', vhdl '$vhdl' ${lint:+, lint: $lint}"
+        [ "$vhdl" != "$expected" ] || [ -z "$plan" ] || [ "$sv_plan" != "$plan" ] || [ "$vhdl_plan" != "$plan" ]; then
+        echo "FAIL $args: json '$expected', c '$c', c++ '$cxx', sv '$sv', vhdl '$vhdl', adders '$plan', sv '$sv_plan', vhdl '$vhdl_plan' ${lint:+, lint: $lint}"
         failures=$((failures + 1))
     else
         echo "ok   $args: ${expected:0:60}$([ ${#expected} -gt 60 ] && echo ...) (C99, C++17, verilator, ghdl)"

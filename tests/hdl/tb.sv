@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
-// Prints TAPS on one line and fails unless TAPS sums to 2**SHIFT, MASK to
-// 2**(2*SHIFT) and TAPS_PACKED holds TAPS: every constant of the package is
-// used. The package also plugs into the filter core as its parameters.
+// Prints TAPS on one line and the adder plan (PRE_ADDS DIGIT_ADDERS
+// TREE_ADDERS ADDERS_PER_PASS) on a second, and fails unless TAPS sums to
+// 2**SHIFT, MASK to 2**(2*SHIFT) and TAPS_PACKED holds TAPS: every constant
+// of the package is used. The package also plugs into the filter core as
+// its parameters.
 module tb;
   import gauss_pkg::*;
   longint sum = 0;
@@ -23,6 +25,7 @@ module tb;
       if (i + 1 < N) $write("%0d ", TAPS[i]);
       else $write("%0d\n", TAPS[i]);
     end
+    $display("%0d %0d %0d %0d", PRE_ADDS, DIGIT_ADDERS, TREE_ADDERS, ADDERS_PER_PASS);
     if (sum != (64'sd1 << SHIFT) || mask_sum != (64'sd1 << (2 * SHIFT))) $fatal(1, "sums differ");
     $finish;
   end

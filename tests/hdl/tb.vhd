@@ -1,6 +1,7 @@
 -- SPDX-License-Identifier: MIT
--- Writes TAPS on one line and fails unless it sums to 2**SHIFT; the package
--- also plugs into the filter core's generics as it is.
+-- Writes TAPS on one line and the adder plan (PRE_ADDS DIGIT_ADDERS
+-- TREE_ADDERS ADDERS_PER_PASS) on a second, and fails unless TAPS sums to
+-- 2**SHIFT; the package also plugs into the filter core's generics as it is.
 library ieee;
 use ieee.std_logic_1164.all;
 use std.textio.all;
@@ -42,6 +43,9 @@ begin
         write(text, string'(" "));
       end if;
     end loop;
+    writeline(output, text);
+    write(text, integer'image(PRE_ADDS) & " " & integer'image(DIGIT_ADDERS) & " " & integer'image(TREE_ADDERS) &
+          " " & integer'image(ADDERS_PER_PASS));
     writeline(output, text);
     assert sum = 2 ** SHIFT report "sum differs" severity failure;
     wait;

@@ -110,6 +110,40 @@ using frequency_response = std::array<response_point, RESPONSE_POINTS>;
                                                                      const fixed_taps& taps,
                                                                      const fixed_samples& gf) noexcept;
 
+// ---- The adder plan: a pass without multipliers ----------------------------------
+// A value as its canonical signed digits (its non-adjacent form): the fewest
+// signed powers of two that sum to it, no two at neighbouring positions,
+// largest first. 874 = 2^10 - 2^7 - 2^5 + 2^3 + 2^1.
+struct signed_digit {
+    std::int32_t sign = 0;   // +1 or -1
+    std::int32_t shift = 0;  // the power of two
+};
+struct signed_digits {
+    std::int32_t count = 0;
+    std::array<signed_digit, 32> digits{};
+};
+
+// The digits of a value from 0 to INT64_MAX (count 0 for 0 or a negative value).
+[[nodiscard]] TAPSMITH_API signed_digits get_signed_digits(std::int64_t value) noexcept;
+
+// The adders of one pass of the filter when every product is shifts and
+// adds over the taps' signed digits, as the HDL cores build it for
+// symmetric taps (n odd, m = (n-1)/2, distinct taps t_0 .. t_m, t_m the
+// centre): mirrored samples added before they are multiplied, one adder
+// for every digit of a distinct tap beyond its first, and a tree summing
+// the products. Taps of 0 cost nothing. The 2-D filter builds two passes;
+// the rounding constant is not counted.
+struct adder_plan {
+    std::int32_t pre_adds = 0;      // #{k < m : t_k != 0}
+    std::int32_t digit_adders = 0;  // the sum over t_k != 0 of (digits - 1)
+    std::int32_t tree_adders = 0;   // #{k <= m : t_k != 0} - 1
+    std::int32_t per_pass = 0;      // the three together
+};
+
+// The plan of taps[0 .. n-1]; all zero when n is not odd in 1 .. FIXED_MAX
+// or the taps are not symmetric and non-negative.
+[[nodiscard]] TAPSMITH_API adder_plan get_adder_plan(std::int32_t n, const fixed_taps& taps) noexcept;
+
 // ---- Sizes from the error a user accepts ---------------------------------------
 // n: the smallest odd n whose Gaussian mass outside [-n/2, n/2],
 // erfc(n / (2 * M_SQRT2 * sigma)), is at most 2^-(pixel_bits + 1).
