@@ -5,7 +5,7 @@
 # (tests/consumer) is built with g++ and clang++, as C++17 and C++20, both
 # on the installed CMake package and with tapsmith added by
 # add_subdirectory (which must build the library alone); then a plain
-# pkg-config link and the README's example; then the header below C++17
+# pkg-config link and the library documentation's example; then the header below C++17
 # must give one clear #error.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -67,16 +67,17 @@ g++ -std=c++17 $strict tests/consumer/main.cpp -o "$work/pc-consumer" $flags
 "$work/pc-consumer" >/dev/null
 echo "consumer: pkg-config --cflags --libs tapsmith alone links ($flags)"
 
-# The README's library example, as shown, inside a main of its own.
+# The library documentation's example, as shown, inside a main of its own.
 {
     echo 'int main() {'
-    awk '/^```cpp$/ { inside = 1; next } /^```$/ { inside = 0 } inside' README.md | grep -v '^#include'
-    echo 'return shift_divisor == 256 && taps[2] == 104 ? 0 : 1; }'
-} | sed '1i #include <tapsmith/kernel.hpp>' >"$work/readme.cpp"
+    awk '/^```cpp$/ { inside = 1; next } /^```$/ { inside = 0 } inside' docs/library.md | grep -v '^#include'
+    echo 'return shift_divisor == 256 && taps[2] == 104 && plan.per_pass == 8 && s == tapsmith::status::ok &&'
+    echo '    out[0] == 25 && out[1] == 42 && out[2] == 25 ? 0 : 1; }'
+} | sed '1i #include <tapsmith/kernel.hpp>\n#include <tapsmith/fixed.hpp>' >"$work/example.cpp"
 # shellcheck disable=SC2086 # the flags are meant to split
-g++ -std=c++17 $strict "$work/readme.cpp" -o "$work/readme" $flags
-"$work/readme" || { echo "consumer: the README's example gives other figures"; exit 1; }
-echo "consumer: the README's library example compiles as shown and gives its figures"
+g++ -std=c++17 $strict "$work/example.cpp" -o "$work/example" $flags
+"$work/example" || { echo "consumer: the library documentation's example gives other figures"; exit 1; }
+echo "consumer: the library documentation's example compiles as shown and gives its figures"
 
 printf '#include <tapsmith/kernel.hpp>\n' >"$work/old.cpp"
 for compiler in g++ clang++; do
