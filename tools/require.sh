@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # SPDX-License-Identifier: MIT
 # Sourced by the check scripts: `require PROGRAM PACKAGE...` stops the
 # calling script when PROGRAM is not on PATH, naming it and the Debian
