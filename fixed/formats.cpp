@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <span>
 
 namespace tapsmith {
 
@@ -142,47 +143,42 @@ void write_text(output& out, const fixed_result& r) noexcept {
     }
 }
 
-void write_json(output& out, const fixed_result& r) noexcept {
-    const fixed_settings& s = r.options->settings;
-    const fixed_figures& f = r.figures;
-    const taps_view t = taps_of(r);
-    print(out,
-          "{{\n"
-          "  \"dim_mask\": {0},\n"
-          "  \"sigma\": {1},\n"
-          "  \"bits\": {2},\n"
-          "  \"pixel_bits\": {3},\n"
-          "  \"sampling\": \"{4}\",\n"
-          "  \"taps\": [",
-          {s.n, s.sigma, s.bits, s.pixel_bits, sampling_name(s.how)});
-    print_list(out, t.data, t.size, ", ");
-    print(out,
-          "],\n"
-          "  \"sum\": {0},\n"
-          "  \"shift\": {1},\n"
-          "  \"max_error\": {2},\n"
-          "  \"mask\": [\n",
-          {f.sum, s.bits, f.max_error});
-    fixed_taps row{};
-    for (std::size_t i = 0; i < t.size; ++i) {
-        mask_row(r, i, row);
-        put(out, "    [");
-        print_list(out, row.data(), t.size, ", ");
-        put(out, i + 1 < t.size ? "],\n" : "]\n");
+void write_json_value(output& out, const field_value& v) noexcept {
+    switch (v.what) {
+        case field_value::kind::integer:
+            print(out, "{0}", {v.integer});
+            return;
+        case field_value::kind::real:
+            print(out, "{0}", {v.real});
+            return;
+        case field_value::kind::text:
+            print(out, "\"{0}\"", {v.text});
+            return;
+        case field_value::kind::list:
+            put(out, "[");
+            print_list(out, v.rows[0].data(), v.rows[0].size(), ", ");
+            put(out, "]");
+            return;
+        case field_value::kind::rows:
+            put(out, "[\n");
+            for (std::size_t i = 0; i < v.rows.size(); ++i) {
+                put(out, "    [");
+                print_list(out, v.rows[i].data(), v.rows[i].size(), ", ");
+                put(out, i + 1 < v.rows.size() ? "],\n" : "]\n");
+            }
+            put(out, "  ]");
+            return;
     }
-    print(out,
-          "  ],\n"
-          "  \"mask_sum\": {0},\n"
-          "  \"mask_max_error\": {1},\n"
-          "  \"worst_error_1d\": {2},\n"
-          "  \"worst_error_2d\": {3},\n"
-          "  \"nyquist_gain\": {4},\n"
-          "  \"float_nyquist_gain\": {5},\n"
-          "  \"response_max_deviation\": {6},\n"
-          "  \"accumulator_bits_1d\": {7},\n"
-          "  \"accumulator_bits_2d\": {8}",
-          {f.mask_sum, f.mask_max_error, f.worst_error_1d, f.worst_error_2d, f.nyquist_gain,
-           f.float_nyquist_gain, f.response_max_deviation, s.pixel_bits + s.bits, s.pixel_bits + 2 * s.bits});
+}
+
+void write_json(output& out, const fixed_result& r) noexcept {
+    const std::span<const figure_field> fields = figure_fields();
+    put(out, "{\n");
+    for (std::size_t k = 0; k < fields.size(); ++k) {
+        print(out, "  \"{0}\": ", {fields[k].name});
+        write_json_value(out, fields[k].value(r));
+        put(out, k + 1 < fields.size() ? ",\n" : "");
+    }
     if (r.image != nullptr) {
         const image_figures& im = *r.image;
         print(out,

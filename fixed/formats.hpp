@@ -3,6 +3,7 @@
 // new format is one row.
 #pragma once
 
+#include "figure_fields.hpp"
 #include "options.hpp"
 
 #include <tapsmith/fixed.hpp>
@@ -23,12 +24,10 @@ struct image_figures {
     double max_abs_error = 0.0;
 };
 
-// Everything a writer prints, worked out once.
-struct fixed_result {
+// Everything a writer prints, worked out once: the taps' figures, the
+// options they came from, and what an image run adds.
+struct fixed_result : taps_figures {
     const fixed_options* options = nullptr;
-    fixed_samples gf{};
-    fixed_taps taps{};
-    fixed_figures figures{};
     const image_figures* image = nullptr;  // with --apply
 };
 

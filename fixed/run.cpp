@@ -101,11 +101,9 @@ int run_fixed(int argc, char** argv) noexcept {
     fixed_result result;
     result.options = &o;
     // The settings were checked: only memory for a long flat filter's search can fail.
-    if (get_fixed_samples(s.n, s.sigma, s.how, result.gf) != status::ok ||
-        get_fixed_taps(s.n, s.sigma, s.bits, s.how, result.taps) != status::ok) {
-        return cli::fail(program, describe(status::out_of_memory));
+    if (const status done = get_taps_figures(s, result); done != status::ok) {
+        return cli::fail(program, describe(done));
     }
-    result.figures = get_fixed_figures(s.n, s.bits, s.pixel_bits, result.taps, result.gf);
 #ifdef TAPSMITH_HAVE_PNG
     image_figures figures;
     if (o.apply != nullptr) {

@@ -31,6 +31,11 @@ class FixedFigures(TypedDict):
     response_max_deviation: float
     accumulator_bits_1d: int
     accumulator_bits_2d: int
+    adders_per_pass: int
+    pre_adds: int
+    digit_adders: int
+    tree_adders: int
+    signed_digits: list[list[int]]
 
 def fixed_taps(
     n: Union[int, Literal["auto"]],

@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: MIT
 // The tapsmith Python module, for testbenches: the kernel's taps, figures
 // and golden-model filter, and the report, reached from Python. This file
-// only translates: it checks and converts the arguments, calls the C++
-// function and wraps the result. Every message is the command line's.
+// only translates: it converts the arguments, calls the C++ function and
+// wraps the result. Every message is the command line's, and every
+// signature pybind11 shows (help(), the stub's test) is the real one.
+#include "figure_fields.hpp"
 #include "report.hpp"
 #include "settings.hpp"
 
@@ -14,8 +16,8 @@
 
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #ifndef TAPSMITH_VERSION
@@ -26,50 +28,97 @@ namespace py = pybind11;
 
 namespace {
 
-// A Python integer has no bounds, so it is read whole: `fits` says whether
-// it is inside [low, high], `value` is then exact, else saturated there,
-// and `text` is its decimal form for a message that quotes it.
+// A Python int read whole, however large: `value` saturated to int64,
+// `text` its decimal form for a message that quotes it. numpy's integers
+// are ints (through __index__); bool and float are not.
 struct whole_number {
     std::int64_t value = 0;
-    bool fits = false;
     std::string text;
+    bool beyond_int64 = false;  // value is then saturated
+
+    // Inside [low, high]?
+    [[nodiscard]] bool within(std::int64_t low, std::int64_t high) const {
+        return !beyond_int64 && value >= low && value <= high;
+    }
 };
 
-whole_number read_integer(py::handle object, std::int64_t low, std::int64_t high) {
-    // bool is an int to Python, but True taps or True bits is a mistake.
-    if (PyBool_Check(object.ptr()) != 0) {
-        throw py::type_error("expected an int, not bool");
+// An int, or the word "auto" for a size tapsmith-fixed works out.
+struct int_or_auto {
+    bool is_auto = false;
+    whole_number number;
+};
+
+}  // namespace
+
+namespace pybind11::detail {
+
+template <>
+struct type_caster<whole_number> {
+    PYBIND11_TYPE_CASTER(whole_number, const_name("int"));
+
+    bool load(handle src, bool /*convert*/) {
+        if (!src || PyBool_Check(src.ptr()) != 0) {
+            return false;
+        }
+        const auto index = reinterpret_steal<object>(PyNumber_Index(src.ptr()));
+        if (!index) {
+            PyErr_Clear();
+            return false;
+        }
+        int overflow = 0;
+        const long long v = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
+        value.text = str(index);
+        value.beyond_int64 = overflow != 0;
+        value.value = overflow < 0   ? std::numeric_limits<std::int64_t>::min()
+                      : overflow > 0 ? std::numeric_limits<std::int64_t>::max()
+                                     : v;
+        return true;
     }
-    // __index__ takes numpy's integers too and refuses floats with a TypeError.
-    const auto index = py::reinterpret_steal<py::object>(PyNumber_Index(object.ptr()));
-    if (!index) {
-        throw py::error_already_set();
+
+    static handle cast(const whole_number& v, return_value_policy /*policy*/, handle /*parent*/) {
+        return PyLong_FromLongLong(v.value);
     }
-    int overflow = 0;
-    const long long v = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
-    whole_number result;
-    result.text = py::str(index);
-    if (overflow != 0) {
-        result.value = overflow < 0 ? low : high;
-        return result;
+};
+
+template <>
+struct type_caster<int_or_auto> {
+    PYBIND11_TYPE_CASTER(int_or_auto, const_name("Union[int, Literal['auto']]"));
+
+    bool load(handle src, bool convert) {
+        if (src && PyUnicode_Check(src.ptr()) != 0) {
+            value.is_auto = src.cast<std::string>() == "auto";
+            return value.is_auto;
+        }
+        type_caster<whole_number> number;
+        if (!number.load(src, convert)) {
+            return false;
+        }
+        value.is_auto = false;
+        value.number = static_cast<whole_number&>(number);
+        return true;
     }
-    result.value = v < low ? low : (v > high ? high : v);
-    result.fits = v >= low && v <= high;
-    return result;
-}
+
+    static handle cast(const int_or_auto& v, return_value_policy policy, handle parent) {
+        if (v.is_auto) {
+            return str("auto").release();
+        }
+        return type_caster<whole_number>::cast(v.number, policy, parent);
+    }
+};
+
+}  // namespace pybind11::detail
+
+namespace {
 
 constexpr std::int64_t int32_min = std::numeric_limits<std::int32_t>::min();
 constexpr std::int64_t int32_max = std::numeric_limits<std::int32_t>::max();
 
-bool is_auto(py::handle object) {
-    if (!py::isinstance<py::str>(object)) {
-        return false;
-    }
-    if (object.cast<std::string>() != "auto") {
-        throw py::type_error("expected an int or \"auto\", not the string '" + object.cast<std::string>() +
-                             "'");
-    }
-    return true;
+// A number that saturates at the edges of int32 when read, for values the
+// kernel then refuses by their range.
+std::int32_t saturated(const whole_number& v) {
+    return static_cast<std::int32_t>(v.value < int32_min   ? int32_min
+                                     : v.value > int32_max ? int32_max
+                                                           : v.value);
 }
 
 tapsmith::sampling read_sampling(const std::string& text) {
@@ -91,32 +140,29 @@ tapsmith::border read_border(const std::string& text) {
 
 // The settings tapsmith-fixed would run with, checked and resolved by the
 // same code as its options, or ValueError with its message.
-tapsmith::fixed_settings settings_from(py::handle n, double sigma, py::handle bits, py::handle pixel_bits,
-                                       const std::string& how) {
+tapsmith::fixed_settings settings_from(const int_or_auto& n, double sigma, const int_or_auto& bits,
+                                       const whole_number& pixel_bits, const std::string& how) {
     tapsmith::fixed_settings s;
     std::string n_text;
-    s.n_auto = is_auto(n);
+    s.n_auto = n.is_auto;
     if (!s.n_auto) {
         // Outside int32 the count is invalid whatever it is; the message
         // quotes the number as given.
-        const whole_number v = read_integer(n, int32_min, int32_max);
-        s.n = v.fits ? static_cast<std::int32_t>(v.value) : 0;
-        n_text = v.text;
+        s.n = n.number.within(int32_min, int32_max) ? static_cast<std::int32_t>(n.number.value) : 0;
+        n_text = n.number.text;
     }
     s.sigma = sigma;
-    s.bits_auto = is_auto(bits);
+    s.bits_auto = bits.is_auto;
     if (!s.bits_auto) {
-        const whole_number v = read_integer(bits, int32_min, int32_max);
-        if (!v.fits) {
-            throw py::value_error(tapsmith::quoted(tapsmith::bad_bits, v.text));
+        if (!bits.number.within(int32_min, int32_max)) {
+            throw py::value_error(tapsmith::quoted(tapsmith::bad_bits, bits.number.text));
         }
-        s.bits = static_cast<std::int32_t>(v.value);
+        s.bits = static_cast<std::int32_t>(bits.number.value);
     }
-    const whole_number p = read_integer(pixel_bits, int32_min, int32_max);
-    if (!p.fits) {
-        throw py::value_error(tapsmith::quoted(tapsmith::bad_pixel_bits, p.text));
+    if (!pixel_bits.within(int32_min, int32_max)) {
+        throw py::value_error(tapsmith::quoted(tapsmith::bad_pixel_bits, pixel_bits.text));
     }
-    s.pixel_bits = static_cast<std::int32_t>(p.value);
+    s.pixel_bits = static_cast<std::int32_t>(pixel_bits.value);
     s.how = read_sampling(how);
     const std::string message = check_settings(s, tapsmith::setting_texts{n_text, {}});
     if (!message.empty()) {
@@ -125,76 +171,52 @@ tapsmith::fixed_settings settings_from(py::handle n, double sigma, py::handle bi
     return s;
 }
 
-struct taps_and_samples {
-    tapsmith::fixed_taps taps{};
-    tapsmith::fixed_samples gf{};
-};
-
-taps_and_samples taps_for(const tapsmith::fixed_settings& s) {
-    taps_and_samples t;
-    // check_settings has made sure both succeed; failing here is our bug.
-    if (tapsmith::get_fixed_samples(s.n, s.sigma, s.how, t.gf) != tapsmith::status::ok ||
-        tapsmith::get_fixed_taps(s.n, s.sigma, s.bits, s.how, t.taps) != tapsmith::status::ok) {
-        throw std::logic_error("tapsmith: no taps for settings that passed the checks");
+tapsmith::taps_figures figures_for(const tapsmith::fixed_settings& s) {
+    tapsmith::taps_figures f;
+    if (const tapsmith::status done = tapsmith::get_taps_figures(s, f); done != tapsmith::status::ok) {
+        PyErr_SetString(PyExc_MemoryError, tapsmith::describe(done));
+        throw py::error_already_set();
     }
-    return t;
+    return f;
 }
 
-py::list int_list(const std::int64_t* values, std::int32_t count) {
-    py::list list;
-    for (std::int32_t i = 0; i < count; ++i) {
-        list.append(values[i]);
+py::object python_value(const tapsmith::field_value& v) {
+    using kind = tapsmith::field_value::kind;
+    switch (v.what) {
+        case kind::integer:
+            return py::int_(v.integer);
+        case kind::real:
+            return py::float_(v.real);
+        case kind::text:
+            return py::str(std::string(v.text));
+        case kind::list:
+            return py::cast(v.rows[0]);
+        case kind::rows:
+            break;
     }
-    return list;
+    return py::cast(v.rows);
 }
 
-py::list fixed_taps(py::handle n, double sigma, py::handle bits, const std::string& how) {
-    const tapsmith::fixed_settings s = settings_from(n, sigma, bits, py::int_(8), how);
-    const taps_and_samples t = taps_for(s);
-    return int_list(t.taps.data(), s.n);
+std::vector<std::int64_t> fixed_taps(const int_or_auto& n, double sigma, const int_or_auto& bits,
+                                     const std::string& sampling) {
+    const tapsmith::fixed_settings s = settings_from(n, sigma, bits, {8, "8", false}, sampling);
+    const tapsmith::taps_figures f = figures_for(s);
+    return {f.taps.begin(), f.taps.begin() + s.n};
 }
 
-py::dict fixed_figures(py::handle n, double sigma, py::handle bits, py::handle pixel_bits,
-                       const std::string& how) {
-    const tapsmith::fixed_settings s = settings_from(n, sigma, bits, pixel_bits, how);
-    const taps_and_samples t = taps_for(s);
-    const tapsmith::fixed_figures f = tapsmith::get_fixed_figures(s.n, s.bits, s.pixel_bits, t.taps, t.gf);
-    // The mask and the widths are the JSON output's products and sums of
-    // checked values (at most 2^60 and 92): nothing here can overflow.
-    py::list rows;
-    for (std::int32_t i = 0; i < s.n; ++i) {
-        py::list row;
-        for (std::int32_t j = 0; j < s.n; ++j) {
-            row.append(t.taps[static_cast<std::size_t>(i)] * t.taps[static_cast<std::size_t>(j)]);
-        }
-        rows.append(row);
-    }
+py::dict fixed_figures(const int_or_auto& n, double sigma, const int_or_auto& bits,
+                       const whole_number& pixel_bits, const std::string& sampling) {
+    const tapsmith::taps_figures f = figures_for(settings_from(n, sigma, bits, pixel_bits, sampling));
     py::dict d;
-    d["dim_mask"] = s.n;
-    d["sigma"] = s.sigma;
-    d["bits"] = s.bits;
-    d["pixel_bits"] = s.pixel_bits;
-    d["sampling"] = std::string(tapsmith::sampling_name(s.how));
-    d["taps"] = int_list(t.taps.data(), s.n);
-    d["sum"] = f.sum;
-    d["shift"] = s.bits;
-    d["max_error"] = f.max_error;
-    d["mask"] = rows;
-    d["mask_sum"] = f.mask_sum;
-    d["mask_max_error"] = f.mask_max_error;
-    d["worst_error_1d"] = f.worst_error_1d;
-    d["worst_error_2d"] = f.worst_error_2d;
-    d["nyquist_gain"] = f.nyquist_gain;
-    d["float_nyquist_gain"] = f.float_nyquist_gain;
-    d["response_max_deviation"] = f.response_max_deviation;
-    d["accumulator_bits_1d"] = s.pixel_bits + s.bits;
-    d["accumulator_bits_2d"] = s.pixel_bits + 2 * s.bits;
+    for (const tapsmith::figure_field& field : tapsmith::figure_fields()) {
+        d[py::str(std::string(field.name))] = python_value(field.value(f));
+    }
     return d;
 }
 
 template <typename Pixel>
-py::array blur_pixels(py::handle image, const std::vector<std::int64_t>& taps, std::int32_t bits,
-                      std::int32_t pixel_bits, tapsmith::border how) {
+py::array blur_pixels(const py::array& image, const std::vector<std::int64_t>& taps,
+                      const tapsmith::blur_options& options) {
     // A contiguous array of the same dtype is used as it is; any other
     // (a slice with a step, a transposed view) is copied into one first, so
     // the kernel reads plain interleaved rows.
@@ -202,24 +224,20 @@ py::array blur_pixels(py::handle image, const std::vector<std::int64_t>& taps, s
     if (!in) {
         throw py::type_error("image: cannot be read as a C-contiguous array");
     }
-    const auto dimensions = static_cast<std::size_t>(in.ndim());
-    const auto height = static_cast<std::size_t>(in.shape(0));
-    const auto width = static_cast<std::size_t>(in.shape(1));
-    const std::size_t channels = dimensions == 3 ? static_cast<std::size_t>(in.shape(2)) : 1;
+    // numpy's shape is (height, width[, channels]).
+    const tapsmith::image_size size{static_cast<std::size_t>(in.shape(1)),
+                                    static_cast<std::size_t>(in.shape(0)),
+                                    in.ndim() == 3 ? static_cast<std::size_t>(in.shape(2)) : 1};
     py::array_t<Pixel> out(std::vector<py::ssize_t>(in.shape(), in.shape() + in.ndim()));
-    // More than FIXED_MAX taps is refused by the kernel; saturating keeps a
-    // huge list from wrapping around to a valid count.
-    const auto count = static_cast<std::int32_t>(taps.size() > static_cast<std::size_t>(int32_max)
-                                                     ? int32_max
-                                                     : static_cast<std::int64_t>(taps.size()));
     const Pixel* source = in.data();
     Pixel* target = out.mutable_data();
+    tapsmith::blur_options o = options;
+    o.taps = taps.data();
     tapsmith::status status = tapsmith::status::ok;
     {
         // The kernel touches no Python object: other threads run meanwhile.
         const py::gil_scoped_release unlocked;
-        status = tapsmith::blur(source, target, {width, height, channels},
-                                {count, taps.data(), bits, pixel_bits, how});
+        status = tapsmith::blur(source, target, size, o);
     }
     if (status == tapsmith::status::out_of_memory) {
         PyErr_SetString(PyExc_MemoryError, tapsmith::describe(status));
@@ -231,39 +249,32 @@ py::array blur_pixels(py::handle image, const std::vector<std::int64_t>& taps, s
     return out;
 }
 
-std::int32_t saturated_int32(py::handle object) {
-    return static_cast<std::int32_t>(read_integer(object, int32_min, int32_max).value);
-}
-
-py::array blur(py::handle image, const std::vector<std::int64_t>& taps, py::handle bits,
-               const std::string& border, py::handle pixel_bits) {
-    if (!py::isinstance<py::array>(image)) {
-        throw py::type_error("image: expected a numpy array of uint8 or uint16");
-    }
-    const auto array = py::reinterpret_borrow<py::array>(image);
-    if (array.ndim() != 2 && array.ndim() != 3) {
+py::array blur(const py::array& image, const std::vector<std::int64_t>& taps, const whole_number& bits,
+               const std::string& border, const std::optional<whole_number>& pixel_bits) {
+    if (image.ndim() != 2 && image.ndim() != 3) {
         throw py::type_error("image: expected shape (height, width) or (height, width, channels), got " +
-                             std::to_string(array.ndim()) + " dimensions");
+                             std::to_string(image.ndim()) + " dimensions");
     }
-    const tapsmith::border how = read_border(border);
     const bool wide = py::isinstance<py::array_t<std::uint16_t>>(image);
     if (!wide && !py::isinstance<py::array_t<std::uint8_t>>(image)) {
         throw py::type_error("image: expected dtype uint8 or uint16, got " +
-                             std::string(py::str(array.dtype())));
+                             std::string(py::str(image.dtype())));
     }
-    // Out-of-range widths saturate: the kernel then refuses them.
-    const std::int32_t b = saturated_int32(bits);
-    const std::int32_t p = pixel_bits.is_none() ? (wide ? 16 : 8) : saturated_int32(pixel_bits);
-    return wide ? blur_pixels<std::uint16_t>(image, taps, b, p, how)
-                : blur_pixels<std::uint8_t>(image, taps, b, p, how);
+    tapsmith::blur_options o;
+    // More than FIXED_MAX taps, or widths out of range, saturate: the
+    // kernel then refuses them rather than a wrapped-around value.
+    o.n = static_cast<std::int32_t>(
+        taps.size() > static_cast<std::size_t>(int32_max) ? int32_max : std::int64_t(taps.size()));
+    o.bits = saturated(bits);
+    o.pixel_bits = pixel_bits ? saturated(*pixel_bits) : (wide ? 16 : 8);
+    o.how = read_border(border);
+    return wide ? blur_pixels<std::uint16_t>(image, taps, o) : blur_pixels<std::uint8_t>(image, taps, o);
 }
 
-std::string report(py::handle dim_mask, double sigma) {
+std::string report(const whole_number& dim_mask, double sigma) {
     // The program reads DIM_MASK with strtol, which saturates at the range
     // of a 64-bit long; a Python int saturates the same way.
-    const whole_number n = read_integer(dim_mask, std::numeric_limits<std::int64_t>::min(),
-                                        std::numeric_limits<std::int64_t>::max());
-    return tapsmith::report_text(n.value, sigma);
+    return tapsmith::report_text(dim_mask.value, sigma);
 }
 
 }  // namespace
@@ -275,29 +286,22 @@ PYBIND11_MODULE(tapsmith, m) {
         "Every function gives what the tapsmith and tapsmith-fixed programs give, and refuses\n"
         "what they refuse, with their messages.";
     m.attr("__version__") = TAPSMITH_VERSION;
-    // The docstrings open with the Python-level signatures; pybind11's own
-    // would show the handles the arguments arrive as.
-    py::options options;
-    options.disable_function_signatures();
 
     m.def("fixed_taps", &fixed_taps, py::arg("n"), py::arg("sigma"), py::arg("bits") = 8,
           py::arg("sampling") = "point",
-          "fixed_taps(n, sigma, bits=8, sampling='point') -> list[int]\n\n"
           "The n integer taps that sum to exactly 2**bits for a Gaussian of standard deviation\n"
           "sigma, as `tapsmith-fixed --bits=BITS --sampling=SAMPLING N SIGMA` prints them.\n"
           "n is an odd int from 1 to 127 or 'auto'; bits an int from 1 to 30 or 'auto';\n"
           "sampling 'point' or 'area'. Raises ValueError with the program's message.");
     m.def("fixed_figures", &fixed_figures, py::arg("n"), py::arg("sigma"), py::arg("bits") = 8,
           py::arg("pixel_bits") = 8, py::arg("sampling") = "point",
-          "fixed_figures(n, sigma, bits=8, pixel_bits=8, sampling='point') -> dict\n\n"
           "Everything `tapsmith-fixed --format=json` prints, as a dict with the same keys and\n"
-          "values: the resolved dim_mask and bits, the taps and the 2-D mask, their sums and\n"
-          "errors, the worst-case output errors, the Nyquist gains, the largest deviation of the\n"
-          "frequency response and the accumulator widths for pixel_bits-bit pixels.\n"
-          "Raises ValueError with the program's message.");
+          "values in the same order: the resolved dim_mask and bits, the taps and the 2-D mask,\n"
+          "their sums and errors, the worst-case output errors, the Nyquist gains, the largest\n"
+          "deviation of the frequency response, the accumulator widths for pixel_bits-bit pixels\n"
+          "and the adder plan. Raises ValueError with the program's message.");
     m.def("blur", &blur, py::arg("image"), py::arg("taps"), py::arg("bits"), py::arg("border") = "reflect101",
           py::arg("pixel_bits") = py::none(),
-          "blur(image, taps, bits, border='reflect101', pixel_bits=None) -> numpy.ndarray\n\n"
           "The exact separable filter with integer taps summing to 2**bits, one rounding (half\n"
           "up) at the end: the golden model `tapsmith-fixed --apply` runs (which keeps a PNG's\n"
           "alpha as it was). image is a numpy uint8 or uint16 array of shape (H, W) or\n"
@@ -307,8 +311,10 @@ PYBIND11_MODULE(tapsmith, m) {
           "while it filters.\n"
           "Raises TypeError for another dtype or shape, ValueError for bad taps, bits, sizes\n"
           "or pixels.");
+    // The report touches no Python object: other threads run while it is made.
     m.def("report", &report, py::arg("dim_mask") = 5, py::arg("sigma") = 1.0,
-          "report(dim_mask=5, sigma=1.0) -> str\n\n"
+          py::call_guard<py::gil_scoped_release>(),
           "The report `tapsmith DIM_MASK SIGMA` prints, byte for byte: the sampled Gaussian, its\n"
-          "integer and power-of-two masks, their normalisation factors and errors.");
+          "integer and power-of-two masks, their normalisation factors and errors. Releases the\n"
+          "GIL while it works.");
 }
