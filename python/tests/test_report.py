@@ -49,3 +49,15 @@ def test_default_report():
 def test_wrong_types_raise_type_error(args):
     with pytest.raises(TypeError):
         tapsmith.report(*args)
+
+
+def test_reports_made_in_threads_at_once_match_reports_made_alone():
+    # report() releases the GIL, so these run at the same time: the report
+    # keeps no state of its own between runs.
+    import concurrent.futures
+
+    args = [(n, sigma) for n in (1, 3, 5, 7, 9, 0, 4) for sigma in (0.3, 1.0, 2.5)]
+    alone = {a: tapsmith.report(*a) for a in args}
+    with concurrent.futures.ThreadPoolExecutor(max_workers=8) as pool:
+        for a, text in zip(args * 20, pool.map(lambda a: tapsmith.report(*a), args * 20)):
+            assert text == alone[a], a
