@@ -10,6 +10,7 @@
 
 #include <png.h>
 
+#include <bit>
 #include <cerrno>
 #include <charconv>
 #include <csetjmp>
@@ -33,13 +34,17 @@ enum class failure {
     libpng,
     layout,
     bad_index,
+    bad_crc,
 };
 
 struct diagnosis {
     failure why = failure::none;
     int error_number = 0;  // errno of a failed read or write
+    // Where libpng was when it failed: the chunk, and whether at its CRC.
+    std::uint32_t chunk = 0;
+    bool at_crc = false;
     char message[200] = {};
-    char warning[200] = {};  // libpng's last warning: the detail behind "Invalid IHDR data"
+    char warning[200] = {};  // libpng's last warning: the detail behind a refused IHDR
 };
 
 void copy_text(char (&to)[200], const char* from) noexcept {
@@ -52,13 +57,33 @@ void copy_text(char (&to)[200], const char* from) noexcept {
 
 [[noreturn]] void on_error(png_structp png, png_const_charp message) {
     auto* diag = static_cast<diagnosis*>(png_get_error_ptr(png));
-    // A failure the callbacks already named (truncation, a read error) stays
-    // the one reported.
+    // A failure the callbacks already named (truncation, a read error, no
+    // memory) stays the one reported; libpng's own is told apart by where
+    // it happened, its text only shown.
     if (diag->why == failure::none) {
         diag->why = failure::libpng;
+        diag->chunk = png_get_io_chunk_type(png);
+        diag->at_crc = (png_get_io_state(png) & PNG_IO_MASK_LOC) == PNG_IO_CHUNK_CRC;
         copy_text(diag->message, message);
     }
     png_longjmp(png, 1);
+}
+
+// A chunk's type as png_get_io_chunk_type gives it.
+constexpr std::uint32_t ihdr_chunk =
+    std::uint32_t{'I'} << 24U | std::uint32_t{'H'} << 16U | std::uint32_t{'D'} << 8U | 'R';
+
+// libpng's allocations, so that running out of memory is known as such.
+png_voidp allocate(png_structp png, png_alloc_size_t size) {
+    void* block = std::malloc(size);
+    if (block == nullptr) {
+        static_cast<diagnosis*>(png_get_error_ptr(png))->why = failure::no_memory;
+    }
+    return block;
+}
+
+void release(png_structp /*png*/, png_voidp block) {
+    std::free(block);
 }
 
 // Warnings are ancillary trouble libpng reads past; none of them reaches
@@ -176,6 +201,11 @@ void read_body(png_structp png, png_infop info, read_state& s) {
         if (png_get_valid(png, info, PNG_INFO_tRNS) != 0) {
             png_set_tRNS_to_alpha(png);
         }
+        // The file's 16-bit samples are big-endian; libpng turns them into
+        // the host's order.
+        if (png_get_bit_depth(png, info) == 16 && std::endian::native == std::endian::little) {
+            png_set_swap(png);
+        }
     }
     const int passes = png_set_interlace_handling(png);
     png_read_update_info(png, info);
@@ -222,7 +252,8 @@ bool decode(png_structp png, png_infop info, read_state* s) {
 }
 
 bool run_read(read_state* s) {
-    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &s->diag, on_error, on_warning);
+    png_structp png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, &s->diag, on_error, on_warning, nullptr,
+                                               allocate, release);
     if (png == nullptr) {
         s->diag.why = failure::no_memory;
         return false;
@@ -238,13 +269,9 @@ bool run_read(read_state* s) {
     return ok;
 }
 
-std::uint32_t big_endian32(const unsigned char* b) noexcept {
-    return std::uint32_t{b[0]} << 24 | std::uint32_t{b[1]} << 16 | std::uint32_t{b[2]} << 8 | b[3];
-}
-
-// The rows as libpng left them (bytes, 16-bit ones big-endian, palette
-// indexes one byte each) to host uint16_t. A row of n bytes sits at the
-// start of its 2n or more; going from the end, each byte is read before its
+// The rows as libpng left them to uint16_t samples: 16-bit ones are so
+// already; bytes and palette indexes (one byte each) sit at the start of a
+// row's 2n bytes or more and widen from the end, each byte read before its
 // slot is overwritten. False for an index past the palette.
 bool to_samples(read_state& s) noexcept {
     const std::size_t row_samples = std::size_t{s.width} * s.channels;
@@ -262,12 +289,7 @@ bool to_samples(read_state& s) noexcept {
                                                 s.palette[3 * index + 2], alpha};
                 std::memcpy(bytes + 2 * (x - 1) * s.channels, pixel, s.channels * sizeof pixel[0]);
             }
-        } else if (s.bit_depth == 16) {
-            for (std::size_t i = 0; i < row_samples; ++i) {
-                const auto value = static_cast<std::uint16_t>(bytes[2 * i] << 8 | bytes[2 * i + 1]);
-                std::memcpy(bytes + 2 * i, &value, sizeof value);
-            }
-        } else {
+        } else if (s.bit_depth == 8) {
             for (std::size_t i = row_samples; i > 0; --i) {
                 const std::uint16_t value = bytes[i - 1];
                 std::memcpy(bytes + 2 * (i - 1), &value, sizeof value);
@@ -290,15 +312,17 @@ std::string describe_read(const read_state& s, const char* name) {
     std::uint64_t width = s.width;
     std::uint64_t height = s.height;
     const std::string_view detail = s.diag.message;
-    // Both come from IHDR's size: libpng's check of it, or a value past
-    // 2^31 - 1, which libpng refuses right after reading IHDR's CRC.
-    if (why == failure::libpng && (detail == "Invalid IHDR data" ||
-                                   (detail == "PNG unsigned integer out of range" && s.offset == 33))) {
-        width = big_endian32(s.ihdr_size);
-        height = big_endian32(s.ihdr_size + 4);
-        why = width == 0 || height == 0       ? failure::no_pixels
-              : width * height > s.max_pixels ? failure::too_large
-                                              : failure::bad_header;
+    // libpng refused IHDR (its checks, or a side past 2^31 - 1): the size
+    // as the file states it says why.
+    if (why == failure::libpng && s.diag.chunk == ihdr_chunk) {
+        width = png_get_uint_32(s.ihdr_size);
+        height = png_get_uint_32(s.ihdr_size + 4);
+        why = width == 0 || height == 0                    ? failure::no_pixels
+              : width * height > s.max_pixels              ? failure::too_large
+              : s.diag.at_crc && s.diag.warning[0] == '\0' ? failure::bad_crc
+                                                           : failure::bad_header;
+    } else if (why == failure::libpng && s.diag.at_crc) {
+        why = failure::bad_crc;
     }
     switch (why) {
         case failure::not_png:
@@ -339,21 +363,20 @@ std::string describe_read(const read_state& s, const char* name) {
         case failure::bad_index:
             text += "palette index beyond the palette";
             break;
+        case failure::bad_crc: {
+            const std::uint32_t c = s.diag.chunk;
+            const char chunk[] = {static_cast<char>(c >> 24U), static_cast<char>(c >> 16U),
+                                  static_cast<char>(c >> 8U), static_cast<char>(c), '\0'};
+            text += "CRC error in ";
+            text += chunk;
+            text += " chunk";
+            break;
+        }
         case failure::libpng:
         case failure::none:
-            if (constexpr std::string_view crc = ": CRC error";
-                detail.size() > crc.size() && detail.substr(detail.size() - crc.size()) == crc) {
-                text += "CRC error in ";
-                text += detail.substr(0, detail.size() - crc.size());
-                text += " chunk";
-            } else if (detail == "Out of memory" || detail == "Out of Memory!" ||
-                       detail == "Insufficient memory") {
-                text += "out of memory";
-            } else {
-                text += "invalid PNG (";
-                text += detail;
-                text += ')';
-            }
+            text += "invalid PNG (";
+            text += detail;
+            text += ')';
             break;
     }
     return text;
@@ -423,19 +446,21 @@ void write_body(png_structp png, png_infop info, write_state& s) {
     png_set_compression_window_bits(png, 15);
     png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_ALL_FILTERS);
     png_write_info(png, info);
+    // 16-bit samples go out big-endian: libpng swaps the host's order, on a
+    // copy of the row.
+    if (img.bit_depth == 16 && std::endian::native == std::endian::little) {
+        png_set_swap(png);
+    }
 
     const std::size_t row_samples = std::size_t{img.width} * img.channels;
     for (std::uint32_t y = 0; y < img.height; ++y) {
         const std::uint16_t* in = img.samples.get() + std::size_t{y} * row_samples;
         if (img.bit_depth == 16) {
-            for (std::size_t i = 0; i < row_samples; ++i) {
-                s.row[2 * i] = static_cast<unsigned char>(in[i] >> 8);
-                s.row[2 * i + 1] = static_cast<unsigned char>(in[i] & 0xff);
-            }
-        } else {
-            for (std::size_t i = 0; i < row_samples; ++i) {
-                s.row[i] = static_cast<unsigned char>(in[i]);
-            }
+            png_write_row(png, reinterpret_cast<png_const_bytep>(in));
+            continue;
+        }
+        for (std::size_t i = 0; i < row_samples; ++i) {
+            s.row[i] = static_cast<unsigned char>(in[i]);
         }
         png_write_row(png, s.row);
     }
@@ -452,7 +477,8 @@ bool encode(png_structp png, png_infop info, write_state* s) {
 }
 
 bool run_write(write_state* s) {
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &s->diag, on_error, on_warning);
+    png_structp png = png_create_write_struct_2(PNG_LIBPNG_VER_STRING, &s->diag, on_error, on_warning,
+                                                nullptr, allocate, release);
     if (png == nullptr) {
         s->diag.why = failure::no_memory;
         return false;
@@ -590,7 +616,7 @@ std::string write_png(std::FILE* stream, const char* name, const image& img) {
     if (s.diag.why == failure::io) {
         return unwritten(name, std::strerror(s.diag.error_number));
     }
-    if (s.diag.why == failure::no_memory || std::string_view(s.diag.message) == "Out of memory") {
+    if (s.diag.why == failure::no_memory) {
         return unwritten(name, "out of memory");
     }
     return unwritten(name, std::string("PNG encoder error: ") + s.diag.message);
