@@ -13,8 +13,12 @@ import subprocess
 import sys
 import time
 
-import cv2
-import numpy as np
+try:
+    import cv2
+    import numpy as np
+except ImportError as missing:
+    sys.exit(f"blur_vs_opencv.py: needs {missing.name}, which is not installed: apt-get install python3-opencv "
+             "python3-numpy (and run it with /usr/bin/python3)")
 
 SIZES = (3, 5, 9, 15, 31)
 SIDE = 4096
