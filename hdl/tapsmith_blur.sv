@@ -1,61 +1,74 @@
 // SPDX-License-Identifier: MIT
 //
-// tapsmith_blur: a streaming separable Gaussian filter over AXI4-Stream video.
+// tapsmith_blur: a streaming separable Gaussian filter over AXI4-Stream video, one pixel a clock,
+// without multipliers. The same design is written in VHDL (tapsmith_blur.vhd): the same stages,
+// registers and handshake, so that both give the same beats on the same cycles.
 //
 // Every output pixel is
 //   (sum over i, j of t_i * t_j * p(x + j - m, y + i - m) + 2^(2*SHIFT-1)) >> (2*SHIFT),
-// with t the N taps of TAPS (tap i in bits 32i+31 .. 32i, summing to 2^SHIFT) and m = (N-1)/2.
-// The sum is exact: a vertical pass of P + SHIFT bits feeds a horizontal pass of P + 2*SHIFT bits
-// and the only rounding (half up) is the final shift. Pixels outside the image come from BORDER:
-// 0 reflect101 (folded as often as needed, so lines shorter than m work), 1 replicate, 2 zero.
+// with t the N taps of TAPS (tap i in bits 32i+31 .. 32i, symmetric, summing to 2^SHIFT) and
+// m = (N-1)/2: exact, a vertical pass of P + SHIFT bits, then a horizontal pass of P + 2*SHIFT
+// bits, and the only rounding (half up) at the very end. Outside the image an index reads by
+// BORDER: 0 reflect101 (folded as often as needed), 1 replicate, 2 zero.
 //
 // Frame protocol
-//   1. A beat with s_axis_tuser = 1 starts a frame; width and height are taken from that beat only.
-//      Beats outside a frame (before the first start, or after the W*H pixels of a frame and before
-//      the next start) are accepted and thrown away.
-//   2. s_axis_tlast is not looked at: lines are counted with the sampled width.
-//   3. A start of frame that arrives before the current frame has all its W*H pixels ends that frame
-//      early: the core keeps that beat in its holding register, fills the missing pixels with 0 on
-//      its own while s_axis_tready stays low, then opens the new frame with the beat. Each frame
-//      therefore yields exactly W*H pixels and a wrongly sized frame can never wedge the core. A
-//      frame that is short and never followed by a start of frame stays open (its last lines wait).
-//   4. A frame announced with width 0, height 0 or width > MAX_WIDTH yields nothing; its beats are
-//      dropped like those of rule 1 until the next start of frame.
-//   5. Each frame leaves as W*H beats in raster order, m_axis_tuser on its first beat and
+//   1. A beat with s_axis_tuser = 1 starts a frame; width and height are taken from that beat
+//      only. Beats outside a frame (before the first start, or after a frame's W*H pixels and
+//      before the next start) are taken and thrown away. s_axis_tlast is not looked at.
+//   2. A start of frame that arrives before the current frame has its W*H pixels ends that frame
+//      early: the core keeps the beat, fills the missing pixels with 0 on its own while
+//      s_axis_tready is low, then opens the new frame with it.
+//   3. A frame announced with width 0, height 0 or width > MAX_WIDTH yields nothing; its beats are
+//      thrown away like those of rule 1.
+//   4. Each frame leaves as W*H beats in raster order, m_axis_tuser on its first beat and
 //      m_axis_tlast on the last beat of each line.
-//   6. Frames may come back to back; the next frame's lines go into the line buffers while the
-//      previous frame's last lines are still being filtered.
 //
-// Throughput and latency (neither side stalling)
-//   The reader spends exactly W + 2m cycles on a line (each of the m padding columns on either side
-//   costs a read) and emits the line's W pixels in them, one per cycle. The writer takes one pixel
-//   per cycle and waits while it is m + 2 lines ahead of the reader, so in steady state s_axis_tready
-//   is low 2m cycles per line. Each frame adds a reader set-up of 3m + 3 cycles (reflect101) or
-//   2m + 2 (replicate, zero). There is no flush: the next frame's first lines are written while the
-//   last lines of the previous one are filtered. Back-to-back frames thus take exactly
-//   H * (W + 2m) + 3m + 3 cycles each with reflect101 (3273 for 64 x 48, N = 5) and
-//   H * (W + 2m) + 2m + 2 with the other borders.
-//   A line is filtered once all its input lines are in: if the beat completing input line
-//   min(y + m, H - 1) is accepted at clock edge e while the reader waits for it, the reader starts
-//   output line y at edge e + 2 and offers its first pixel from edge e + 2m + 5 on.
+// Timing
+//   The core works in slots, at most one a clock: a slot reads one column of the line buffers and
+//   writes the input pixel there. A line's slots go row after row in one stream: the rows of a
+//   frame, then its last m rows again as flush rows, which output the frame's last m lines. A
+//   frame whose width equals the previous one's starts right after that frame's input, its first
+//   m rows sharing their slots with the previous frame's flush rows; so back-to-back W x H frames
+//   take exactly W*H cycles each (c = 0), and s_axis_tready stays high inside and across lines and
+//   frames while m_axis_tready is high. With no next frame, the flush rows run on their own: a
+//   frame's last lines come out without waiting for another. Once a next frame has started, its
+//   first m rows and the previous frame's last m lines move together. A frame of another width
+//   waits until the previous one has left. Latency: at full rate, output beat k of a frame leaves
+//   11 + LV + LH cycles after input beat k + m*W + m was taken (past the frame's end, counting on
+//   into the next frame's beats or the flush rows' cycles), LV and LH the depths of the two
+//   adder trees: ceil(log2) of the terms a pass sums, one per signed digit of t_0 .. t_m (and,
+//   horizontally, the rounding constant). 17 cycles (+ 2W + 2) for the default 5 taps.
 //
-// Resources
-//   N + 1 line buffers of MAX_WIDTH x P bits (block RAM: one write port and one registered read port
-//   each), used round robin across frames; N constant multiplications summed in one cycle for the
-//   vertical pass (P + SHIFT bits) and N for the horizontal pass (P + 2*SHIFT bits); a 2-entry queue
-//   of frame sizes and an 8-entry output queue, in flip-flops.
+// Micro-architecture
 //
-// Structure
-//   Writer: a one-beat holding register takes the input; it writes pixel (col, row) of the frame
-//   into buffer (global row) mod (N+1). Row g may be written once the output side has finished all
-//   rows up to g - m - 2, that is while `lead` (rows written minus rows filtered) is <= m + 1.
-//   Reader: output row y starts once `lead` >= min(m + 1, H - y). Per line it walks the padded
-//   columns q = -m .. W-1+m, reads column map(q) from every buffer, picks for tap i the buffer
-//   holding row map(y + i - m), and forms the vertical sum v, which slides through an N-entry
-//   window for the horizontal sum. Border maps are kept as walkers that step by one (a
-//   bouncing index for reflect101), so no division or repeated folding is needed per pixel.
-//   A read is issued for an output column only when the output queue is sure to have room for its
-//   result, so none of the pipeline stages ever waits.
+//            +----------+  addr x   +--------------------+   E_0 .. E_2m   +--------------+
+//   s_axis ->| hold reg |---------->| 2m line buffers    |---------------->| row select   |
+//            | + slot   |  pixel    | (block RAM), rows  |  (forwarded     | per tap from |
+//            | sequencer|---------->| shift down one     |   when W is     | the column,  |
+//            +----------+           | buffer per row     |   tiny)         | by border    |
+//                                   +--------------------+                 +------+-------+
+//                                                                                 | w_0 .. w_2m
+//   +------------------+   +---------------------------+   +----------------------v-------+
+//   | output reg + skid|<--| horizontal: pre-add pairs,|<--| vertical: pre-add pairs,      |
+//   | (clock enable    |   | shift-and-add over signed |   | shift-and-add over each tap's |
+//   |  = skid empty)   |   | digits, adder tree, round |   | signed digits, adder tree     |
+//   +------------------+   +-------------^-------------+   +--------------+---------------+
+//                                        | column select by border         | v (P + SHIFT bits)
+//                                        +--- window of 2m+1 sums <--------+
+//
+//   - The 2m line buffers hold the last 2m rows of the stream at column x: a slot reads them all,
+//     and one cycle later writes buffer 1 with the pixel and buffer k+1 with what buffer k held,
+//     so rows shift down a buffer per row; no buffer index ever selects a tap's row. A read of a
+//     column whose write is still pending takes the pending data instead (lines of width 1, 2).
+//   - Borders: per output row (and column) each tap's source among the 2m+1 rows (sums) of the
+//     window is a small register, loaded from a table by the frame's size at the first row and
+//     shifted down with one new entry from a walker per row; a tap selects only among the
+//     positions it can ever need.
+//   - Arithmetic: symmetric taps, so mirrored samples are added first (PRE_ADDS); each product is
+//     shifts and adds over the tap's canonical signed digits (DIGIT_ADDERS), summed with the
+//     others in one tree (TREE_ADDERS); every tree level is registered. No multiplier.
+//   - Handshake: one clock enable for the whole pipeline, the registered "output skid buffer
+//     empty": m_axis_tready reaches only the output registers.
 
 module tapsmith_blur #(
   parameter int N = 5,
@@ -81,101 +94,330 @@ module tapsmith_blur #(
   output logic m_axis_tlast
 );
 
+
+  // -----------------------------------------------------------------------------------------------
+  // Sizes and the taps' arithmetic, worked out at elaboration. Vectors are flat (element i of W
+  // bits at [i*W +: W]) and functions plain, so that Yosys, Verilator and Icarus all read them.
+
   localparam int M = (N - 1) / 2;
-  localparam int NB = N + 1;                                  // line buffers
-  localparam int BW = $clog2(NB);                             // buffer index
+  localparam int NW = 2 * M + 1;                              // window rows (columns)
+  localparam int NB = 2 * M;                                  // line buffers
   localparam int AW = (MAX_WIDTH > 1) ? $clog2(MAX_WIDTH) : 1;
   localparam int VW = P + SHIFT;                              // vertical sums
   localparam int HW = P + 2 * SHIFT;                          // horizontal sums
-  localparam int LW = $clog2(M + 3);                          // lead: 0 .. m + 2
-  localparam int CW = 17;                                     // padded column: 0 .. W-1+2m
-  localparam int QW = 18;                                     // row walker position + m
-  localparam int KW = $clog2(N + 1) + 1;                      // set-up counter: 0 .. N
-  localparam int DEPTH = 8;                                   // output queue
-  localparam int DW = $clog2(DEPTH);
-  localparam int RS = (SHIFT > 0) ? 2 * SHIFT - 1 : 0;
-  localparam logic [HW-1:0] ROUND = (SHIFT > 0) ? (HW'(1) << RS) : '0;
+  localparam int PW = (NW > 1) ? $clog2(NW) : 1;              // a window position
+  localparam int CLS = M + 2;                                 // size classes 1 .. m+2
+  localparam int CW = $clog2(CLS + 1);
+  localparam int TWV = VW + 3;                                // vertical tree, signed
+  localparam int TWH = HW + 3;                                // horizontal tree, signed
+  localparam int RW = $clog2(M + 2);                          // 0 .. m+1
 
-  localparam logic [LW-1:0] LEAD_FULL = LW'(M + 1);
-  localparam logic [CW-1:0] C_M = CW'(M);
-  localparam logic [CW-1:0] C_2M = CW'(2 * M);
-  localparam logic [KW-1:0] K_M = KW'(M);
-  localparam logic [KW-1:0] K_LAST = KW'(N - 1);
-  localparam logic [BW-1:0] B_LAST = BW'(NB - 1);
-
-  function automatic logic [BW-1:0] buf_inc(logic [BW-1:0] b);
-    buf_inc = (b == B_LAST) ? '0 : b + 1'b1;
+  function automatic integer tap(input integer k);
+    tap = TAPS[32*k +: 32];
   endfunction
 
-  function automatic logic [BW-1:0] buf_dec(logic [BW-1:0] b);
-    buf_dec = (b == '0) ? B_LAST : b - 1'b1;
+  // Non-zero digits of v's non-adjacent form (its canonical signed digits).
+  function automatic integer digits(input integer value);
+    integer v, n;
+    v = value;
+    n = 0;
+    while (v != 0) begin
+      if (v % 2 != 0) begin
+        v = (v % 4 == 3) ? v + 1 : v - 1;
+        n = n + 1;
+      end
+      v = v / 2;
+    end
+    digits = n;
   endfunction
 
-  // reflect101 walker: after a step the direction is turned at either end, so `up` always says where
-  // the next step goes. A line of length 1 never moves.
-  function automatic logic turn(logic [15:0] c, logic up, logic [15:0] len);
-    turn = (c == len - 16'd1) ? 1'b0 : (c == '0) ? 1'b1 : up;
+  function automatic integer nonzero_taps(input integer upto);
+    integer k;
+    integer n;
+    n = 0;
+    for (k = 0; k <= upto; k = k + 1) if (tap(k) != 0) n = n + 1;
+    nonzero_taps = n;
   endfunction
 
-  function automatic logic [HW-1:0] tap(int i);
-    tap = HW'(TAPS[32*i +: 32]);
+  function automatic integer digit_adders(input integer unused);
+    integer k;
+    integer n;
+    n = unused - unused;
+    for (k = 0; k <= M; k = k + 1) if (tap(k) != 0) n = n + digits(tap(k)) - 1;
+    digit_adders = n;
   endfunction
+
+  function automatic integer term_count(input integer unused);
+    integer k;
+    integer n;
+    n = unused - unused;
+    for (k = 0; k <= M; k = k + 1) n = n + digits(tap(k));
+    term_count = n;
+  endfunction
+
+  // The adder plan of one pass, as tapsmith-fixed counts it (for testbenches and reports).
+  /* verilator lint_off UNUSEDPARAM */
+  localparam int PRE_ADDS = nonzero_taps(M - 1);
+  localparam int DIGIT_ADDERS = digit_adders(0);
+  localparam int TREE_ADDERS = nonzero_taps(M) - 1;
+  localparam int ADDERS_PER_PASS = PRE_ADDS + DIGIT_ADDERS + TREE_ADDERS;
+  /* verilator lint_on UNUSEDPARAM */
+
+  // The terms a pass sums: one per signed digit of each distinct tap k = 0 .. m (tap k pairs
+  // window rows k and 2m - k; k = m is the centre). what: 0 the tap, 1 negative, 2 the shift.
+  localparam int TV = term_count(0);
+  localparam int TH = TV + ((SHIFT > 0) ? 1 : 0);             // and the rounding constant
+  localparam int LV = (TV > 1) ? $clog2(TV) : 0;
+  localparam int LH = (TH > 1) ? $clog2(TH) : 0;
+
+  function automatic integer term(input integer t, input integer what);
+    integer k;
+    integer idx, v, s, found;
+    idx = 0;
+    found = 0;
+    for (k = 0; k <= M; k = k + 1) begin
+      v = tap(k);
+      s = 0;
+      while (v != 0) begin
+        if (v % 2 != 0) begin
+          if (idx == t) found = (what == 0) ? k : (what == 1) ? ((v % 4 == 3) ? 1 : 0) : s;
+          idx = idx + 1;
+          v = (v % 4 == 3) ? v + 1 : v - 1;
+        end
+        v = v / 2;
+        s = s + 1;
+      end
+    end
+    term = found;
+  endfunction
+
+  // The terms as tables, so that simulators look them up rather than work them out each cycle.
+  function automatic logic [8*TH-1:0] term_table(input integer what);
+    integer t;
+    logic [8*TH-1:0] table_;
+    table_ = '0;
+    for (t = 0; t < TV; t = t + 1) table_[8*t +: 8] = 8'(term(t, what));
+    term_table = table_;
+  endfunction
+
+  localparam logic [8*TH-1:0] TERM_TAP = term_table(0);
+  localparam logic [8*TH-1:0] TERM_NEG = term_table(1);
+  localparam logic [8*TH-1:0] TERM_SHIFT = term_table(2);
+
+  function automatic integer nodes(input integer count, input integer l);
+    nodes = (count + (1 << l) - 1) >> l;
+  endfunction
+
+  // A tree node at level l, index i covers terms i*2^l .. (i+1)*2^l - 1; it holds their sum
+  // negated when all of them are negative, so that every node is one adder or subtractor. The
+  // rounding term (index TV) is positive.
+  function automatic logic node_neg(input integer count, input integer l, input integer i);
+    integer t;
+    logic neg;
+    neg = 1'b1;
+    for (t = 0; t < count; t = t + 1) begin
+      if (t >= (i << l) && t < ((i + 1) << l) && (t >= TV || TERM_NEG[8*t +: 8] == 8'd0)) neg = 1'b0;
+    end
+    node_neg = neg;
+  endfunction
+
+  // Each tree node's kind, level by level: 0 passes its one child on, 1 adds, 2 subtracts the
+  // left child from the right, 3 the right from the left.
+  function automatic logic [2*TH*(LH+1)-1:0] node_table(input integer count, input integer levels);
+    integer i, l;
+    logic [2*TH*(LH+1)-1:0] table_;
+    table_ = '0;
+    for (l = 0; l < levels; l = l + 1) begin
+      for (i = 0; i < count; i = i + 1) begin
+        if (i < nodes(count, l + 1)) begin
+          table_[2*(TH*l + i) +: 2] = (2 * i + 1 >= nodes(count, l)) ? 2'd0
+              : (node_neg(count, l, 2 * i) == node_neg(count, l, 2 * i + 1)) ? 2'd1
+              : node_neg(count, l, 2 * i) ? 2'd2 : 2'd3;
+        end
+      end
+    end
+    node_table = table_;
+  endfunction
+
+  localparam logic [2*TH*(LH+1)-1:0] VNODE = node_table(TV, LV);
+  localparam logic [2*TH*(LH+1)-1:0] HNODE = node_table(TH, LH);
+
+  // Borders. Index q of a line of `size` reads fold(q, size) (reflect101, replicate); window
+  // position p (0 .. 2m) of output line y holds line y - m + p.
+  function automatic integer fold(input integer index, input integer size);
+    integer q;
+    q = index;
+    if (BORDER == 1) begin
+      q = (q < 0) ? 0 : (q > size - 1) ? size - 1 : q;
+    end else if (size == 1) begin
+      q = 0;
+    end else begin
+      while (q < 0 || q > size - 1) q = (q < 0) ? -q : 2 * size - 2 - q;
+    end
+    fold = q;
+  endfunction
+
+  // Can tap i of a window ever read position p? reflect101 keeps p's parity and distance from the
+  // centre (and a line of one row sends everything to the centre); replicate moves towards the
+  // centre; zero never moves.
+  function automatic logic cand(input integer i, input integer p);
+    integer di, dp;
+    di = (i > M) ? i - M : M - i;
+    dp = (p > M) ? p - M : M - p;
+    if (BORDER == 2) cand = p == i;
+    else if (BORDER == 1) cand = (i <= M) ? (p >= i && p <= M) : (p >= M && p <= i);
+    else cand = p == M || (dp <= di && (p - i) % 2 == 0);
+  endfunction
+
+  // The first output line (column) of a frame of size class c (1 .. m+1 the size itself, m+2 any
+  // larger; stored 0-based in the tables below): each tap's position and whether it reads inside, and the walker's start for index m.
+  function automatic integer start_pos(input integer c, input integer i);
+    start_pos = (BORDER == 2) ? i : fold(i - M, c) + M;
+  endfunction
+
+  function automatic logic start_in(input integer c, input integer i);
+    start_in = BORDER != 2 || (i - M >= 0 && i - M <= c - 1);
+  endfunction
+
+  function automatic integer start_at(input integer c);
+    start_at = (BORDER == 2) ? M : fold(M, c);
+  endfunction
+
+  // reflect101's walker direction at index m, after walking there from index 0.
+  function automatic logic start_up(input integer c);
+    integer q;
+    integer w;
+    logic up;
+    w = 0;
+    up = 1'b1;
+    if (c > 1) begin
+      for (q = 0; q < M; q = q + 1) begin
+        w = up ? w + 1 : w - 1;
+        up = (w == c - 1) ? 1'b0 : (w == 0) ? 1'b1 : up;
+      end
+    end
+    start_up = up;
+  endfunction
+
+  // The per-class tables: positions and insides of every tap, the walker's start. With long
+  // filters they are wider than the 8k bits Verilator expects of a replication.
+  /* verilator lint_off WIDTHCONCAT */
+  function automatic logic [CLS*NW*PW-1:0] pos_table(input integer unused);
+    integer c, i;
+    logic [CLS*NW*PW-1:0] table_;
+    table_ = '0;
+    for (c = 1; c <= CLS; c = c + 1)
+      for (i = 0; i < NW; i = i + 1) table_[((c-1)*NW + i)*PW +: PW] = PW'(start_pos(c, i + unused - unused));
+    pos_table = table_;
+  endfunction
+
+  function automatic logic [CLS*NW-1:0] in_table(input integer unused);
+    integer c, i;
+    logic [CLS*NW-1:0] table_;
+    table_ = '0;
+    for (c = 1; c <= CLS; c = c + 1)
+      for (i = 0; i < NW; i = i + 1) table_[(c-1)*NW + i] = start_in(c, i + unused - unused);
+    in_table = table_;
+  endfunction
+  /* verilator lint_on WIDTHCONCAT */
+
+  function automatic logic [CLS*RW-1:0] at_table(input integer unused);
+    integer c;
+    logic [CLS*RW-1:0] table_;
+    table_ = '0;
+    for (c = 1; c <= CLS; c = c + 1) table_[(c-1)*RW +: RW] = RW'(start_at(c) + unused - unused);
+    at_table = table_;
+  endfunction
+
+  function automatic logic [CLS-1:0] up_table(input integer unused);
+    integer c;
+    logic [CLS-1:0] table_;
+    table_ = '0;
+    for (c = 1; c <= CLS; c = c + 1) table_[c-1] = start_up(c + unused - unused);
+    up_table = table_;
+  endfunction
+
+  localparam logic [CLS*NW*PW-1:0] START_POS = pos_table(0);
+  localparam logic [CLS*NW-1:0] START_IN = in_table(0);
+  localparam logic [CLS*RW-1:0] START_AT = at_table(0);
+  localparam logic [CLS-1:0] START_UP = up_table(0);
+
+  // The candidates of every tap, position by position.
+  /* verilator lint_off WIDTHCONCAT */
+  function automatic logic [NW*NW-1:0] cand_table(input integer unused);
+    integer i, p;
+    logic [NW*NW-1:0] table_;
+    table_ = '0;
+    for (i = 0; i < NW; i = i + 1)
+      for (p = 0; p < NW; p = p + 1) table_[i*NW + p] = cand(i, p + unused - unused);
+    cand_table = table_;
+  endfunction
+  /* verilator lint_on WIDTHCONCAT */
+
+  localparam logic [NW*NW-1:0] CAND = cand_table(0);
 
 `ifndef SYNTHESIS
   // Wrong parameters would give a core that quietly computes something else.
   initial begin
-    longint sum = 0;
-    for (int i = 0; i < N; i++) sum += longint'(TAPS[32*i +: 32]);
+    longint sum;
+    sum = 0;
+    for (int i = 0; i < N; i++) sum = sum + 64'(TAPS[32*i +: 32]);
     if (N < 1 || N % 2 == 0) $fatal(1, "tapsmith_blur: N = %0d is not odd", N);
-    if (SHIFT < 0 || P < 1 || P > 16 || P + 2 * SHIFT > 64)
+    if (SHIFT < 0 || SHIFT > 30 || P < 1 || P > 16 || P + 2 * SHIFT > 64)
       $fatal(1, "tapsmith_blur: P = %0d, SHIFT = %0d out of range", P, SHIFT);
     if (sum != 64'sd1 << SHIFT) $fatal(1, "tapsmith_blur: taps sum to %0d, not 2^%0d", sum, SHIFT);
+    for (int i = 0; i < N; i++)
+      if (TAPS[32*i +: 32] != TAPS[32*(N-1-i) +: 32]) $fatal(1, "tapsmith_blur: taps not symmetric");
     if (MAX_WIDTH < 1 || MAX_WIDTH > 65535) $fatal(1, "tapsmith_blur: MAX_WIDTH = %0d", MAX_WIDTH);
     if (BORDER < 0 || BORDER > 2) $fatal(1, "tapsmith_blur: BORDER = %0d", BORDER);
   end
 `endif
 
-  // ---------------------------------------------------------------------------------------------
-  // Writer
+  // A token travels with its slot: the horizontal fields to the output, bit by bit at these
+  // offsets: output pixel, tuser, tlast, first column (load the columns), a later column (step
+  // them), the newest tap's inside flag, the size class, the newest tap's position.
+  localparam int K_OUT = 0, K_USER = 1, K_LAST = 2, K_LOAD = 3, K_STEP = 4, K_IN = 5, K_CLS = 6;
+  localparam int K_POS = K_CLS + CW;
+  localparam int KW = K_POS + PW;
 
-  logic hold_valid, hold_user;
+  // -----------------------------------------------------------------------------------------------
+  // Clock enable and input register. What the sequencer needs of a beat's size is worked out as
+  // the beat is taken, so that none of it lies on the sequencer's own paths.
+
+  logic ce;                             // the output skid buffer is empty
+  logic running;
+  logic hold_valid, hold_user, hold_ok, hold_same, hold_w_one, hold_h_one;
   logic [P-1:0] hold_data;
-  logic [15:0] hold_w, hold_h;
+  logic [AW-1:0] hold_w1, hold_w2;      // width - 1, width - 2
+  logic [15:0] hold_h1, hold_h2;        // height - 1, height - 2
+  logic [CW-1:0] hold_vcls, hold_hcls;
+  logic pop_hold, drop, start;
+  logic [AW-1:0] s_last, s_last1;       // the stream's width - 1, width - 2
 
-  logic w_frame;                        // inside a frame that still lacks pixels
-  logic [15:0] w_w, w_h, wcol, wrow;
-  logic [BW-1:0] wbuf;
-  logic [LW-1:0] lead;
-
-  logic size_ok, can_write, desc_room, w_start, w_drop, wr_en, pop_hold, w_row_end, w_frame_end;
-  logic [P-1:0] wr_data;
-  logic [15:0] cur_w, cur_h;
+  // A side's size class, 0-based: min(size, m + 2) - 1.
+  function automatic logic [CW-1:0] size_class(input logic [15:0] size);
+    size_class = (32'(size) >= CLS) ? CW'(CLS - 1) : CW'(size - 16'd1);
+  endfunction
 
   logic unused_tlast;
   assign unused_tlast = s_axis_tlast;
 
-  always_comb begin
-    size_ok = hold_w != '0 && hold_h != '0 && $signed(32'(hold_w)) <= MAX_WIDTH;
-    can_write = lead <= LEAD_FULL;
-    w_start = !w_frame && hold_valid && hold_user && size_ok && can_write && desc_room;
-    w_drop = !w_frame && hold_valid && !(hold_user && size_ok);
-    // A start of frame inside a frame stays in the holding register while zeros complete the frame.
-    wr_en = w_start || (w_frame && hold_valid && can_write);
-    wr_data = (w_frame && hold_user) ? '0 : hold_data;
-    pop_hold = w_start || w_drop || (w_frame && hold_valid && can_write && !hold_user);
-    cur_w = w_frame ? w_w : hold_w;
-    cur_h = w_frame ? w_h : hold_h;
-    w_row_end = wr_en && wcol == cur_w - 16'd1;
-    w_frame_end = w_row_end && wrow == cur_h - 16'd1;
-    s_axis_tready = !hold_valid || pop_hold;
-  end
-
   always_ff @(posedge clk) begin
+    running <= !rst;
     if (s_axis_tvalid && s_axis_tready) begin
       hold_data <= s_axis_tdata;
       hold_user <= s_axis_tuser;
-      hold_w <= width;
-      hold_h <= height;
+      hold_w1 <= AW'(width - 16'd1);
+      hold_w2 <= AW'(width - 16'd2);
+      hold_h1 <= height - 16'd1;
+      hold_h2 <= height - 16'd2;
+      hold_ok <= width != '0 && height != '0 && 32'(width) <= MAX_WIDTH;
+      // The stream's width once the beat in hold, if it starts a frame now, has gone in.
+      hold_same <= AW'(width - 16'd1) == (start ? hold_w1 : s_last);
+      hold_w_one <= width == 16'd1;
+      hold_h_one <= height == 16'd1;
+      hold_vcls <= size_class(height);
+      hold_hcls <= size_class(width);
     end
     if (rst) begin
       hold_valid <= 1'b0;
@@ -185,310 +427,539 @@ module tapsmith_blur #(
       hold_valid <= 1'b0;
     end
   end
+  assign s_axis_tready = running && (!hold_valid || pop_hold);
 
-  always_ff @(posedge clk) begin
-    if (w_start) begin
-      w_w <= hold_w;
-      w_h <= hold_h;
-    end
-    if (rst) begin
-      w_frame <= 1'b0;
-      wcol <= '0;
-      wrow <= '0;
-      wbuf <= '0;
-    end else if (wr_en) begin
-      w_frame <= !w_frame_end;
-      wcol <= w_row_end ? '0 : wcol + 16'd1;
-      if (w_row_end) begin
-        wbuf <= buf_inc(wbuf);
-        wrow <= w_frame_end ? '0 : wrow + 16'd1;
-      end
-    end
-  end
+  // -----------------------------------------------------------------------------------------------
+  // Slot sequencer: which row of the stream the next slot belongs to, and what it carries. Frames
+  // in flight (at most two: one in its flush rows, one in its first rows) wait in a queue, from the
+  // slot that starts them until their last output row: last row, size classes, rows to wait.
 
-  // Sizes of the frames the writer has opened and the reader has not yet started.
-  logic [31:0] desc_mem [0:1];
-  logic desc_wp, desc_rp;
-  logic [1:0] desc_count;
-  logic desc_pop;
-  logic [15:0] desc_w, desc_h;
+  logic [15:0] f_last [0:1], f_last1 [0:1];
+  logic [CW-1:0] f_vcls [0:1], f_hcls [0:1];
+  logic [RW-1:0] f_wait [0:1];
+  logic f_hp, f_tp;
+  logic [1:0] f_n;
 
-  assign desc_room = desc_count != 2'd2;
-  assign {desc_w, desc_h} = desc_mem[desc_rp];
+  logic in_active, row_in, row_auto;    // the stream's current row: an input row, or one on its own
+  logic [15:0] in_row, in_last;
+  logic [AW-1:0] x;                     // column
+  // Flags kept beside the counters, so that no decision waits for a comparison: x is 0, x is the
+  // stream's last column, the stream is one column wide, the head's output row is its last.
+  logic x0, x_last, s_one, o_last;
+  logic [15:0] o_row;                   // output row of the head frame
+  logic [RW-1:0] tail;                  // slots still owed to the horizontal window
+  // The border walkers of the newest row (column) of the window: the index read, reflect101's
+  // direction, the window position and inside flag of the newest tap.
+  logic [16:0] vw_at, hw_at, vw_at_n, hw_at_n;
+  logic vw_up, hw_up, vw_up_n, hw_up_n;
+  logic [PW-1:0] vw_pos, hw_pos, vw_pos_n, hw_pos_n;
+  logic vw_in, hw_in, vw_in_n, hw_in_n;
 
-  always_ff @(posedge clk) begin
-    if (w_start) desc_mem[desc_wp] <= {hold_w, hold_h};
-    if (rst) begin
-      desc_wp <= 1'b0;
-      desc_rp <= 1'b0;
-      desc_count <= '0;
-    end else begin
-      if (w_start) desc_wp <= !desc_wp;
-      if (desc_pop) desc_rp <= !desc_rp;
-      desc_count <= desc_count + {1'b0, w_start} - {1'b0, desc_pop};
-    end
-  end
-
-  // ---------------------------------------------------------------------------------------------
-  // Line buffers
-
-  logic [AW-1:0] rd_addr;
-  logic [NB*P-1:0] rd_data;
-
-  for (genvar k = 0; k < NB; k++) begin : g_line
-    logic [P-1:0] mem [0:MAX_WIDTH-1];
-    logic [P-1:0] q;
-    always_ff @(posedge clk) begin
-      if (wr_en && wbuf == BW'(k)) mem[wcol[AW-1:0]] <= wr_data;
-      q <= mem[rd_addr];
-    end
-    assign rd_data[k*P +: P] = q;
-  end
-
-  // ---------------------------------------------------------------------------------------------
-  // Reader
-
-  typedef enum logic [1:0] {R_IDLE, R_SETUP, R_FILL, R_RUN} r_state_e;
-  r_state_e r_state;
-
-  logic [15:0] r_w, r_h, rows_left;
-  logic first_row;
-  logic [BW-1:0] rbuf;                  // buffer of the current output row
-  logic [KW-1:0] k_cnt;
-  logic [CW-1:0] ccount;                // padded column q + m
-  logic [15:0] cc, cc0;                 // column to read (reflect101, replicate)
-  logic cup, cup0;
-  logic [15:0] rc;                      // row walker: row, direction, buffer, position + m
-  logic rup;
-  logic [BW-1:0] rcm;
-  logic [QW-1:0] rq;
-  logic [N*BW-1:0] win_buf;             // buffer of row map(y + i - m), tap i
-  logic [N-1:0] win_in;                 // false where the zero border applies
-
-  logic s1_valid, s1_out, s1_user, s1_last, s1_colin;
-  logic [N*BW-1:0] s1_buf;
-  logic [N-1:0] s1_in;
-  logic s2_valid, s2_out, s2_user, s2_last;
-  logic [VW-1:0] s2_v;
-  logic s3_valid, s3_out, s3_user, s3_last;
-  logic [N*VW-1:0] hwin;
-
-  logic [DW:0] o_count;
-  logic row_ready, col_out, col_in, credit_ok, issue, row_done, frame_done, row_adv;
-  logic [15:0] rc_next, cc_next;
-  logic rup_next, cup_next, rc_move_up, rc_move_dn;
-  logic [CW-1:0] c_end;
+  logic in_now, auto_now, push, zero_fill, have_pixel, fire, row_end;
+  logic [AW-1:0] x_n;
+  logic [15:0] o_row_n, head_last_n;
+  logic hp_n;
+  logic head_out, out_now, first_row, pop_frame;
+  logic [AW-1:0] last_col, last_col1;
+  logic [15:0] out_last, out_last1;
+  logic [CW-1:0] out_vcls, out_hcls;
 
   always_comb begin
-    // Line y needs input lines up to y + m, or only up to the frame's last line near the bottom.
-    row_ready = lead >= LEAD_FULL || 16'(lead) >= rows_left;
-    col_out = $signed(32'(ccount)) >= 2 * M;
-    col_in = BORDER != 2 || ($signed(32'(ccount)) >= M && $signed(32'(ccount)) < $signed(32'(r_w)) + M);
-    credit_ok = 32'(o_count) + 32'(s1_valid && s1_out) + 32'(s2_valid && s2_out)
-        + 32'(s3_valid && s3_out) < DEPTH;
-    // Once a line has started its inputs stay put, so only its first read waits for them.
-    issue = r_state == R_RUN && (ccount != '0 || row_ready) && (!col_out || credit_ok);
-    c_end = CW'(r_w) + C_2M - CW'(1);
-    row_done = issue && ccount == c_end;
-    frame_done = row_done && rows_left == 16'd1;
-    row_adv = r_state == R_FILL || row_done;
-    desc_pop = r_state == R_IDLE && desc_count != '0;
+    start = x0 && !in_active && hold_valid && hold_user && hold_ok &&
+        (f_n == '0 || (hold_same && f_n != 2'd2));
+    in_now = x0 ? (in_active || start) : row_in;
+    auto_now = !in_now && (x0 ? f_n != '0 : row_auto);
+    push = x0 && !in_now && f_n == '0 && tail != '0;
+    zero_fill = in_active && hold_valid && hold_user;
+    have_pixel = start || (in_active && hold_valid && !hold_user);
+    fire = ce && running && (in_now ? (have_pixel || zero_fill) : (auto_now || push));
+    drop = running && hold_valid && !in_active && !(hold_user && hold_ok);
+    pop_hold = (fire && in_now && !zero_fill) || drop;
+    last_col = start ? hold_w1 : s_last;
+    last_col1 = start ? hold_w2 : s_last1;
+    row_end = !push && (x0 ? (start ? hold_w_one : s_one) : x_last);
+    // The frame this slot outputs a row of: the head once its wait is over; with m = 0 a frame
+    // outputs from its first row, before it is in the queue, so its sizes come from the hold
+    // register.
+    head_out = f_n != '0 && f_wait[f_hp] == '0;
+    out_now = !push && (head_out || (M == 0 && start));
+    out_last = head_out ? f_last[f_hp] : hold_h1;
+    out_last1 = head_out ? f_last1[f_hp] : hold_h2;
+    out_vcls = head_out ? f_vcls[f_hp] : hold_vcls;
+    out_hcls = head_out ? f_hcls[f_hp] : hold_hcls;
+    first_row = o_row == '0;
+    pop_frame = row_end && out_now && (head_out ? o_last : hold_h_one);
+    // The counters' next values, from which the flags are worked out ahead.
+    x_n = push ? x : row_end ? '0 : x + AW'(1);
+    o_row_n = (row_end && out_now) ? (pop_frame ? '0 : o_row + 16'd1) : o_row;
+    hp_n = pop_frame ? !f_hp : f_hp;
+    head_last_n = (start && f_tp == hp_n) ? hold_h1 : f_last[hp_n];
 
-    if (BORDER == 2) begin
-      rd_addr = col_in ? AW'(ccount - C_M) : '0;
-    end else begin
-      rd_addr = cc[AW-1:0];
-    end
-
-    // One step of the column walker (reflect101, replicate).
-    cc_next = cc;
-    cup_next = cup;
-    if (BORDER == 0) begin
-      if (r_w != 16'd1) begin
-        cc_next = cup ? cc + 16'd1 : cc - 16'd1;
-        cup_next = turn(cc_next, cup, r_w);
+    // The walkers: a frame's first output row (a row's first column) starts them from the size
+    // class's table, every later one steps them: index q -> q + 1 reads at_n; the newest tap's
+    // window position moves by at_n - at - 1.
+    vw_at_n = vw_at;
+    vw_up_n = vw_up;
+    vw_pos_n = vw_pos;
+    vw_in_n = vw_in;
+    if (x0 && first_row) begin
+      // The table's entry for the class: a select among constants.
+      for (int c = 0; c < CLS; c++) begin
+        if (out_vcls == CW'(c)) begin
+          vw_at_n = 17'(START_AT[c*RW +: RW]);
+          vw_up_n = START_UP[c];
+          vw_pos_n = START_POS[(c*NW + NW - 1)*PW +: PW];
+          vw_in_n = START_IN[c*NW + NW - 1];
+        end
       end
-    end else if ($signed(32'(ccount)) >= M && cc != r_w - 16'd1) begin
-      cc_next = cc + 16'd1;
-    end
-
-    // One step of the row walker; rq is the position plus m.
-    rc_move_up = 1'b0;
-    rc_move_dn = 1'b0;
-    if (BORDER == 0) begin
-      rc_move_up = r_h != 16'd1 && rup;
-      rc_move_dn = r_h != 16'd1 && !rup;
+    end else if (BORDER == 2) begin
+      vw_at_n = vw_at + 17'd1;
+      vw_in_n = vw_at < {1'b0, out_last};
     end else if (BORDER == 1) begin
-      rc_move_up = $signed(32'(rq)) >= M && rc != r_h - 16'd1;
+      if (vw_at == {1'b0, out_last}) vw_pos_n = vw_pos - PW'(1);
+      else vw_at_n = vw_at + 17'd1;
+    end else if (out_last == '0) begin
+      vw_pos_n = vw_pos - PW'(1);
     end else begin
-      rc_move_up = 1'b1;
+      // The turn is known from the index before the step (the last - 1 and 1 that it reaches).
+      vw_at_n = vw_up ? vw_at + 17'd1 : vw_at - 17'd1;
+      vw_up_n = vw_up ? vw_at != {1'b0, out_last1} : vw_at == 17'd1;
+      if (!vw_up) vw_pos_n = vw_pos - PW'(2);
     end
-    rc_next = rc_move_up ? rc + 16'd1 : rc_move_dn ? rc - 16'd1 : rc;
-    rup_next = turn(rc_next, rup, r_h);
-  end
 
-  always_ff @(posedge clk) begin
-    if (rst) begin
-      r_state <= R_IDLE;
-      rbuf <= '0;
-      lead <= '0;
-    end else begin
-      lead <= lead + LW'(w_row_end) - LW'(row_done);
-      if (row_done) rbuf <= buf_inc(rbuf);
-      case (r_state)
-        R_IDLE: if (desc_pop) r_state <= BORDER == 0 ? R_SETUP : R_FILL;
-        R_SETUP: if (k_cnt == K_M) r_state <= R_FILL;
-        R_FILL: if (k_cnt == K_LAST) r_state <= R_RUN;
-        default: if (frame_done) r_state <= R_IDLE;
-      endcase
-    end
-  end
-
-  always_ff @(posedge clk) begin
-    case (r_state)
-      R_IDLE: if (desc_pop) begin
-        r_w <= desc_w;
-        r_h <= desc_h;
-        rows_left <= desc_h;
-        first_row <= 1'b1;
-        k_cnt <= '0;
-        ccount <= '0;
-        // reflect101 starts at position 0 and walks to m (set-up); the others start at -m.
-        cc <= '0;
-        cup <= 1'b1;
-        rc <= '0;
-        rup <= 1'b1;
-        rq <= '0;
-        // With the zero border the walker starts m rows above row 0, so its buffer index too.
-        rcm <= BORDER == 2 ? BW'((32'(rbuf) + NB - M) % NB) : rbuf;
-      end
-      R_SETUP: begin
-        k_cnt <= k_cnt + 1'b1;
-        if (k_cnt != K_M) begin
-          cc <= cc_next;
-          cup <= cup_next;
-          rc <= rc_next;
-          rup <= rup_next;
-          rcm <= rc_move_up ? buf_inc(rcm) : rc_move_dn ? buf_dec(rcm) : rcm;
-        end else begin
-          // reflect101 is symmetric about 0: the walk from -m onwards is the walk back from m.
-          k_cnt <= '0;
-          cc0 <= cc;
-          cup0 <= turn(cc, !cup, r_w);
-          cup <= turn(cc, !cup, r_w);
-          rup <= turn(rc, !rup, r_h);
+    hw_at_n = hw_at;
+    hw_up_n = hw_up;
+    hw_pos_n = hw_pos;
+    hw_in_n = hw_in;
+    if (x0) begin
+      for (int c = 0; c < CLS; c++) begin
+        if (out_hcls == CW'(c)) begin
+          hw_at_n = 17'(START_AT[c*RW +: RW]);
+          hw_up_n = START_UP[c];
+          hw_pos_n = START_POS[(c*NW + NW - 1)*PW +: PW];
+          hw_in_n = START_IN[c*NW + NW - 1];
         end
       end
-      R_FILL: begin
-        k_cnt <= k_cnt + 1'b1;
-      end
-      default: begin
-        if (issue) ccount <= row_done ? '0 : ccount + 1'b1;
-        if (row_done) begin
-          rows_left <= rows_left - 16'd1;
-          first_row <= 1'b0;
-          if (BORDER == 0) begin
-            cc <= cc0;
-            cup <= cup0;
-          end else begin
-            cc <= '0;
-          end
-        end else if (issue) begin
-          cc <= cc_next;
-          cup <= cup_next;
-        end
-      end
-    endcase
-    // The row window moves down one row (and is filled this way during set-up): the walker gives
-    // the new bottom entry, its buffer index moving with it so no modulo is ever computed.
-    if (row_adv) begin
-      for (int i = 0; i + 1 < N; i++) begin
-        win_buf[i*BW +: BW] <= win_buf[(i+1)*BW +: BW];
-        win_in[i] <= win_in[i+1];
-      end
-      win_buf[(N-1)*BW +: BW] <= rcm;
-      win_in[N-1] <= BORDER != 2 || ($signed(32'(rq)) >= M && $signed(32'(rq)) < $signed(32'(r_h)) + M);
-      rc <= rc_next;
-      rup <= rup_next;
-      rcm <= rc_move_up ? buf_inc(rcm) : rc_move_dn ? buf_dec(rcm) : rcm;
-      rq <= rq + 1'b1;
+    end else if (BORDER == 2) begin
+      hw_at_n = hw_at + 17'd1;
+      hw_in_n = hw_at < 17'(last_col);
+    end else if (BORDER == 1) begin
+      if (hw_at == 17'(last_col)) hw_pos_n = hw_pos - PW'(1);
+      else hw_at_n = hw_at + 17'd1;
+    end else if (x0 ? (start ? hold_w_one : s_one) : s_one) begin
+      hw_pos_n = hw_pos - PW'(1);
+    end else begin
+      hw_at_n = hw_up ? hw_at + 17'd1 : hw_at - 17'd1;
+      hw_up_n = hw_up ? hw_at != 17'(last_col1) : hw_at == 17'd1;
+      if (!hw_up) hw_pos_n = hw_pos - PW'(2);
     end
   end
 
-  // ---------------------------------------------------------------------------------------------
-  // Filter pipeline: issue -> block RAM read (s1) -> vertical sum (s2) -> horizontal window (s3)
-  // -> output queue. Tags travel along because the next row's selection is set while the last
-  // columns of a row are still in flight.
-
-  logic [VW-1:0] v_sum;
-  logic [HW-1:0] h_sum;
-  logic [P-1:0] pix;
+  // What the slot carries: to the line buffers, to the rows' selects, to the output.
+  logic t0_valid, t0_wr, t0_vload, t0_vstep, t0_vin;
+  logic [AW-1:0] t0_addr;
+  logic [P-1:0] t0_pix;
+  logic [CW-1:0] t0_vcls;
+  logic [PW-1:0] t0_vpos;
+  logic [KW-1:0] t0_k;
 
   always_comb begin
-    v_sum = '0;
-    for (int i = 0; i < N; i++) begin
-      pix = '0;
-      for (int k = 0; k < NB; k++) begin
-        if (s1_buf[i*BW +: BW] == BW'(k)) pix = rd_data[k*P +: P];
+    t0_valid = fire;
+    t0_wr = !push;
+    t0_addr = x;
+    t0_pix = (in_now && !zero_fill) ? hold_data : '0;
+    t0_vload = out_now && x0 && first_row;
+    t0_vstep = out_now && x0 && !first_row;
+    t0_vcls = out_vcls;
+    t0_vpos = vw_pos_n;
+    t0_vin = vw_in_n;
+    t0_k = '0;
+    t0_k[K_OUT] = out_now;
+    t0_k[K_USER] = out_now && x0 && first_row;
+    t0_k[K_LAST] = out_now && row_end;
+    t0_k[K_LOAD] = out_now && x0;
+    t0_k[K_STEP] = out_now && !x0;
+    t0_k[K_IN] = hw_in_n;
+    t0_k[K_CLS +: CW] = out_hcls;
+    t0_k[K_POS +: PW] = hw_pos_n;
+  end
+
+  always_ff @(posedge clk) begin
+    if (rst) begin
+      in_active <= 1'b0;
+      x <= '0;
+      x0 <= 1'b1;
+      f_hp <= 1'b0;
+      f_tp <= 1'b0;
+      f_n <= '0;
+      o_row <= '0;
+      tail <= '0;
+    end else if (fire) begin
+      x <= x_n;
+      x0 <= x_n == '0;
+      x_last <= x_n == (start ? hold_w1 : s_last);
+      o_last <= o_row_n == head_last_n;
+      if (x0) begin
+        row_in <= in_now;
+        row_auto <= auto_now;
       end
-      if (!(s1_in[i] && s1_colin)) pix = '0;
-      v_sum = v_sum + VW'(tap(i) * HW'(pix));
+      if (start) begin
+        s_last <= hold_w1;
+        s_last1 <= hold_w2;
+        s_one <= hold_w_one;
+        in_active <= 1'b1;
+        in_row <= '0;
+        in_last <= hold_h1;
+      end
+      if (in_now && row_end) begin
+        if ((start ? 16'd0 : in_row) == (start ? hold_h1 : in_last)) in_active <= 1'b0;
+        else in_row <= start ? 16'd1 : in_row + 16'd1;
+      end
+      // A row's end counts the frames' waits down; a frame starts waiting m rows.
+      for (int e = 0; e < 2; e++) begin
+        if (start && f_tp == e[0]) begin
+          f_last[e] <= hold_h1;
+          f_last1[e] <= hold_h2;
+          f_vcls[e] <= hold_vcls;
+          f_hcls[e] <= hold_hcls;
+          f_wait[e] <= RW'((row_end && M > 0) ? M - 1 : M);
+        end else if (row_end && f_wait[e] != '0) begin
+          f_wait[e] <= f_wait[e] - 1'b1;
+        end
+      end
+      if (start) f_tp <= !f_tp;
+      if (pop_frame) f_hp <= !f_hp;
+      f_n <= f_n + {1'b0, start} - {1'b0, pop_frame};
+      o_row <= o_row_n;
+      if (out_now) tail <= RW'(M);
+      else if (tail != '0) tail <= tail - 1'b1;
+      if (out_now && x0) begin
+        vw_at <= vw_at_n;
+        vw_up <= vw_up_n;
+        vw_pos <= vw_pos_n;
+        vw_in <= vw_in_n;
+      end
+      if (out_now) begin
+        hw_at <= hw_at_n;
+        hw_up <= hw_up_n;
+        hw_pos <= hw_pos_n;
+        hw_in <= hw_in_n;
+      end
     end
-    h_sum = ROUND;
-    for (int j = 0; j < N; j++) h_sum = h_sum + tap(j) * HW'(hwin[j*VW +: VW]);
+  end
+
+  // -----------------------------------------------------------------------------------------------
+  // Line buffers. Stage A: the slot's reads are in the block RAMs' output registers. Stage B: the
+  // column E_0 .. E_2m in registers (E_0 the pixel), forwarded where a pending write had not yet
+  // reached the memory; buffer k+1 is written with E_k. Stage C keeps E one more slot for that.
+
+  localparam int NQ = (NB > 0) ? NB : 1;
+  logic ta_valid, ta_wr, ta_vload, ta_vstep, ta_vin, tb_valid, tb_wr;
+  logic [AW-1:0] ta_addr, tb_addr;
+  logic [P-1:0] ta_pix;
+  logic [CW-1:0] ta_vcls;
+  logic [PW-1:0] ta_vpos;
+  logic [KW-1:0] ta_k, tb_k;
+  /* verilator lint_off UNDRIVEN */  // with one tap there are no line buffers
+  logic [NQ*P-1:0] ram_q;
+  /* verilator lint_on UNDRIVEN */
+  logic [NW*P-1:0] eb, ec;
+  logic fwd_a, fwd_b;                   // the read of stage A's slot missed B's, C's write
+
+  for (genvar k = 1; k <= NB; k++) begin : g_line
+    (* no_rw_check *) logic [P-1:0] mem [0:MAX_WIDTH-1];
+    always_ff @(posedge clk) begin
+      if (tb_valid && tb_wr) mem[tb_addr] <= eb[(k-1)*P +: P];
+      if (ce) ram_q[(k-1)*P +: P] <= mem[t0_addr];
+    end
   end
 
   always_ff @(posedge clk) begin
     if (rst) begin
-      s1_valid <= 1'b0;
-      s2_valid <= 1'b0;
-      s3_valid <= 1'b0;
-    end else begin
-      s1_valid <= issue;
-      s2_valid <= s1_valid;
-      s3_valid <= s2_valid;
+      ta_valid <= 1'b0;
+      tb_valid <= 1'b0;
+    end else if (ce) begin
+      ta_valid <= t0_valid;
+      tb_valid <= ta_valid;
     end
-    s1_out <= col_out;
-    s1_user <= first_row && ccount == C_2M;
-    s1_last <= row_done;
-    s1_colin <= col_in;
-    s1_buf <= win_buf;
-    s1_in <= win_in;
-    s2_out <= s1_out;
-    s2_user <= s1_user;
-    s2_last <= s1_last;
-    s2_v <= v_sum;
-    s3_out <= s2_out;
-    s3_user <= s2_user;
-    s3_last <= s2_last;
-    if (s2_valid) begin
-      for (int j = 0; j + 1 < N; j++) hwin[j*VW +: VW] <= hwin[(j+1)*VW +: VW];
-      hwin[(N-1)*VW +: VW] <= s2_v;
+    if (ce) begin
+      ta_wr <= t0_wr;
+      ta_addr <= t0_addr;
+      ta_pix <= t0_pix;
+      ta_vload <= t0_vload;
+      ta_vstep <= t0_vstep;
+      ta_vcls <= t0_vcls;
+      ta_vpos <= t0_vpos;
+      ta_vin <= t0_vin;
+      ta_k <= t0_k;
+      tb_wr <= ta_wr;
+      tb_addr <= ta_addr;
+      tb_k <= ta_k;
+      fwd_a <= t0_valid && ta_valid && ta_wr && ta_addr == t0_addr;
+      fwd_b <= t0_valid && tb_valid && tb_wr && tb_addr == t0_addr;
+      eb[0 +: P] <= ta_pix;
+      for (int k = 1; k <= NB; k++)
+        eb[k*P +: P] <= fwd_a ? eb[(k-1)*P +: P] : fwd_b ? ec[(k-1)*P +: P] : ram_q[(k-1)*P +: P];
+      ec <= eb;
     end
   end
 
-  // ---------------------------------------------------------------------------------------------
-  // Output queue: the read side only issues what fits, so it never overflows.
+  // -----------------------------------------------------------------------------------------------
+  // Vertical pass. Row selects follow the slot: loaded or stepped as its first token of a row
+  // enters stage B. Stage C: the selected rows w; D: pre-added pairs u; E: the terms; then one
+  // registered tree level a stage. Every element is its own register (generate blocks), wired into
+  // flat vectors.
 
-  (* ram_style = "logic" *) logic [P+1:0] o_mem [0:DEPTH-1];  // too small for a block RAM
-  logic [DW-1:0] o_wp, o_rp;
-  logic o_push, o_pop;
+  /* verilator lint_off UNUSEDSIGNAL */  // read by the neighbour below; row 0's by none
+  logic [NW*PW-1:0] vpos;
+  logic [NW-1:0] vin;
+  /* verilator lint_on UNUSEDSIGNAL */
+  logic [LV+2:0] tv_valid;              // stages C, D, E and the tree levels
+  logic [(LV+3)*KW-1:0] tv_k;
+  logic [NW*P-1:0] vw;
+  logic [(M+1)*(P+1)-1:0] vu;
+  /* verilator lint_off UNUSEDSIGNAL */  // each level fills only its first nodes
+  logic [(LV+1)*TV*TWV-1:0] vt;
+  /* verilator lint_on UNUSEDSIGNAL */
 
-  assign o_push = s3_valid && s3_out;
-  assign o_pop = m_axis_tvalid && m_axis_tready;
-  assign m_axis_tvalid = o_count != '0;
-  assign {m_axis_tuser, m_axis_tlast, m_axis_tdata} = o_mem[o_rp];
+  for (genvar i = 0; i < NW; i++) begin : g_vrow
+    // Row i of the window is line y - m + i, that is buffer 2m - i.
+    logic [PW-1:0] pos;
+    logic in;
+    logic [P-1:0] w;
+    always_ff @(posedge clk) begin
+      if (ce && ta_valid && ta_vload) begin
+        for (int c = 0; c < CLS; c++) begin
+          if (ta_vcls == CW'(c)) begin
+            pos <= START_POS[(c*NW + i)*PW +: PW];
+            in <= START_IN[c*NW + i];
+          end
+        end
+      end else if (ce && ta_valid && ta_vstep) begin
+        pos <= (BORDER == 2) ? PW'(i) : (i == NW - 1) ? ta_vpos : vpos[((i+1) % NW)*PW +: PW] - PW'(1);
+        in <= (i == NW - 1) ? ta_vin : vin[(i+1) % NW];
+      end
+      if (ce) begin
+        w <= '0;
+        for (int p = 0; p < NW; p++) if (CAND[i*NW + p] && pos == PW'(p) && in) w <= eb[(NB-p)*P +: P];
+      end
+    end
+    assign vpos[i*PW +: PW] = pos;
+    assign vin[i] = in;
+    assign vw[i*P +: P] = w;
+  end
+
+  for (genvar k = 0; k <= M; k++) begin : g_vpair
+    logic [P:0] u;
+    always_ff @(posedge clk) begin
+      if (ce) u <= (k == M) ? {1'b0, vw[k*P +: P]} :
+                   (tap(k) != 0) ? {1'b0, vw[k*P +: P]} + {1'b0, vw[(NB-k)*P +: P]} : '0;
+    end
+    assign vu[k*(P+1) +: P+1] = u;
+  end
+
+  for (genvar t = 0; t < TV; t++) begin : g_vterm
+    logic signed [TWV-1:0] q;
+    always_ff @(posedge clk) begin
+      if (ce) q <= TWV'(vu[TERM_TAP[8*t +: 8]*(P+1) +: P+1]) << TERM_SHIFT[8*t +: 8];
+    end
+    assign vt[t*TWV +: TWV] = q;
+  end
+
+  for (genvar l = 0; l < LV; l++) begin : g_vlevel
+    for (genvar i = 0; i < nodes(TV, l + 1); i++) begin : g_node
+      localparam logic [1:0] KIND = VNODE[2*(TH*l + i) +: 2];
+      localparam int A = (l*TV + 2*i) * TWV;
+      localparam int B = (KIND == 2'd0) ? A : (l*TV + 2*i + 1) * TWV;
+      logic signed [TWV-1:0] q;
+      always_ff @(posedge clk) begin
+        if (ce) begin
+          case (KIND)
+            2'd1: q <= vt[A +: TWV] + vt[B +: TWV];
+            2'd2: q <= vt[B +: TWV] - vt[A +: TWV];
+            2'd3: q <= vt[A +: TWV] - vt[B +: TWV];
+            default: q <= vt[A +: TWV];
+          endcase
+        end
+      end
+      assign vt[((l+1)*TV + i)*TWV +: TWV] = q;
+    end
+    // The places no node of this level fills.
+    if (nodes(TV, l + 1) < TV) begin : g_unused
+      /* verilator lint_off WIDTHCONCAT */  // wide for long filters
+      assign vt[((l+1)*TV + nodes(TV, l + 1))*TWV +: (TV - nodes(TV, l + 1))*TWV] = '0;
+      /* verilator lint_on WIDTHCONCAT */
+    end
+  end
 
   always_ff @(posedge clk) begin
-    if (o_push) o_mem[o_wp] <= {s3_user, s3_last, h_sum[HW-1 -: P]};
     if (rst) begin
-      o_wp <= '0;
-      o_rp <= '0;
-      o_count <= '0;
-    end else begin
-      if (o_push) o_wp <= o_wp + 1'b1;
-      if (o_pop) o_rp <= o_rp + 1'b1;
-      o_count <= o_count + (DW+1)'(o_push) - (DW+1)'(o_pop);
+      tv_valid <= '0;
+    end else if (ce) begin
+      tv_valid <= {tv_valid[LV+1:0], tb_valid};
+    end
+    if (ce) tv_k <= {tv_k[(LV+2)*KW-1:0], tb_k};
+  end
+
+  // -----------------------------------------------------------------------------------------------
+  // Horizontal pass. The window holds the sums of the last 2m+1 slots; the one in its middle is
+  // output once, when it arrives there, with each tap's column selected by border as for rows.
+
+  logic new_valid, fresh_mid;
+  logic [KW-1:0] new_k, mid_k;
+  logic [VW-1:0] vsum;
+  logic [NW*VW-1:0] hwin;
+  logic [NW-1:0] hs_valid;              // the window's slots
+  logic [NW*KW-1:0] hs_k;
+  /* verilator lint_off UNUSEDSIGNAL */  // read by the neighbour to the left; column 0's by none
+  logic [NW*PW-1:0] hpos;
+  logic [NW-1:0] hin;
+  /* verilator lint_on UNUSEDSIGNAL */
+  logic [LH+2:0] th_valid;              // stages H1 (selected), H2 (pre-added), H3, the tree levels
+  logic [(LH+3)*2-1:0] th_k;            // output pixel flags: tuser, tlast
+  logic [NW*VW-1:0] hw;
+  logic [(M+1)*(VW+1)-1:0] hu;
+  /* verilator lint_off UNUSEDSIGNAL */  // each level fills only its first nodes
+  logic [(LH+1)*TH*TWH-1:0] ht;
+  /* verilator lint_on UNUSEDSIGNAL */
+
+  assign new_valid = tv_valid[LV+2];
+  assign new_k = tv_k[(LV+2)*KW +: KW];
+  assign vsum = VW'(vt[LV*TV*TWV +: TWV]);
+  // The slot that becomes the middle one with the next shift sets the columns for it.
+  assign mid_k = (M == 0) ? new_k : hs_k[((M == 0) ? 0 : M + 1)*KW +: KW];
+
+  always_ff @(posedge clk) begin
+    if (rst) begin
+      hs_valid <= '0;
+      fresh_mid <= 1'b0;
+    end else if (ce) begin
+      fresh_mid <= new_valid;
+      if (new_valid) begin
+        for (int j = 0; j < NW - 1; j++) hs_valid[j] <= hs_valid[j+1];
+        hs_valid[NW-1] <= 1'b1;
+      end
+    end
+  end
+
+  for (genvar j = 0; j < NW; j++) begin : g_hcol
+    logic [VW-1:0] win, w;
+    logic [KW-1:0] slot;
+    logic [PW-1:0] pos;
+    logic in;
+    always_ff @(posedge clk) begin
+      if (ce && new_valid) begin
+        win <= (j == NW - 1) ? vsum : hwin[((j+1) % NW)*VW +: VW];
+        slot <= (j == NW - 1) ? new_k : hs_k[((j+1) % NW)*KW +: KW];
+        if (mid_k[K_LOAD]) begin
+          for (int c = 0; c < CLS; c++) begin
+            if (mid_k[K_CLS +: CW] == CW'(c)) begin
+              pos <= START_POS[(c*NW + j)*PW +: PW];
+              in <= START_IN[c*NW + j];
+            end
+          end
+        end else if (mid_k[K_STEP]) begin
+          pos <= (BORDER == 2) ? PW'(j) : (j == NW - 1) ? mid_k[K_POS +: PW] : hpos[((j+1) % NW)*PW +: PW] - PW'(1);
+          in <= (j == NW - 1) ? mid_k[K_IN] : hin[(j+1) % NW];
+        end
+      end
+      if (ce) begin
+        w <= '0;
+        for (int p = 0; p < NW; p++) if (CAND[j*NW + p] && pos == PW'(p) && in) w <= hwin[p*VW +: VW];
+      end
+    end
+    assign hwin[j*VW +: VW] = win;
+    assign hs_k[j*KW +: KW] = slot;
+    assign hpos[j*PW +: PW] = pos;
+    assign hin[j] = in;
+    assign hw[j*VW +: VW] = w;
+  end
+
+  for (genvar k = 0; k <= M; k++) begin : g_hpair
+    logic [VW:0] u;
+    always_ff @(posedge clk) begin
+      if (ce) u <= (k == M) ? {1'b0, hw[k*VW +: VW]} :
+                   (tap(k) != 0) ? {1'b0, hw[k*VW +: VW]} + {1'b0, hw[(NB-k)*VW +: VW]} : '0;
+    end
+    assign hu[k*(VW+1) +: VW+1] = u;
+  end
+
+  for (genvar t = 0; t < TH; t++) begin : g_hterm
+    logic signed [TWH-1:0] q;
+    always_ff @(posedge clk) begin
+      if (ce) q <= (t == TV) ? TWH'(1) << ((SHIFT > 0) ? 2 * SHIFT - 1 : 0)
+                             : TWH'(hu[TERM_TAP[8*t +: 8]*(VW+1) +: VW+1]) << TERM_SHIFT[8*t +: 8];
+    end
+    assign ht[t*TWH +: TWH] = q;
+  end
+
+  for (genvar l = 0; l < LH; l++) begin : g_hlevel
+    for (genvar i = 0; i < nodes(TH, l + 1); i++) begin : g_node
+      localparam logic [1:0] KIND = HNODE[2*(TH*l + i) +: 2];
+      localparam int A = (l*TH + 2*i) * TWH;
+      localparam int B = (KIND == 2'd0) ? A : (l*TH + 2*i + 1) * TWH;
+      logic signed [TWH-1:0] q;
+      always_ff @(posedge clk) begin
+        if (ce) begin
+          case (KIND)
+            2'd1: q <= ht[A +: TWH] + ht[B +: TWH];
+            2'd2: q <= ht[B +: TWH] - ht[A +: TWH];
+            2'd3: q <= ht[A +: TWH] - ht[B +: TWH];
+            default: q <= ht[A +: TWH];
+          endcase
+        end
+      end
+      assign ht[((l+1)*TH + i)*TWH +: TWH] = q;
+    end
+    if (nodes(TH, l + 1) < TH) begin : g_unused
+      /* verilator lint_off WIDTHCONCAT */  // wide for long filters
+      assign ht[((l+1)*TH + nodes(TH, l + 1))*TWH +: (TH - nodes(TH, l + 1))*TWH] = '0;
+      /* verilator lint_on WIDTHCONCAT */
+    end
+  end
+
+  always_ff @(posedge clk) begin
+    if (rst) begin
+      th_valid <= '0;
+    end else if (ce) begin
+      th_valid <= {th_valid[LH+1:0], fresh_mid && hs_valid[M] && hs_k[M*KW + K_OUT]};
+    end
+    if (ce) th_k <= {th_k[(LH+2)*2-1:0], hs_k[M*KW + K_USER], hs_k[M*KW + K_LAST]};
+  end
+
+  // -----------------------------------------------------------------------------------------------
+  // Output register and skid buffer. The pipeline runs while the skid buffer is empty; a result
+  // that finds the output register full and not taken waits there.
+
+  logic [P-1:0] result;
+  logic out_valid, out_user, out_last_col;
+  logic o_valid, k_valid;
+  logic [P+1:0] o_beat, k_beat;
+  logic o_pop;
+
+  assign out_valid = th_valid[LH+2];
+  assign {out_user, out_last_col} = th_k[(LH+2)*2 +: 2];
+  assign result = ht[(LH*TH)*TWH + HW-1 -: P];
+  assign ce = !k_valid;
+  assign o_pop = o_valid && m_axis_tready;
+  assign m_axis_tvalid = o_valid;
+  assign {m_axis_tuser, m_axis_tlast, m_axis_tdata} = o_beat;
+
+  always_ff @(posedge clk) begin
+    if (rst) begin
+      o_valid <= 1'b0;
+      k_valid <= 1'b0;
+    end else if (k_valid) begin
+      if (o_pop) begin
+        o_beat <= k_beat;
+        k_valid <= 1'b0;
+      end
+    end else if (!o_valid || o_pop) begin
+      o_valid <= out_valid;
+      o_beat <= {out_user, out_last_col, result};
+    end else if (out_valid) begin
+      k_valid <= 1'b1;
+      k_beat <= {out_user, out_last_col, result};
     end
   end
 

@@ -1,55 +1,75 @@
 -- SPDX-License-Identifier: MIT
--- tapsmith_blur: a streaming, bit-exact separable Gaussian filter for
--- AXI4-Stream video. Every output pixel is
---   (sum over i, j of TAPS(i) * TAPS(j) * p(x + j - m, y + i - m) + 2**(2*SHIFT - 1)) >> (2*SHIFT)
--- with m = (N - 1) / 2: the vertical pass keeps P + SHIFT bits, the horizontal
--- one P + 2*SHIFT bits, and the only rounding (half up) is the final shift,
--- so the result equals the exact integer model bit for bit. Out-of-frame
--- pixels follow BORDER: 0 reflect101 (gfedcb|abcdefgh|gfedcba, reflected as
--- often as needed when the image is smaller than the kernel), 1 replicate,
--- 2 zero.
+--
+-- tapsmith_blur: a streaming separable Gaussian filter over AXI4-Stream video, one pixel a clock,
+-- without multipliers. The same design is written in SystemVerilog (tapsmith_blur.sv): the same
+-- stages, registers and handshake, so that both give the same beats on the same cycles.
+--
+-- Every output pixel is
+--   (sum over i, j of t_i * t_j * p(x + j - m, y + i - m) + 2^(2*SHIFT-1)) >> (2*SHIFT),
+-- with t the N taps of TAPS (symmetric, summing to 2^SHIFT) and
+-- m = (N-1)/2: exact, a vertical pass of P + SHIFT bits, then a horizontal pass of P + 2*SHIFT
+-- bits, and the only rounding (half up) at the very end. Outside the image an index reads by
+-- BORDER: 0 reflect101 (folded as often as needed), 1 replicate, 2 zero.
 --
 -- Frame protocol
--- 1. A frame begins with a beat carrying s_axis_tuser = 1; width and height
---    are taken from that beat. Beats outside a frame (before the first start
---    of frame, or past a frame's width * height pixels) are consumed and
---    thrown away.
--- 2. s_axis_tlast plays no part: lines are counted with the sampled width.
--- 3. A start of frame that arrives early, before the running frame got all
---    its pixels, makes the core finish that frame with zero pixels of its
---    own (s_axis_tready stays low meanwhile); the early beat then opens the
---    next frame. Every frame thus yields exactly width * height outputs and a
---    short frame cannot wedge the core.
--- 4. A frame announced with width 0, height 0 or width > MAX_WIDTH yields
---    nothing; its beats are thrown away like those of rule 1.
--- 5. Each frame comes out as width * height beats in raster order, with
---    m_axis_tuser on its first beat and m_axis_tlast on the last beat of
---    each line.
--- 6. Frames may follow each other without a gap.
+--   1. A beat with s_axis_tuser = 1 starts a frame; width and height are taken from that beat
+--      only. Beats outside a frame (before the first start, or after a frame's W*H pixels and
+--      before the next start) are taken and thrown away. s_axis_tlast is not looked at.
+--   2. A start of frame that arrives before the current frame has its W*H pixels ends that frame
+--      early: the core keeps the beat, fills the missing pixels with 0 on its own while
+--      s_axis_tready is low, then opens the new frame with it.
+--   3. A frame announced with width 0, height 0 or width > MAX_WIDTH yields nothing; its beats are
+--      thrown away like those of rule 1.
+--   4. Each frame leaves as W*H beats in raster order, m_axis_tuser on its first beat and
+--      m_axis_tlast on the last beat of each line.
 --
--- Throughput (m = (N - 1) / 2, neither stream stalling): the output walks
--- each line through its padded columns, W + 2m cycles for W pixels, and
--- spends 3m + 5 cycles between frames folding the border start positions.
--- The input writes a line only into a line buffer nobody reads any more, so
--- it keeps the same rhythm: s_axis_tready is low 2m cycles per line. The
--- bottom border costs no input time, as the next frame's first lines stream
--- in while the last m + 1 lines of the previous one are filtered. A stream
--- of W x H frames thus takes H * (W + 2m) + 3m + 5 cycles per frame (3275
--- for 64 x 48, N = 5), at one pixel per clock inside a line. The first
--- output of a frame follows its first input by (min(m, H - 1) + 1) * W +
--- 2m + 5 cycles (201 for 64 x 48, N = 5).
+-- Timing
+--   The core works in slots, at most one a clock: a slot reads one column of the line buffers and
+--   writes the input pixel there. A line's slots go row after row in one stream: the rows of a
+--   frame, then its last m rows again as flush rows, which output the frame's last m lines. A
+--   frame whose width equals the previous one's starts right after that frame's input, its first
+--   m rows sharing their slots with the previous frame's flush rows; so back-to-back W x H frames
+--   take exactly W*H cycles each (c = 0), and s_axis_tready stays high inside and across lines and
+--   frames while m_axis_tready is high. With no next frame, the flush rows run on their own: a
+--   frame's last lines come out without waiting for another. Once a next frame has started, its
+--   first m rows and the previous frame's last m lines move together. A frame of another width
+--   waits until the previous one has left. Latency: at full rate, output beat k of a frame leaves
+--   11 + LV + LH cycles after input beat k + m*W + m was taken (past the frame's end, counting on
+--   into the next frame's beats or the flush rows' cycles), LV and LH the depths of the two
+--   adder trees: ceil(log2) of the terms a pass sums, one per signed digit of t_0 .. t_m (and,
+--   horizontally, the rounding constant). 17 cycles (+ 2W + 2) for the default 5 taps.
 --
--- Implementation: N + 1 line buffers of MAX_WIDTH x P bits, one write port
--- (input) and one registered read port (output) each, so they map to block
--- RAM. Input line r of the stream goes to buffer r mod (N + 1); output line
--- y reads lines y - m .. y + m (border-mapped, all inside that range) while
--- line y + m + 1 is written. The borders are walked incrementally (a line
--- index moves by one per step and bounces at the edges), which needs no
--- division for any image size. A descriptor queue lets the input run up to
--- a few frames ahead of the output. The read pipeline (buffer read,
--- vertical sum, horizontal window, output register) moves as one whenever
--- the output register is free or being taken (so m_axis_tready feeds its
--- clock enables directly).
+-- Micro-architecture
+--
+--            +----------+  addr x   +--------------------+   E_0 .. E_2m   +--------------+
+--   s_axis ->| hold reg |---------->| 2m line buffers    |---------------->| row select   |
+--            | + slot   |  pixel    | (block RAM), rows  |  (forwarded     | per tap from |
+--            | sequencer|---------->| shift down one     |   when W is     | the column,  |
+--            +----------+           | buffer per row     |   tiny)         | by border    |
+--                                   +--------------------+                 +------+-------+
+--                                                                                 | w_0 .. w_2m
+--   +------------------+   +---------------------------+   +----------------------v-------+
+--   | output reg + skid|<--| horizontal: pre-add pairs,|<--| vertical: pre-add pairs,      |
+--   | (clock enable    |   | shift-and-add over signed |   | shift-and-add over each tap's |
+--   |  = skid empty)   |   | digits, adder tree, round |   | signed digits, adder tree     |
+--   +------------------+   +-------------^-------------+   +--------------+---------------+
+--                                        | column select by border         | v (P + SHIFT bits)
+--                                        +--- window of 2m+1 sums <--------+
+--
+--   - The 2m line buffers hold the last 2m rows of the stream at column x: a slot reads them all,
+--     and one cycle later writes buffer 1 with the pixel and buffer k+1 with what buffer k held,
+--     so rows shift down a buffer per row; no buffer index ever selects a tap's row. A read of a
+--     column whose write is still pending takes the pending data instead (lines of width 1, 2).
+--   - Borders: per output row (and column) each tap's source among the 2m+1 rows (sums) of the
+--     window is a small register, loaded from a table by the frame's size at the first row and
+--     shifted down with one new entry from a walker per row; a tap selects only among the
+--     positions it can ever need.
+--   - Arithmetic: symmetric taps, so mirrored samples are added first (PRE_ADDS); each product is
+--     shifts and adds over the tap's canonical signed digits (DIGIT_ADDERS), summed with the
+--     others in one tree (TREE_ADDERS); every tree level is registered. No multiplier.
+--   - Handshake: one clock enable for the whole pipeline, the registered "output skid buffer
+--     empty": m_axis_tready reaches only the output registers.
+
 library ieee;
 use ieee.std_logic_1164.all;
 use ieee.numeric_std.all;
@@ -78,543 +98,1166 @@ entity tapsmith_blur is
 end entity tapsmith_blur;
 
 architecture rtl of tapsmith_blur is
-  function clog2(v : positive) return natural is
-    variable r : natural := 0;
+
+  ---------------------------------------------------------------------------------------------------
+  -- Sizes and the taps' arithmetic, worked out at elaboration.
+
+  function clog2(v : natural) return natural is
+    variable cnt : natural := 0;
   begin
-    while 2 ** r < v loop
-      r := r + 1;
+    while 2 ** cnt < v loop
+      cnt := cnt + 1;
     end loop;
-    return r;
+    return cnt;
   end function;
 
-  -- 2**SHIFT may not fit an integer (SHIFT = 31)
-  function taps_sum_ok return boolean is
-    variable s : unsigned(63 downto 0) := (others => '0');
+  function max(a, b : natural) return natural is
   begin
-    for i in TAPS'range loop
-      if TAPS(i) < 0 then
+    if a > b then
+      return a;
+    end if;
+    return b;
+  end function;
+
+  constant M   : natural := (N - 1) / 2;
+  constant NW  : natural := 2 * M + 1;                 -- window rows (columns)
+  constant NB  : natural := 2 * M;                     -- line buffers
+  constant AW  : natural := max(clog2(MAX_WIDTH), 1);
+  constant VSUM_W  : natural := P + SHIFT;                 -- vertical sums
+  constant HSUM_W  : natural := P + 2 * SHIFT;             -- horizontal sums
+  constant PW  : natural := max(clog2(NW), 1);         -- a window position
+  constant CLS : natural := M + 2;                     -- size classes 1 .. m+2
+  constant CW  : natural := clog2(CLS + 1);
+  constant TWV : natural := VSUM_W + 3;                    -- vertical tree, signed
+  constant TWH : natural := HSUM_W + 3;                    -- horizontal tree, signed
+  constant RW  : natural := clog2(M + 2);              -- 0 .. m+1
+
+  function bool_bit(b : boolean) return std_logic is
+  begin
+    if b then
+      return '1';
+    end if;
+    return '0';
+  end function;
+
+  function bit_of(e : natural) return std_logic is
+  begin
+    return bool_bit(e = 1);
+  end function;
+
+  function tap(k : natural) return natural is
+  begin
+    return TAPS(TAPS'low + k);
+  end function;
+
+  -- Non-zero digits of v's non-adjacent form (its canonical signed digits).
+  function digits(value : natural) return natural is
+    variable v, cnt : natural := 0;
+  begin
+    v := value;
+    while v /= 0 loop
+      if v mod 2 /= 0 then
+        if v mod 4 = 3 then
+          v := v + 1;
+        else
+          v := v - 1;
+        end if;
+        cnt := cnt + 1;
+      end if;
+      v := v / 2;
+    end loop;
+    return cnt;
+  end function;
+
+  function nonzero_taps(upto : integer) return natural is
+    variable cnt : natural := 0;
+  begin
+    for k in 0 to upto loop
+      if tap(k) /= 0 then
+        cnt := cnt + 1;
+      end if;
+    end loop;
+    return cnt;
+  end function;
+
+  function count_digit_adders return natural is
+    variable cnt : natural := 0;
+  begin
+    for k in 0 to M loop
+      if tap(k) /= 0 then
+        cnt := cnt + digits(tap(k)) - 1;
+      end if;
+    end loop;
+    return cnt;
+  end function;
+
+  function term_count return natural is
+    variable cnt : natural := 0;
+  begin
+    for k in 0 to M loop
+      cnt := cnt + digits(tap(k));
+    end loop;
+    return cnt;
+  end function;
+
+  -- The adder plan of one pass, as tapsmith-fixed counts it (for testbenches and reports).
+  constant PRE_ADDS        : natural := nonzero_taps(M - 1);
+  constant DIGIT_ADDERS    : natural := count_digit_adders;
+  constant TREE_ADDERS     : natural := nonzero_taps(M) - 1;
+  constant ADDERS_PER_PASS : natural := PRE_ADDS + DIGIT_ADDERS + TREE_ADDERS;
+
+  -- The terms a pass sums: one per signed digit of each distinct tap k = 0 .. m (tap k pairs
+  -- window rows k and 2m - k; k = m is the centre): the tap, negative or not, the shift.
+  constant TV : natural := term_count;
+  constant TH : natural := TV + boolean'pos(SHIFT > 0);  -- and the rounding constant
+  constant LV : natural := clog2(TV);
+  constant LH : natural := clog2(TH);
+
+  type nat_table is array (natural range <>) of natural;
+
+  function term_table(what : natural) return nat_table is
+    variable t : nat_table(0 to TH - 1) := (others => 0);
+    variable idx, v, s : natural;
+  begin
+    idx := 0;
+    for k in 0 to M loop
+      v := tap(k);
+      s := 0;
+      while v /= 0 loop
+        if v mod 2 /= 0 then
+          case what is
+            when 0 => t(idx) := k;
+            when 1 => t(idx) := boolean'pos(v mod 4 = 3);
+            when others => t(idx) := s;
+          end case;
+          idx := idx + 1;
+          if v mod 4 = 3 then
+            v := v + 1;
+          else
+            v := v - 1;
+          end if;
+        end if;
+        v := v / 2;
+        s := s + 1;
+      end loop;
+    end loop;
+    return t;
+  end function;
+
+  constant TERM_TAP   : nat_table(0 to TH - 1) := term_table(0);
+  constant TERM_NEG   : nat_table(0 to TH - 1) := term_table(1);
+  constant TERM_SHIFT : nat_table(0 to TH - 1) := term_table(2);
+
+  function nodes(count, l : natural) return natural is
+  begin
+    return (count + 2 ** l - 1) / 2 ** l;
+  end function;
+
+  -- A tree node at level l, index i covers terms i*2^l .. (i+1)*2^l - 1; it holds their sum
+  -- negated when all of them are negative, so that every node is one adder or subtractor. The
+  -- rounding term (index TV) is positive.
+  function node_neg(count, l, i : natural) return boolean is
+  begin
+    for t in i * 2 ** l to (i + 1) * 2 ** l - 1 loop
+      if t < count and (t >= TV or TERM_NEG(t) = 0) then
         return false;
       end if;
-      s := s + to_unsigned(TAPS(i), 64);
     end loop;
-    return s = shift_left(to_unsigned(1, 64), SHIFT);
+    return true;
   end function;
 
-  constant M  : natural := (N - 1) / 2;
-  constant NB : positive := N + 1;        -- line buffers
-  constant VW : positive := P + SHIFT;    -- vertical sums
-  constant AW : positive := P + 2 * SHIFT;
-  -- The input runs at most M + 2 lines ahead of the output and every frame
-  -- has a line, so M + 2 queued frames are the most that can wait.
-  constant QB : natural  := clog2(M + 2);
-  constant DQ : positive := 2 ** QB;
-  -- in_cnt - out_cnt stays within 0 .. M + 2; one spare bit keeps it unambiguous.
-  constant CW : positive := clog2(M + 3) + 1;
-
-  subtype pix_t is std_logic_vector(P - 1 downto 0);
-  subtype buf_t is natural range 0 to NB - 1;
-  subtype len_t is natural range 0 to 65535;
-  type rd_t is array (0 to NB - 1) of pix_t;
-  type sel_t is array (0 to N - 1) of buf_t;
-  type zero_t is array (0 to N - 1) of boolean;
-  type win_t is array (0 to N - 1) of unsigned(VW - 1 downto 0);
-  type q_len_t is array (0 to DQ - 1) of len_t;
-  type q_buf_t is array (0 to DQ - 1) of buf_t;
-
-  -- The sums of products are formed in base 2**DB digits, least significant
-  -- first: a digit times a digit of a tap stays below 2**28, so every column
-  -- fits an integer and nothing is ever dropped. This is exact at any width
-  -- up to 64 bits, and it simulates many times faster than numeric_std's
-  -- bit-serial arithmetic; to synthesis it is a constant multiplier all the
-  -- same. The digits are kept normalised (each below 2**DB).
-  constant DB : positive := 14;
-  constant ND : positive := (AW + DB - 1) / DB;
-  subtype digit_t is natural range 0 to 2 ** DB - 1;
-  type digits_t is array (0 to ND - 1) of digit_t;
-  type tap_digits_t is array (0 to N - 1, 0 to 2) of digit_t;  -- taps < 2**31
-
-  function tap_digits return tap_digits_t is
-    variable r : tap_digits_t;
+  -- A node's kind: 0 passes its one child on, 1 adds, 2 subtracts the left child from the right,
+  -- 3 the right from the left.
+  function node_kind(count, l, i : natural) return natural is
   begin
-    for i in 0 to N - 1 loop
-      r(i, 0) := TAPS(TAPS'low + i) mod 2 ** DB;
-      r(i, 1) := (TAPS(TAPS'low + i) / 2 ** DB) mod 2 ** DB;
-      r(i, 2) := TAPS(TAPS'low + i) / 2 ** (2 * DB);
-    end loop;
-    return r;
+    if 2 * i + 1 >= nodes(count, l) then
+      return 0;
+    elsif node_neg(count, l, 2 * i) = node_neg(count, l, 2 * i + 1) then
+      return 1;
+    elsif node_neg(count, l, 2 * i) then
+      return 2;
+    end if;
+    return 3;
   end function;
 
-  constant TD : tap_digits_t := tap_digits;
-
-  -- d := d + x * tap i
-  procedure add_times_tap(d : inout digits_t; x : unsigned; i : natural) is
-    constant XN     : positive := (x'length + DB - 1) / DB;
-    variable xr     : unsigned(XN * DB - 1 downto 0) := resize(x, XN * DB);
-    variable xdig   : digits_t := (others => 0);
-    variable column : natural range 0 to 2 ** 30 - 1;  -- < 2**14 + 2**16 + 3 * 2**28
-    variable carry  : natural range 0 to 2 ** 16 - 1;
+  -- Borders. Index q of a line of `size` reads fold(q, size) (reflect101, replicate); window
+  -- position p (0 .. 2m) of output line y holds line y - m + p.
+  function fold(index, size : integer) return integer is
+    variable q : integer := index;
   begin
-    for a in 0 to XN - 1 loop
-      xdig(a) := to_integer(xr(a * DB + DB - 1 downto a * DB));
-    end loop;
-    carry := 0;
-    for c in 0 to ND - 1 loop
-      column := d(c) + carry;
-      for b in 0 to 2 loop
-        if c - b >= 0 and c - b < XN then
-          column := column + xdig(c - b) * TD(i, b);
-        end if;
-      end loop;
-      d(c)  := column mod 2 ** DB;
-      carry := column / 2 ** DB;
-    end loop;
-  end procedure;
-
-  function from_digits(d : digits_t; bits : positive) return unsigned is
-    variable r : unsigned(ND * DB - 1 downto 0);
-  begin
-    for c in 0 to ND - 1 loop
-      r(c * DB + DB - 1 downto c * DB) := to_unsigned(d(c), DB);
-    end loop;
-    return r(bits - 1 downto 0);
-  end function;
-
-  -- Position along a padded line or column: p is the unmapped index, c the
-  -- border-mapped one, b the line buffer holding line c (vertical walks
-  -- only), up the direction of the last reflect101 move and z marks a zero
-  -- border pixel.
-  type walk_t is record
-    p  : integer range -M - 1 to 65536 + M;
-    c  : len_t;
-    up : boolean;
-    b  : buf_t;
-    z  : boolean;
-  end record;
-
-  function buf_inc(b : buf_t) return buf_t is
-  begin
-    if b = NB - 1 then
+    if BORDER = 1 then
+      if q < 0 then
+        return 0;
+      elsif q > size - 1 then
+        return size - 1;
+      end if;
+      return q;
+    elsif size = 1 then
       return 0;
     end if;
-    return b + 1;
+    while q < 0 or q > size - 1 loop
+      if q < 0 then
+        q := -q;
+      else
+        q := 2 * size - 2 - q;
+      end if;
+    end loop;
+    return q;
   end function;
 
-  function buf_dec(b : buf_t) return buf_t is
+  -- Can tap i of a window ever read position pos? reflect101 keeps p's parity and distance from the
+  -- centre (and a line of one row sends everything to the centre); replicate moves towards the
+  -- centre; zero never moves.
+  function cand(i, pos : natural) return boolean is
+    constant di : natural := abs (i - M);
+    constant dp : natural := abs (pos - M);
   begin
-    if b = 0 then
-      return NB - 1;
+    if BORDER = 2 then
+      return pos = i;
+    elsif BORDER = 1 then
+      if i <= M then
+        return pos >= i and pos <= M;
+      end if;
+      return pos >= M and pos <= i;
     end if;
-    return b - 1;
+    return pos = M or (dp <= di and (pos - i) mod 2 = 0);
   end function;
 
-  -- One step along a line of length len (>= 1): reflect101 is a triangle
-  -- wave 0, 1, .. len-1, len-2, .. 0, 1, .. with period 2 len - 2; replicate
-  -- and zero clamp (zero also flags the pixels outside).
-  function step(w : walk_t; len : len_t) return walk_t is
-    variable r : walk_t := w;
+  -- The first output line (column) of a frame of size class c (1 .. m+1 the size itself, m+2 any
+  -- larger; 0-based in the tables): each tap's position and whether it reads inside, and the
+  -- walker's start for index m.
+  function first_pos(c, i : natural) return natural is
   begin
-    r.p := w.p + 1;
-    if BORDER = 0 then
-      if len > 1 then
-        if (w.up and w.c = len - 1) or (not w.up and w.c /= 0) then
-          r.c  := w.c - 1;
-          r.b  := buf_dec(w.b);
-          r.up := false;
+    if BORDER = 2 then
+      return i;
+    end if;
+    return fold(i - M, c) + M;
+  end function;
+
+  function first_in(c, i : natural) return boolean is
+  begin
+    return BORDER /= 2 or (i >= M and i - M <= c - 1);
+  end function;
+
+  function first_at(c : natural) return natural is
+  begin
+    if BORDER = 2 then
+      return M;
+    end if;
+    return fold(M, c);
+  end function;
+
+  -- reflect101's walker direction at index m, after walking there from index 0.
+  function first_up(c : natural) return boolean is
+    variable w  : natural := 0;
+    variable up : boolean := true;
+  begin
+    if c > 1 then
+      for q in 0 to M - 1 loop
+        if up then
+          w := w + 1;
         else
-          r.c  := w.c + 1;
-          r.b  := buf_inc(w.b);
-          r.up := true;
+          w := w - 1;
         end if;
-      end if;
-    else
-      if r.p > 0 and r.p <= len - 1 then
-        r.c := w.c + 1;
-        r.b := buf_inc(w.b);
-      end if;
-      r.z := BORDER = 2 and (r.p < 0 or r.p >= len);
+        if w = c - 1 then
+          up := false;
+        elsif w = 0 then
+          up := true;
+        end if;
+      end loop;
     end if;
-    return r;
+    return up;
   end function;
 
-  function walk_origin(b : buf_t) return walk_t is
+  subtype pos_t is unsigned(PW - 1 downto 0);
+  subtype cls_t is unsigned(CW - 1 downto 0);
+  type pos_array is array (natural range <>) of pos_t;
+  type bool_array is array (natural range <>) of boolean;
+
+  function pos_table return pos_array is
+    variable t : pos_array(0 to CLS * NW - 1);
   begin
-    return (p => 0, c => 0, up => true, b => b, z => false);
+    for c in 1 to CLS loop
+      for i in 0 to NW - 1 loop
+        t((c - 1) * NW + i) := to_unsigned(first_pos(c, i), PW);
+      end loop;
+    end loop;
+    return t;
   end function;
 
-  -- The walk at index -M. For reflect101 w is the walk after M steps from
-  -- the origin: the line is symmetric around 0, so index -M maps where M
-  -- does and moves the opposite way.
-  function walk_start(w : walk_t; b : buf_t) return walk_t is
+  function in_table return std_logic_vector is
+    variable t : std_logic_vector(0 to CLS * NW - 1);
   begin
-    if BORDER = 0 then
-      return (p => -M, c => w.c, up => not w.up, b => w.b, z => false);
+    for c in 1 to CLS loop
+      for i in 0 to NW - 1 loop
+        t((c - 1) * NW + i) := bool_bit(first_in(c, i));
+      end loop;
+    end loop;
+    return t;
+  end function;
+
+  function at_table return nat_table is
+    variable t : nat_table(0 to CLS - 1);
+  begin
+    for c in 1 to CLS loop
+      t(c - 1) := first_at(c);
+    end loop;
+    return t;
+  end function;
+
+  function up_table return std_logic_vector is
+    variable t : std_logic_vector(0 to CLS - 1);
+  begin
+    for c in 1 to CLS loop
+      t(c - 1) := bool_bit(first_up(c));
+    end loop;
+    return t;
+  end function;
+
+  function cand_table return bool_array is
+    variable t : bool_array(0 to NW * NW - 1);
+  begin
+    for i in 0 to NW - 1 loop
+      for j in 0 to NW - 1 loop
+        t(i * NW + j) := cand(i, j);
+      end loop;
+    end loop;
+    return t;
+  end function;
+
+  constant START_POS : pos_array(0 to CLS * NW - 1)         := pos_table;
+  constant START_IN  : std_logic_vector(0 to CLS * NW - 1)  := in_table;
+  constant START_AT  : nat_table(0 to CLS - 1)              := at_table;
+  constant START_UP  : std_logic_vector(0 to CLS - 1)       := up_table;
+  constant CAND_OK   : bool_array(0 to NW * NW - 1)         := cand_table;
+
+  -- A side's size class, 0-based: min(size, m + 2) - 1.
+  function size_class(size : unsigned(15 downto 0)) return cls_t is
+  begin
+    if to_integer(size) >= CLS then
+      return to_unsigned(CLS - 1, CW);
     end if;
-    return (p => -M, c => 0, up => true, b => b, z => BORDER = 2 and M > 0);
+    return resize(size - 1, CW);
   end function;
 
-  -- input side
-  type in_state_t is (IN_IDLE, IN_RECV);
-  signal in_state                : in_state_t;
-  signal ib_valid                : std_logic;  -- the beat register in front of the core
-  signal ib_data                 : pix_t;
-  signal ib_user                 : std_logic;
-  signal ib_w, ib_h              : len_t;
-  signal in_x, in_y, in_w, in_h  : len_t;
-  signal in_b                    : buf_t;      -- buffer of the line being written
-  signal in_cnt, out_cnt         : unsigned(CW - 1 downto 0);  -- lines written / read
-  signal take                    : boolean;
-  signal wr_en                   : boolean;
-  signal wr_addr                 : natural range 0 to MAX_WIDTH - 1;
-  signal wr_data                 : pix_t;
-  signal push                    : boolean;
-  signal lead                    : natural range 0 to 2 ** CW - 1;
-  signal row_done                : boolean;     -- a line is written at this edge
-  signal avail_inc               : natural range 0 to 1;
+  function taps_ok return boolean is
+    variable sum : natural := 0;
+  begin
+    for i in 0 to N - 1 loop
+      sum := sum + TAPS(TAPS'low + i);
+      if TAPS(TAPS'low + i) /= TAPS(TAPS'low + N - 1 - i) then
+        return false;
+      end if;
+    end loop;
+    return sum = 2 ** SHIFT;
+  end function;
 
-  -- frame descriptors from input to output
-  signal q_w, q_h                : q_len_t;
-  signal q_b                     : q_buf_t;
-  signal q_wp, q_rp              : unsigned(QB downto 0);
+  -- A token travels with its slot: the horizontal fields to the output, bit by bit at these
+  -- offsets: output pixel, tuser, tlast, first column (load the columns), a later column (step
+  -- them), the newest tap's inside flag, the size class, the newest tap's position.
+  constant K_OUT  : natural := 0;
+  constant K_USER : natural := 1;
+  constant K_LAST : natural := 2;
+  constant K_LOAD : natural := 3;
+  constant K_STEP : natural := 4;
+  constant K_IN   : natural := 5;
+  constant K_CLS  : natural := 6;
+  constant K_POS  : natural := K_CLS + CW;
+  constant KW     : natural := K_POS + PW;
+  subtype token_t is std_logic_vector(KW - 1 downto 0);
+  type token_array is array (natural range <>) of token_t;
 
-  -- output side
-  type out_state_t is (O_IDLE, O_FOLD, O_WINDOW, O_WAIT, O_ISSUE);
-  signal o_state                 : out_state_t;
-  signal o_w, o_h                : len_t;
-  signal o_b                     : buf_t;
-  signal o_left                  : len_t;       -- lines after the current one
-  signal o_top                   : boolean;     -- current line is the first
-  signal o_k                     : natural range 0 to MAX_WIDTH + 2 * M;  -- padded column
-  signal o_cnt                   : natural range 0 to N;
-  signal hfold, hstart, hcur     : walk_t;      -- horizontal: fold, line start, column
-  signal vwalk                   : walk_t;      -- vertical: the next line to enter
-  signal vsel                    : sel_t;       -- buffers of lines y - M .. y + M
-  signal vzero                   : zero_t;
-  signal adv                     : boolean;
+  subtype pix_t is unsigned(P - 1 downto 0);
+  type pix_array is array (natural range <>) of pix_t;
+  subtype vsum_t is unsigned(VSUM_W - 1 downto 0);
+  type vsum_array is array (natural range <>) of vsum_t;
+  type vpair_array is array (natural range <>) of unsigned(P downto 0);
+  type hpair_array is array (natural range <>) of unsigned(VSUM_W downto 0);
+  type vtree_array is array (natural range <>) of signed(TWV - 1 downto 0);
+  type htree_array is array (natural range <>) of signed(TWH - 1 downto 0);
 
-  -- read pipeline
-  signal rd                      : rd_t;
-  signal s1_valid, s2_valid, s3_valid : boolean;
-  signal s1_sel                  : sel_t;
-  signal s1_zero                 : zero_t;
-  signal s1_hzero                : boolean;
-  signal s1_out, s2_out, s3_out  : boolean;     -- the column completes an output pixel
-  signal s1_first, s2_first, s3_first : std_logic;
-  signal s1_last, s2_last, s3_last    : std_logic;
-  signal s2_v                    : unsigned(VW - 1 downto 0);
-  signal hwin                    : win_t;
-  signal m_valid                 : std_logic;
+  ---------------------------------------------------------------------------------------------------
+  -- Signals, stage by stage, named as in the SystemVerilog core.
+
+  signal ce, running : std_logic;
+  signal hold_valid, hold_user, hold_ok, hold_same, hold_w_one, hold_h_one : std_logic;
+  signal hold_data : pix_t;
+  signal hold_w1, hold_w2 : unsigned(AW - 1 downto 0);
+  signal hold_h1, hold_h2 : unsigned(15 downto 0);
+  signal hold_vcls, hold_hcls : cls_t;
+  signal pop_hold, drop, start, tready : std_logic;
+  signal s_last, s_last1 : unsigned(AW - 1 downto 0);
+
+  type u16_pair is array (0 to 1) of unsigned(15 downto 0);
+  type cls_pair is array (0 to 1) of cls_t;
+  type wait_pair is array (0 to 1) of unsigned(RW - 1 downto 0);
+  signal f_last, f_last1 : u16_pair;
+  signal f_vcls, f_hcls : cls_pair;
+  signal f_wait : wait_pair;
+  signal f_hp, f_tp : std_logic;
+  signal f_n : unsigned(1 downto 0);
+
+  signal in_active, row_in, row_auto : std_logic;
+  signal in_row, in_last : unsigned(15 downto 0);
+  signal x : unsigned(AW - 1 downto 0);
+  signal x0, x_last, s_one, o_last : std_logic;
+  signal o_row : unsigned(15 downto 0);
+  signal tail : unsigned(RW - 1 downto 0);
+  signal vw_at, hw_at : unsigned(16 downto 0);
+  signal vw_up, hw_up, vw_in, hw_in : std_logic;
+  signal vw_pos, hw_pos : pos_t;
+
+  signal in_now, auto_now, push, zero_fill, have_pixel, fire, row_end : std_logic;
+  signal head_out, out_now, first_row, pop_frame : std_logic;
+  signal last_col, last_col1, x_n : unsigned(AW - 1 downto 0);
+  signal out_last, out_last1, o_row_n, head_last_n : unsigned(15 downto 0);
+  signal out_vcls, out_hcls : cls_t;
+  signal hp_n : std_logic;
+  signal vw_at_n, hw_at_n : unsigned(16 downto 0);
+  signal vw_up_n, hw_up_n, vw_in_n, hw_in_n : std_logic;
+  signal vw_pos_n, hw_pos_n : pos_t;
+
+  signal t0_valid, t0_wr, t0_vload, t0_vstep, t0_vin : std_logic;
+  signal t0_addr : unsigned(AW - 1 downto 0);
+  signal t0_pix : pix_t;
+  signal t0_vcls : cls_t;
+  signal t0_vpos : pos_t;
+  signal t0_k : token_t;
+
+  signal ta_valid, ta_wr, ta_vload, ta_vstep, ta_vin, tb_valid, tb_wr : std_logic;
+  signal ta_addr, tb_addr : unsigned(AW - 1 downto 0);
+  signal ta_pix : pix_t;
+  signal ta_vcls : cls_t;
+  signal ta_vpos : pos_t;
+  signal ta_k, tb_k : token_t;
+  signal ram_q : pix_array(1 to max(NB, 1));
+  signal eb, ec : pix_array(0 to NB);
+  signal fwd_a, fwd_b : std_logic;
+
+  signal vpos : pos_array(0 to NW - 1);
+  signal vin : std_logic_vector(0 to NW - 1);
+  signal tv_valid : std_logic_vector(0 to LV + 2);
+  signal tv_k : token_array(0 to LV + 2);
+  signal vw : pix_array(0 to NW - 1);
+  signal vu : vpair_array(0 to M);
+  signal vt : vtree_array(0 to (LV + 1) * TV - 1);
+
+  signal new_valid, fresh_mid : std_logic;
+  signal new_k, mid_k : token_t;
+  signal vsum : vsum_t;
+  signal hwin, hw : vsum_array(0 to NW - 1);
+  signal hs_valid : std_logic_vector(0 to NW - 1);
+  signal hs_k : token_array(0 to NW - 1);
+  signal hpos : pos_array(0 to NW - 1);
+  signal hin : std_logic_vector(0 to NW - 1);
+  signal th_valid : std_logic_vector(0 to LH + 2);
+  signal th_user, th_last : std_logic_vector(0 to LH + 2);
+  signal hu : hpair_array(0 to M);
+  signal ht : htree_array(0 to (LH + 1) * TH - 1);
+
+  signal result : pix_t;
+  signal o_valid, k_valid, o_pop : std_logic;
+  signal o_beat, k_beat : std_logic_vector(P + 1 downto 0);
+
 begin
-  assert TAPS'length = N and N mod 2 = 1 report "TAPS must hold N taps, N odd" severity failure;
-  assert taps_sum_ok report "TAPS must be non-negative and sum to 2**SHIFT" severity failure;
-  assert P >= 1 and P <= 16 and P + 2 * SHIFT <= 64 report "P must be 1 .. 16, P + 2 * SHIFT at most 64" severity failure;
-  assert MAX_WIDTH >= 1 and MAX_WIDTH <= 65535 and BORDER <= 2 report "bad MAX_WIDTH or BORDER"
-    severity failure;
 
-  ---------------------------------------------------------------------------
-  -- input: one beat register, then every pixel written to the line buffer of
-  -- its line, as soon as that buffer is no longer read.
-  ---------------------------------------------------------------------------
-  lead <= to_integer(in_cnt - out_cnt);
+  assert TAPS'length = N and N mod 2 = 1 report "tapsmith_blur: TAPS must hold N taps, N odd" severity failure;
+  assert taps_ok report "tapsmith_blur: TAPS must be symmetric and sum to 2**SHIFT" severity failure;
+  assert SHIFT <= 30 and P >= 1 and P <= 16 and P + 2 * SHIFT <= 64
+    report "tapsmith_blur: P must be 1 .. 16, SHIFT at most 30, P + 2 * SHIFT at most 64" severity failure;
+  assert MAX_WIDTH >= 1 and MAX_WIDTH <= 65535 and BORDER <= 2
+    report "tapsmith_blur: bad MAX_WIDTH or BORDER" severity failure;
 
-  in_decide : process (all)
-    variable frame_ok, can_write, q_full : boolean;
+  ---------------------------------------------------------------------------------------------------
+  -- Clock enable and input register. What the sequencer needs of a beat's size is worked out as
+  -- the beat is taken, so that none of it lies on the sequencer's own paths.
+
+  tready <= running and (not hold_valid or pop_hold);
+  s_axis_tready <= tready;
+
+  input_reg : process (clk)
+    variable w1 : unsigned(AW - 1 downto 0);
   begin
-    frame_ok  := ib_w /= 0 and ib_h /= 0 and ib_w <= MAX_WIDTH;
-    can_write := lead <= M + 1;
-    q_full    := q_wp - q_rp = DQ;
-    take      <= false;
-    wr_en     <= false;
-    row_done  <= false;
-    push      <= false;
-    wr_addr   <= in_x;
-    wr_data   <= ib_data;
-    if ib_valid = '1' then
-      if in_state = IN_IDLE then
-        if ib_user = '1' and frame_ok then
-          if can_write and not q_full then
-            take     <= true;
-            wr_en    <= true;
-            push     <= true;
-            wr_addr  <= 0;
-            row_done <= ib_w = 1;
-          end if;
+    if rising_edge(clk) then
+      running <= not rst;
+      if s_axis_tvalid = '1' and tready = '1' then
+        w1 := resize(unsigned(width) - 1, AW);
+        hold_data <= unsigned(s_axis_tdata);
+        hold_user <= s_axis_tuser;
+        hold_w1 <= w1;
+        hold_w2 <= resize(unsigned(width) - 2, AW);
+        hold_h1 <= unsigned(height) - 1;
+        hold_h2 <= unsigned(height) - 2;
+        hold_ok <= '1' when unsigned(width) /= 0 and unsigned(height) /= 0 and
+                   to_integer(unsigned(width)) <= MAX_WIDTH else '0';
+        -- The stream's width once the beat in hold, if it starts a frame now, has gone in.
+        if start = '1' then
+          hold_same <= '1' when w1 = hold_w1 else '0';
         else
-          take <= true;
+          hold_same <= '1' when w1 = s_last else '0';
         end if;
-      elsif ib_user = '1' then
-        -- early start of frame: it waits in the beat register while the
-        -- running frame is completed with zeros
-        if can_write then
-          wr_en    <= true;
-          wr_data  <= (others => '0');
-          row_done <= in_x = in_w - 1;
-        end if;
-      elsif can_write then
-        take     <= true;
-        wr_en    <= true;
-        row_done <= in_x = in_w - 1;
+        hold_w_one <= '1' when unsigned(width) = 1 else '0';
+        hold_h_one <= '1' when unsigned(height) = 1 else '0';
+        hold_vcls <= size_class(unsigned(height));
+        hold_hcls <= size_class(unsigned(width));
+      end if;
+      if rst = '1' then
+        hold_valid <= '0';
+      elsif s_axis_tvalid = '1' and tready = '1' then
+        hold_valid <= '1';
+      elsif pop_hold = '1' then
+        hold_valid <= '0';
       end if;
     end if;
   end process;
 
-  -- held low in reset, where a beat would be lost
-  s_axis_tready <= '1' when rst = '0' and (ib_valid = '0' or take) else '0';
+  ---------------------------------------------------------------------------------------------------
+  -- Slot sequencer: which row of the stream the next slot belongs to, and what it carries. Frames
+  -- in flight (at most two: one in its flush rows, one in its first rows) wait in a queue, from the
+  -- slot that starts them until their last output row: last row, size classes, rows to wait.
 
-  in_ctrl : process (clk)
-    variable x, y, w, h : len_t;
+  decide : process (all)
+    variable hp : natural range 0 to 1;
+    variable v_start, v_in_now, v_push, v_zero, v_row_end, v_head_out, v_out_now, v_pop : std_logic;
+  begin
+    hp := to_integer(unsigned'('0' & f_hp));
+    v_start := '0';
+    if x0 = '1' and in_active = '0' and hold_valid = '1' and hold_user = '1' and hold_ok = '1' and
+       (f_n = 0 or (hold_same = '1' and f_n /= 2)) then
+      v_start := '1';
+    end if;
+    if x0 = '1' then
+      v_in_now := in_active or v_start;
+    else
+      v_in_now := row_in;
+    end if;
+    if v_in_now = '0' and ((x0 = '1' and f_n /= 0) or (x0 = '0' and row_auto = '1')) then
+      auto_now <= '1';
+    else
+      auto_now <= '0';
+    end if;
+    v_push := x0 and not v_in_now and bool_bit(f_n = 0 and tail /= 0);
+    v_zero := in_active and hold_valid and hold_user;
+    have_pixel <= v_start or (in_active and hold_valid and not hold_user);
+    if v_start = '1' then
+      last_col <= hold_w1;
+      last_col1 <= hold_w2;
+    else
+      last_col <= s_last;
+      last_col1 <= s_last1;
+    end if;
+    if v_push = '1' then
+      v_row_end := '0';
+    elsif x0 = '1' then
+      v_row_end := (v_start and hold_w_one) or (not v_start and s_one);
+    else
+      v_row_end := x_last;
+    end if;
+    -- The frame this slot outputs a row of: the head once its wait is over; with m = 0 a frame
+    -- outputs from its first row, before it is in the queue, so its sizes come from the hold
+    -- register.
+    v_head_out := bool_bit(f_n /= 0 and f_wait(hp) = 0);
+    v_out_now := not v_push and (v_head_out or bool_bit(M = 0 and v_start = '1'));
+    if v_head_out = '1' then
+      out_last <= f_last(hp);
+      out_last1 <= f_last1(hp);
+      out_vcls <= f_vcls(hp);
+      out_hcls <= f_hcls(hp);
+      v_pop := v_row_end and v_out_now and o_last;
+    else
+      out_last <= hold_h1;
+      out_last1 <= hold_h2;
+      out_vcls <= hold_vcls;
+      out_hcls <= hold_hcls;
+      v_pop := v_row_end and v_out_now and hold_h_one;
+    end if;
+    start <= v_start;
+    in_now <= v_in_now;
+    push <= v_push;
+    zero_fill <= v_zero;
+    row_end <= v_row_end;
+    head_out <= v_head_out;
+    out_now <= v_out_now;
+    pop_frame <= v_pop;
+  end process;
+
+  first_row <= bool_bit(o_row = 0);
+  fire <= ce and running and ((in_now and (have_pixel or zero_fill)) or (not in_now and (auto_now or push)));
+  drop <= running and hold_valid and not in_active and not (hold_user and hold_ok);
+  pop_hold <= (fire and in_now and not zero_fill) or drop;
+
+  -- The counters' next values, from which the flags are worked out ahead.
+  nexts : process (all)
+    variable hp : natural range 0 to 1;
+  begin
+    if push = '1' then
+      x_n <= x;
+    elsif row_end = '1' then
+      x_n <= (others => '0');
+    else
+      x_n <= x + 1;
+    end if;
+    if row_end = '1' and out_now = '1' then
+      if pop_frame = '1' then
+        o_row_n <= (others => '0');
+      else
+        o_row_n <= o_row + 1;
+      end if;
+    else
+      o_row_n <= o_row;
+    end if;
+    hp := to_integer(unsigned'('0' & (f_hp xor pop_frame)));
+    hp_n <= f_hp xor pop_frame;
+    if start = '1' and f_tp = (f_hp xor pop_frame) then
+      head_last_n <= hold_h1;
+    else
+      head_last_n <= f_last(hp);
+    end if;
+  end process;
+
+  -- The walkers: a frame's first output row (a row's first column) starts them from the size
+  -- class's table, every later one steps them: index q -> q + 1 reads at_n; the newest tap's
+  -- window position moves by at_n - at - 1.
+  walkers : process (all)
+    variable one_col : std_logic;
+  begin
+    vw_at_n <= vw_at;
+    vw_up_n <= vw_up;
+    vw_pos_n <= vw_pos;
+    vw_in_n <= vw_in;
+    if x0 = '1' and first_row = '1' then
+      -- The table's entry for the class: a select among constants.
+      for c in 0 to CLS - 1 loop
+        if out_vcls = c then
+          vw_at_n <= to_unsigned(START_AT(c), 17);
+          vw_up_n <= START_UP(c);
+          vw_pos_n <= START_POS(c * NW + NW - 1);
+          vw_in_n <= START_IN(c * NW + NW - 1);
+        end if;
+      end loop;
+    elsif BORDER = 2 then
+      vw_at_n <= vw_at + 1;
+      vw_in_n <= bool_bit(vw_at < ('0' & out_last));
+    elsif BORDER = 1 then
+      if vw_at = ('0' & out_last) then
+        vw_pos_n <= vw_pos - 1;
+      else
+        vw_at_n <= vw_at + 1;
+      end if;
+    elsif out_last = 0 then
+      vw_pos_n <= vw_pos - 1;
+    else
+      -- The turn is known from the index before the step (the last - 1 and 1 that it reaches).
+      if vw_up = '1' then
+        vw_at_n <= vw_at + 1;
+        vw_up_n <= bool_bit(vw_at /= ('0' & out_last1));
+      else
+        vw_at_n <= vw_at - 1;
+        vw_up_n <= bool_bit(vw_at = 1);
+        vw_pos_n <= resize(resize(vw_pos, PW + 1) - 2, PW);  -- PW may be 1 bit
+      end if;
+    end if;
+
+    if x0 = '1' then
+      one_col := (start and hold_w_one) or (not start and s_one);
+    else
+      one_col := s_one;
+    end if;
+    hw_at_n <= hw_at;
+    hw_up_n <= hw_up;
+    hw_pos_n <= hw_pos;
+    hw_in_n <= hw_in;
+    if x0 = '1' then
+      for c in 0 to CLS - 1 loop
+        if out_hcls = c then
+          hw_at_n <= to_unsigned(START_AT(c), 17);
+          hw_up_n <= START_UP(c);
+          hw_pos_n <= START_POS(c * NW + NW - 1);
+          hw_in_n <= START_IN(c * NW + NW - 1);
+        end if;
+      end loop;
+    elsif BORDER = 2 then
+      hw_at_n <= hw_at + 1;
+      hw_in_n <= bool_bit(hw_at < resize(last_col, 17));
+    elsif BORDER = 1 then
+      if hw_at = resize(last_col, 17) then
+        hw_pos_n <= hw_pos - 1;
+      else
+        hw_at_n <= hw_at + 1;
+      end if;
+    elsif one_col = '1' then
+      hw_pos_n <= hw_pos - 1;
+    else
+      if hw_up = '1' then
+        hw_at_n <= hw_at + 1;
+        hw_up_n <= bool_bit(hw_at /= resize(last_col1, 17));
+      else
+        hw_at_n <= hw_at - 1;
+        hw_up_n <= bool_bit(hw_at = 1);
+        hw_pos_n <= resize(resize(hw_pos, PW + 1) - 2, PW);  -- PW may be 1 bit
+      end if;
+    end if;
+  end process;
+
+  -- What the slot carries: to the line buffers, to the rows' selects, to the output.
+  t0_valid <= fire;
+  t0_wr <= not push;
+  t0_addr <= x;
+  t0_pix <= hold_data when in_now = '1' and zero_fill = '0' else (others => '0');
+  t0_vload <= out_now and x0 and first_row;
+  t0_vstep <= out_now and x0 and not first_row;
+  t0_vcls <= out_vcls;
+  t0_vpos <= vw_pos_n;
+  t0_vin <= vw_in_n;
+  token : process (all)
+  begin
+    t0_k <= (others => '0');
+    t0_k(K_OUT) <= out_now;
+    t0_k(K_USER) <= out_now and x0 and first_row;
+    t0_k(K_LAST) <= out_now and row_end;
+    t0_k(K_LOAD) <= out_now and x0;
+    t0_k(K_STEP) <= out_now and not x0;
+    t0_k(K_IN) <= hw_in_n;
+    t0_k(K_CLS + CW - 1 downto K_CLS) <= std_logic_vector(out_hcls);
+    t0_k(K_POS + PW - 1 downto K_POS) <= std_logic_vector(hw_pos_n);
+  end process;
+
+  sequencer : process (clk)
   begin
     if rising_edge(clk) then
       if rst = '1' then
-        ib_valid <= '0';
-        in_state <= IN_IDLE;
-        in_cnt   <= (others => '0');
-        in_b     <= 0;
-        q_wp     <= (others => '0');
-        in_x     <= 0;
-        in_y     <= 0;
-      else
-        if s_axis_tvalid = '1' and (ib_valid = '0' or take) then  -- s_axis_tready
-          ib_valid <= '1';
-          ib_data  <= s_axis_tdata;
-          ib_user  <= s_axis_tuser;
-          ib_w     <= to_integer(unsigned(width));
-          ib_h     <= to_integer(unsigned(height));
-        elsif take then
-          ib_valid <= '0';
+        in_active <= '0';
+        x <= (others => '0');
+        x0 <= '1';
+        f_hp <= '0';
+        f_tp <= '0';
+        f_n <= (others => '0');
+        o_row <= (others => '0');
+        tail <= (others => '0');
+      elsif fire = '1' then
+        x <= x_n;
+        x0 <= bool_bit(x_n = 0);
+        if start = '1' then
+          x_last <= bool_bit(x_n = hold_w1);
+        else
+          x_last <= bool_bit(x_n = s_last);
         end if;
-
-        if push then
-          q_w(to_integer(q_wp(QB - 1 downto 0))) <= ib_w;
-          q_h(to_integer(q_wp(QB - 1 downto 0))) <= ib_h;
-          q_b(to_integer(q_wp(QB - 1 downto 0))) <= in_b;
-          q_wp <= q_wp + 1;
+        o_last <= bool_bit(o_row_n = head_last_n);
+        if x0 = '1' then
+          row_in <= in_now;
+          row_auto <= auto_now;
         end if;
-
-        if wr_en then
-          if in_state = IN_IDLE then
-            x := 0;
-            y := 0;
-            w := ib_w;
-            h := ib_h;
-            in_w <= ib_w;
-            in_h <= ib_h;
-          else
-            x := in_x;
-            y := in_y;
-            w := in_w;
-            h := in_h;
-          end if;
-          in_state <= IN_RECV;
-          if x = w - 1 then
-            in_x   <= 0;
-            in_cnt <= in_cnt + 1;
-            in_b   <= buf_inc(in_b);
-            if y = h - 1 then
-              in_state <= IN_IDLE;
+        if start = '1' then
+          s_last <= hold_w1;
+          s_last1 <= hold_w2;
+          s_one <= hold_w_one;
+          in_active <= '1';
+          in_row <= (others => '0');
+          in_last <= hold_h1;
+        end if;
+        if in_now = '1' and row_end = '1' then
+          if start = '1' then
+            if hold_h1 = 0 then
+              in_active <= '0';
             else
-              in_y <= y + 1;
+              in_row <= to_unsigned(1, 16);
             end if;
+          elsif in_row = in_last then
+            in_active <= '0';
           else
-            in_x <= x + 1;
-            in_y <= y;
+            in_row <= in_row + 1;
           end if;
+        end if;
+        -- A row's end counts the frames' waits down; a frame starts waiting m rows.
+        for e in 0 to 1 loop
+          if start = '1' and f_tp = bit_of(e) then
+            f_last(e) <= hold_h1;
+            f_last1(e) <= hold_h2;
+            f_vcls(e) <= hold_vcls;
+            f_hcls(e) <= hold_hcls;
+            if row_end = '1' and M > 0 then
+              f_wait(e) <= to_unsigned(M - 1, RW);
+            else
+              f_wait(e) <= to_unsigned(M, RW);
+            end if;
+          elsif row_end = '1' and f_wait(e) /= 0 then
+            f_wait(e) <= f_wait(e) - 1;
+          end if;
+        end loop;
+        if start = '1' then
+          f_tp <= not f_tp;
+        end if;
+        f_hp <= hp_n;
+        f_n <= f_n + unsigned'('0' & start) - unsigned'('0' & pop_frame);
+        o_row <= o_row_n;
+        if out_now = '1' then
+          tail <= to_unsigned(M, RW);
+        elsif tail /= 0 then
+          tail <= tail - 1;
+        end if;
+        if out_now = '1' and x0 = '1' then
+          vw_at <= vw_at_n;
+          vw_up <= vw_up_n;
+          vw_pos <= vw_pos_n;
+          vw_in <= vw_in_n;
+        end if;
+        if out_now = '1' then
+          hw_at <= hw_at_n;
+          hw_up <= hw_up_n;
+          hw_pos <= hw_pos_n;
+          hw_in <= hw_in_n;
         end if;
       end if;
     end if;
   end process;
 
-  ---------------------------------------------------------------------------
-  -- line buffers: one write port, one registered read port each
-  ---------------------------------------------------------------------------
-  line_buffers : for k in 0 to NB - 1 generate
+  ---------------------------------------------------------------------------------------------------
+  -- Line buffers. Stage A: the slot's reads are in the block RAMs' output registers. Stage B: the
+  -- column E_0 .. E_2m in registers (E_0 the pixel), forwarded where a pending write had not yet
+  -- reached the memory; buffer k+1 is written with E_k. Stage C keeps E one more slot for that.
+
+  g_line : for k in 1 to NB generate
     type mem_t is array (0 to MAX_WIDTH - 1) of pix_t;
     signal mem : mem_t;
   begin
     process (clk)
     begin
       if rising_edge(clk) then
-        if wr_en and in_b = k then
-          mem(wr_addr) <= wr_data;
+        if tb_valid = '1' and tb_wr = '1' then
+          mem(to_integer(tb_addr)) <= eb(k - 1);
         end if;
-        if adv then
-          rd(k) <= mem(hcur.c);
+        if ce = '1' then
+          ram_q(k) <= mem(to_integer(t0_addr));
         end if;
       end if;
     end process;
   end generate;
 
-  ---------------------------------------------------------------------------
-  -- output: fold the border starts of a frame, then walk its lines
-  ---------------------------------------------------------------------------
-  adv <= m_valid = '0' or m_axis_tready = '1';
-  avail_inc <= 1 when row_done else 0;
-
-  out_ctrl : process (clk)
-    variable pix : unsigned(P - 1 downto 0);
-    variable sum : digits_t;
-    variable acc : unsigned(AW - 1 downto 0);
-
-    -- input lines a line with `left` lines below it needs beyond the lines
-    -- above: itself and min(M, left) more
-    function lines_needed(left : len_t) return natural is
-    begin
-      if left < M then
-        return left + 1;
-      end if;
-      return M + 1;
-    end function;
-
-    -- the line vwalk is at enters the vertical window, the oldest one leaves
-    procedure window_next_line is
-    begin
-      for i in 0 to N - 2 loop
-        vsel(i)  <= vsel(i + 1);
-        vzero(i) <= vzero(i + 1);
-      end loop;
-      vsel(N - 1)  <= vwalk.b;
-      vzero(N - 1) <= vwalk.z;
-      vwalk        <= step(vwalk, o_h);
-    end procedure;
+  stages_ab : process (clk)
   begin
     if rising_edge(clk) then
       if rst = '1' then
-        o_state  <= O_IDLE;
-        out_cnt  <= (others => '0');
-        q_rp     <= (others => '0');
-        s1_valid <= false;
-        s2_valid <= false;
-        s3_valid <= false;
-        m_valid  <= '0';
-      else
-        -- pipeline, later stages first so each reads its predecessor's old value
-        if adv then
-          if s3_valid and s3_out then
-            sum := (others => 0);
-            if SHIFT > 0 then             -- the half for rounding
-              sum((2 * SHIFT - 1) / DB) := 2 ** ((2 * SHIFT - 1) mod DB);
-            end if;
-            for j in 0 to N - 1 loop
-              add_times_tap(sum, hwin(j), j);
-            end loop;
-            acc := from_digits(sum, AW);
-            m_valid      <= '1';
-            m_axis_tdata <= std_logic_vector(acc(AW - 1 downto 2 * SHIFT));
-            m_axis_tuser <= s3_first;
-            m_axis_tlast <= s3_last;
+        ta_valid <= '0';
+        tb_valid <= '0';
+      elsif ce = '1' then
+        ta_valid <= t0_valid;
+        tb_valid <= ta_valid;
+      end if;
+      if ce = '1' then
+        ta_wr <= t0_wr;
+        ta_addr <= t0_addr;
+        ta_pix <= t0_pix;
+        ta_vload <= t0_vload;
+        ta_vstep <= t0_vstep;
+        ta_vcls <= t0_vcls;
+        ta_vpos <= t0_vpos;
+        ta_vin <= t0_vin;
+        ta_k <= t0_k;
+        tb_wr <= ta_wr;
+        tb_addr <= ta_addr;
+        tb_k <= ta_k;
+        fwd_a <= t0_valid and ta_valid and ta_wr and bool_bit(ta_addr = t0_addr);
+        fwd_b <= t0_valid and tb_valid and tb_wr and bool_bit(tb_addr = t0_addr);
+        eb(0) <= ta_pix;
+        for k in 1 to NB loop
+          if fwd_a = '1' then
+            eb(k) <= eb(k - 1);
+          elsif fwd_b = '1' then
+            eb(k) <= ec(k - 1);
           else
-            m_valid <= '0';
+            eb(k) <= ram_q(k);
           end if;
-
-          s3_valid <= s2_valid;
-          if s2_valid then
-            for j in 0 to N - 2 loop
-              hwin(j) <= hwin(j + 1);
-            end loop;
-            hwin(N - 1) <= s2_v;
-            s3_out      <= s2_out;
-            s3_first    <= s2_first;
-            s3_last     <= s2_last;
-          end if;
-
-          s2_valid <= s1_valid;
-          if s1_valid then
-            sum := (others => 0);
-            for i in 0 to N - 1 loop
-              if not (s1_zero(i) or s1_hzero) then
-                pix := unsigned(rd(s1_sel(i)));
-                add_times_tap(sum, pix, i);
-              end if;
-            end loop;
-            s2_v     <= from_digits(sum, VW);
-            s2_out   <= s1_out;
-            s2_first <= s1_first;
-            s2_last  <= s1_last;
-          end if;
-          s1_valid <= false;
-        end if;
-
-        case o_state is
-          when O_IDLE =>
-            if q_wp /= q_rp then
-              o_w     <= q_w(to_integer(q_rp(QB - 1 downto 0)));
-              o_h     <= q_h(to_integer(q_rp(QB - 1 downto 0)));
-              o_b     <= q_b(to_integer(q_rp(QB - 1 downto 0)));
-              hfold   <= walk_origin(0);
-              vwalk   <= walk_origin(q_b(to_integer(q_rp(QB - 1 downto 0))));
-              q_rp    <= q_rp + 1;
-              o_cnt   <= 0;
-              o_state <= O_FOLD;
-            end if;
-
-          when O_FOLD =>
-            -- reflect101 needs the walk at index M of the first line and column
-            if o_cnt < M then
-              hfold <= step(hfold, o_w);
-              vwalk <= step(vwalk, o_h);
-              o_cnt <= o_cnt + 1;
-            else
-              hstart  <= walk_start(hfold, 0);
-              vwalk   <= walk_start(vwalk, o_b);
-              o_cnt   <= 0;
-              o_state <= O_WINDOW;
-            end if;
-
-          when O_WINDOW =>
-            -- the vertical window of line 0: lines -M .. M
-            if o_cnt < N then
-              window_next_line;
-              o_cnt <= o_cnt + 1;
-            else
-              o_left  <= o_h - 1;
-              o_top   <= true;
-              o_state <= O_WAIT;
-            end if;
-
-          when O_WAIT =>
-            -- line y needs input lines up to min(y + M, H - 1); a line the
-            -- input completes at this edge can be read from the next
-            if lead + avail_inc >= lines_needed(o_left) then
-              hcur    <= hstart;
-              o_k     <= 0;
-              o_state <= O_ISSUE;
-            end if;
-
-          when O_ISSUE =>
-            if adv then
-              -- the buffers read column hcur.c at this edge
-              s1_valid <= true;
-              s1_sel   <= vsel;
-              s1_zero  <= vzero;
-              s1_hzero <= hcur.z;
-              s1_out   <= o_k >= 2 * M;
-              s1_first <= '1' when o_top and o_k = 2 * M else '0';
-              s1_last  <= '1' when o_k = o_w - 1 + 2 * M else '0';
-              if o_k = o_w - 1 + 2 * M then
-                out_cnt <= out_cnt + 1;
-                if o_left = 0 then
-                  o_state <= O_IDLE;
-                else
-                  o_left <= o_left - 1;
-                  o_top  <= false;
-                  window_next_line;
-                  -- go straight on if the next line is in (lead drops by
-                  -- one as this line is done)
-                  if lead + avail_inc >= lines_needed(o_left - 1) + 1 then
-                    hcur <= hstart;
-                    o_k  <= 0;
-                  else
-                    o_state <= O_WAIT;
-                  end if;
-                end if;
-              else
-                hcur <= step(hcur, o_w);
-                o_k  <= o_k + 1;
-              end if;
-            end if;
-        end case;
+        end loop;
+        ec <= eb;
       end if;
     end if;
   end process;
 
-  m_axis_tvalid <= m_valid;
+  ---------------------------------------------------------------------------------------------------
+  -- Vertical pass. Row selects follow the slot: loaded or stepped as its first token of a row
+  -- enters stage B. Stage C: the selected rows w; D: pre-added pairs u; E: the terms; then one
+  -- registered tree level a stage.
+
+  g_vrow : for i in 0 to NW - 1 generate
+    -- Row i of the window is line y - m + i, that is buffer 2m - i.
+    process (clk)
+    begin
+      if rising_edge(clk) then
+        if ce = '1' and ta_valid = '1' and ta_vload = '1' then
+          for c in 0 to CLS - 1 loop
+            if ta_vcls = c then
+              vpos(i) <= START_POS(c * NW + i);
+              vin(i) <= START_IN(c * NW + i);
+            end if;
+          end loop;
+        elsif ce = '1' and ta_valid = '1' and ta_vstep = '1' then
+          if BORDER = 2 then
+            vpos(i) <= to_unsigned(i, PW);
+          elsif i = NW - 1 then
+            vpos(i) <= ta_vpos;
+          else
+            vpos(i) <= vpos((i + 1) mod NW) - 1;
+          end if;
+          if i = NW - 1 then
+            vin(i) <= ta_vin;
+          else
+            vin(i) <= vin((i + 1) mod NW);
+          end if;
+        end if;
+        if ce = '1' then
+          vw(i) <= (others => '0');
+          for q in 0 to NW - 1 loop
+            if CAND_OK(i * NW + q) and vpos(i) = q and vin(i) = '1' then
+              vw(i) <= eb(NB - q);
+            end if;
+          end loop;
+        end if;
+      end if;
+    end process;
+  end generate;
+
+  g_vpair : for k in 0 to M generate
+    process (clk)
+    begin
+      if rising_edge(clk) then
+        if ce = '1' then
+          if k = M then
+            vu(k) <= '0' & vw(k);
+          elsif tap(k) /= 0 then
+            vu(k) <= ('0' & vw(k)) + ('0' & vw(NB - k));
+          else
+            vu(k) <= (others => '0');
+          end if;
+        end if;
+      end if;
+    end process;
+  end generate;
+
+  g_vterm : for t in 0 to TV - 1 generate
+    process (clk)
+    begin
+      if rising_edge(clk) then
+        if ce = '1' then
+          vt(t) <= shift_left(signed(resize(vu(TERM_TAP(t)), TWV)), TERM_SHIFT(t));
+        end if;
+      end if;
+    end process;
+  end generate;
+
+  g_vlevel : for l in 0 to LV - 1 generate
+    g_node : for i in 0 to nodes(TV, l + 1) - 1 generate
+      constant KIND : natural := node_kind(TV, l, i);
+      constant A    : natural := l * TV + 2 * i;
+      constant B    : natural := l * TV + 2 * i + boolean'pos(KIND /= 0);
+    begin
+      process (clk)
+      begin
+        if rising_edge(clk) then
+          if ce = '1' then
+            case KIND is
+              when 1 => vt((l + 1) * TV + i) <= vt(A) + vt(B);
+              when 2 => vt((l + 1) * TV + i) <= vt(B) - vt(A);
+              when 3 => vt((l + 1) * TV + i) <= vt(A) - vt(B);
+              when others => vt((l + 1) * TV + i) <= vt(A);
+            end case;
+          end if;
+        end if;
+      end process;
+    end generate;
+  end generate;
+
+  vstages : process (clk)
+  begin
+    if rising_edge(clk) then
+      if rst = '1' then
+        tv_valid <= (others => '0');
+      elsif ce = '1' then
+        tv_valid <= tb_valid & tv_valid(0 to LV + 1);
+      end if;
+      if ce = '1' then
+        tv_k <= tb_k & tv_k(0 to LV + 1);
+      end if;
+    end if;
+  end process;
+
+  ---------------------------------------------------------------------------------------------------
+  -- Horizontal pass. The window holds the sums of the last 2m+1 slots; the one in its middle is
+  -- output once, when it arrives there, with each tap's column selected by border as for rows.
+
+  new_valid <= tv_valid(LV + 2);
+  new_k <= tv_k(LV + 2);
+  vsum <= unsigned(vt(LV * TV)(VSUM_W - 1 downto 0));
+  -- The slot that becomes the middle one with the next shift sets the columns for it.
+  mid_k <= new_k when M = 0 else hs_k((M + 1) mod NW);
+
+  hslots : process (clk)
+  begin
+    if rising_edge(clk) then
+      if rst = '1' then
+        hs_valid <= (others => '0');
+        fresh_mid <= '0';
+      elsif ce = '1' then
+        fresh_mid <= new_valid;
+        if new_valid = '1' then
+          for j in 0 to NW - 2 loop
+            hs_valid(j) <= hs_valid(j + 1);
+          end loop;
+          hs_valid(NW - 1) <= '1';
+        end if;
+      end if;
+    end if;
+  end process;
+
+  g_hcol : for j in 0 to NW - 1 generate
+    process (clk)
+    begin
+      if rising_edge(clk) then
+        if ce = '1' and new_valid = '1' then
+          if j = NW - 1 then
+            hwin(j) <= vsum;
+            hs_k(j) <= new_k;
+          else
+            hwin(j) <= hwin((j + 1) mod NW);
+            hs_k(j) <= hs_k((j + 1) mod NW);
+          end if;
+          if mid_k(K_LOAD) = '1' then
+            for c in 0 to CLS - 1 loop
+              if unsigned(mid_k(K_CLS + CW - 1 downto K_CLS)) = c then
+                hpos(j) <= START_POS(c * NW + j);
+                hin(j) <= START_IN(c * NW + j);
+              end if;
+            end loop;
+          elsif mid_k(K_STEP) = '1' then
+            if BORDER = 2 then
+              hpos(j) <= to_unsigned(j, PW);
+            elsif j = NW - 1 then
+              hpos(j) <= unsigned(mid_k(K_POS + PW - 1 downto K_POS));
+            else
+              hpos(j) <= hpos((j + 1) mod NW) - 1;
+            end if;
+            if j = NW - 1 then
+              hin(j) <= mid_k(K_IN);
+            else
+              hin(j) <= hin((j + 1) mod NW);
+            end if;
+          end if;
+        end if;
+        if ce = '1' then
+          hw(j) <= (others => '0');
+          for q in 0 to NW - 1 loop
+            if CAND_OK(j * NW + q) and hpos(j) = q and hin(j) = '1' then
+              hw(j) <= hwin(q);
+            end if;
+          end loop;
+        end if;
+      end if;
+    end process;
+  end generate;
+
+  g_hpair : for k in 0 to M generate
+    process (clk)
+    begin
+      if rising_edge(clk) then
+        if ce = '1' then
+          if k = M then
+            hu(k) <= '0' & hw(k);
+          elsif tap(k) /= 0 then
+            hu(k) <= ('0' & hw(k)) + ('0' & hw(NB - k));
+          else
+            hu(k) <= (others => '0');
+          end if;
+        end if;
+      end if;
+    end process;
+  end generate;
+
+  g_hterm : for t in 0 to TH - 1 generate
+    process (clk)
+    begin
+      if rising_edge(clk) then
+        if ce = '1' then
+          if t = TV then
+            ht(t) <= shift_left(to_signed(1, TWH), max(2 * SHIFT, 1) - 1);
+          else
+            ht(t) <= shift_left(signed(resize(hu(TERM_TAP(t)), TWH)), TERM_SHIFT(t));
+          end if;
+        end if;
+      end if;
+    end process;
+  end generate;
+
+  g_hlevel : for l in 0 to LH - 1 generate
+    g_node : for i in 0 to nodes(TH, l + 1) - 1 generate
+      constant KIND : natural := node_kind(TH, l, i);
+      constant A    : natural := l * TH + 2 * i;
+      constant B    : natural := l * TH + 2 * i + boolean'pos(KIND /= 0);
+    begin
+      process (clk)
+      begin
+        if rising_edge(clk) then
+          if ce = '1' then
+            case KIND is
+              when 1 => ht((l + 1) * TH + i) <= ht(A) + ht(B);
+              when 2 => ht((l + 1) * TH + i) <= ht(B) - ht(A);
+              when 3 => ht((l + 1) * TH + i) <= ht(A) - ht(B);
+              when others => ht((l + 1) * TH + i) <= ht(A);
+            end case;
+          end if;
+        end if;
+      end process;
+    end generate;
+  end generate;
+
+  hstages : process (clk)
+    variable mid : token_t;
+  begin
+    if rising_edge(clk) then
+      mid := hs_k(M);
+      if rst = '1' then
+        th_valid <= (others => '0');
+      elsif ce = '1' then
+        th_valid <= (fresh_mid and hs_valid(M) and mid(K_OUT)) & th_valid(0 to LH + 1);
+      end if;
+      if ce = '1' then
+        th_user <= mid(K_USER) & th_user(0 to LH + 1);
+        th_last <= mid(K_LAST) & th_last(0 to LH + 1);
+      end if;
+    end if;
+  end process;
+
+  ---------------------------------------------------------------------------------------------------
+  -- Output register and skid buffer. The pipeline runs while the skid buffer is empty; a result
+  -- that finds the output register full and not taken waits there.
+
+  result <= unsigned(ht(LH * TH)(HSUM_W - 1 downto HSUM_W - P));
+  ce <= not k_valid;
+  o_pop <= o_valid and m_axis_tready;
+  m_axis_tvalid <= o_valid;
+  m_axis_tuser <= o_beat(P + 1);
+  m_axis_tlast <= o_beat(P);
+  m_axis_tdata <= o_beat(P - 1 downto 0);
+
+  output : process (clk)
+    variable beat : std_logic_vector(P + 1 downto 0);
+  begin
+    if rising_edge(clk) then
+      beat := th_user(LH + 2) & th_last(LH + 2) & std_logic_vector(result);
+      if rst = '1' then
+        o_valid <= '0';
+        k_valid <= '0';
+      elsif k_valid = '1' then
+        if o_pop = '1' then
+          o_beat <= k_beat;
+          k_valid <= '0';
+        end if;
+      elsif o_valid = '0' or o_pop = '1' then
+        o_valid <= th_valid(LH + 2);
+        o_beat <= beat;
+      elsif th_valid(LH + 2) = '1' then
+        k_valid <= '1';
+        k_beat <= beat;
+      end if;
+    end if;
+  end process;
+
 end architecture rtl;

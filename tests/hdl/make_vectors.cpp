@@ -1,9 +1,13 @@
 // SPDX-License-Identifier: MIT
 // Writes the test vectors the HDL co-simulations replay: for each core
-// configuration CASE, CASE.cfg (N SHIFT P BORDER MAX_WIDTH taps...) and
+// configuration CASE, CASE.cfg (N SHIFT P BORDER MAX_WIDTH taps...),
 // CASE.vec (stray beats and frames, each frame with the outputs the golden
-// model gives for it under the cores' frame protocol). Everything comes from
-// fixed seeds, so every platform writes the same bytes.
+// model gives for it under the cores' frame protocol: records "stray K" and
+// "frame W H K", then hexadecimal samples, nothing else), CASE.notes (what
+// each record is for, a line each), and CASE_fullrate.cfg/.vec/.period/.latency: equal
+// frames back to back, the cycles each must take at full rate and the
+// latency of its first pixel. Everything
+// comes from fixed seeds, so every platform writes the same bytes.
 //
 // Usage: tapsmith_make_vectors OUTDIR
 #include <tapsmith/fixed.hpp>
@@ -121,8 +125,7 @@ struct writer {
         text.append(buf, res.ptr);
         text += '\n';
     }
-    void comment(std::string_view s) {
-        text += "# ";
+    void line(std::string_view s) {
         text += s;
         text += '\n';
     }
@@ -132,10 +135,12 @@ struct vec_file {
     const config& cfg;
     const std::int64_t* taps;
     writer out;
+    writer notes;  // what each record is for, a line each, in CASE.notes
     std::size_t frames = 0;
     std::size_t pixels = 0;
 
-    void stray(const std::vector<std::uint16_t>& beats) {
+    void stray(const std::vector<std::uint16_t>& beats, std::string_view note) {
+        notes.line(note);
         out.text += "stray ";
         out.number(beats.size());
         out.text += '\n';
@@ -145,8 +150,10 @@ struct vec_file {
     }
 
     // A frame of w x h whose first k beats are sent: fewer are completed
-    // with zeros by the core, more are dropped.
-    bool frame(const image& img, std::size_t w, std::size_t h, std::size_t k, rng& r) {
+    // with zeros by the core, more are dropped. A frame the core refuses
+    // (no pixels, or wider than it takes) has no outputs.
+    bool frame(const image& img, std::size_t w, std::size_t h, std::size_t k, rng& r, std::string_view note) {
+        notes.line(note);
         out.text += "frame ";
         out.number(w);
         out.text += ' ';
@@ -162,6 +169,9 @@ struct vec_file {
                 seen[i] = beat;
             }
             out.hex(beat);
+        }
+        if (w == 0 || h == 0 || w > max_width) {
+            return true;
         }
         image res(w * h, 0);
         const status st =
@@ -204,6 +214,25 @@ bool write_file(const std::filesystem::path& path, const std::string& text) {
     return true;
 }
 
+// The cores' stated latency at full rate: output beat k of a frame leaves this many cycles after
+// input beat k + m*W + m was taken. Eleven register stages, plus one per level of the two adder
+// trees, each summing a term per signed digit of the taps t_0 .. t_m (and the horizontal one the
+// rounding constant).
+std::uint64_t core_latency(const fixed_taps& taps, int n, int bits) {
+    const auto ceil_log2 = [](std::uint64_t v) {
+        std::uint64_t levels = 0;
+        while ((std::uint64_t{1} << levels) < v) {
+            ++levels;
+        }
+        return levels;
+    };
+    std::uint64_t terms = 0;
+    for (int k = 0; k <= (n - 1) / 2; ++k) {
+        terms += static_cast<std::uint64_t>(get_signed_digits(taps[static_cast<std::size_t>(k)]).count);
+    }
+    return 11 + ceil_log2(terms) + ceil_log2(terms + (bits > 0 ? 1 : 0));
+}
+
 bool write_config(const config& cfg, std::uint64_t seed, const std::filesystem::path& dir,
                   std::size_t& frames, std::size_t& pixels) {
     fixed_taps taps{};
@@ -229,21 +258,34 @@ bool write_config(const config& cfg, std::uint64_t seed, const std::filesystem::
 
     rng r{seed};
     const auto max = static_cast<std::uint32_t>((1U << cfg.pixel_bits) - 1);
-    vec_file v{cfg, taps.data(), {{}, static_cast<std::size_t>((cfg.pixel_bits + 3) / 4)}};
-    v.out.comment(std::string(cfg.name) + ": every frame's outputs follow its inputs");
-
+    vec_file v{cfg, taps.data(), {{}, static_cast<std::size_t>((cfg.pixel_bits + 3) / 4)}, {{}, 0}};
     // Stray beats before the first frame are dropped.
-    v.out.comment("stray beats before the first frame");
-    v.stray({1, static_cast<std::uint16_t>(max), 0, 3});
+    v.stray({1, static_cast<std::uint16_t>(max), 0, 3}, "stray beats before the first frame");
 
     // Sizes around the border: 1, 2, m, n and just past them, then the
     // largest the configuration takes, and some odd shapes.
-    std::vector<std::pair<std::size_t, std::size_t>> sizes = {
-        {1, 1},     {2, 1},         {1, 2},          {2, 2},
-        {m, m},     {n, n},         {m + 1, n + 1},  {n, 1},
-        {1, n},     {m, 2},         {2, m},          {n + 2, 3},
-        {3, n + 3}, {max_width, 1}, {1, max_height}, {max_width, max_height},
-        {37, 23},   {max_width, 5}, {7, max_height}};
+    std::vector<std::pair<std::size_t, std::size_t>> sizes = {{1, 1},
+                                                              {2, 1},
+                                                              {1, 2},
+                                                              {2, 2},
+                                                              {m, m},
+                                                              {n, n},
+                                                              {m + 1, n + 1},
+                                                              {n, 1},
+                                                              {m + 1, m + 1},
+                                                              {m + 1, 1},
+                                                              {1, m + 1},
+                                                              {1, n},
+                                                              {m, 2},
+                                                              {2, m},
+                                                              {n + 2, 3},
+                                                              {3, n + 3},
+                                                              {max_width, 1},
+                                                              {1, max_height},
+                                                              {max_width, max_height},
+                                                              {37, 23},
+                                                              {max_width, 5},
+                                                              {7, max_height}};
     std::vector<std::pair<std::size_t, std::size_t>> unique;
     for (const auto& s : sizes) {
         if (s.first >= 1 && std::find(unique.begin(), unique.end(), s) == unique.end() && s.second >= 1) {
@@ -257,8 +299,7 @@ bool write_config(const config& cfg, std::uint64_t seed, const std::filesystem::
         for (std::size_t p = 0; p < patterns; ++p) {
             const auto what = static_cast<pattern>(p);
             const image img = make_image(what, w, h, max, r);
-            v.out.comment(describe_frame(w, h, pattern_names[p]));
-            if (!v.frame(img, w, h, w * h, r)) {
+            if (!v.frame(img, w, h, w * h, r, describe_frame(w, h, pattern_names[p]))) {
                 return false;
             }
         }
@@ -267,51 +308,88 @@ bool write_config(const config& cfg, std::uint64_t seed, const std::filesystem::
     // Protocol cases: the sequence matters, so each is followed by a good
     // frame.
     const auto good = [&](std::size_t w, std::size_t h) {
-        v.out.comment(describe_frame(w, h, "noise after a protocol case"));
-        return v.frame(make_image(pattern::noise, w, h, max, r), w, h, w * h, r);
+        return v.frame(make_image(pattern::noise, w, h, max, r), w, h, w * h, r,
+                       describe_frame(w, h, "noise after a protocol case"));
     };
     struct cut {
         std::size_t w, h, k;
     };
     for (const cut& s :
          {cut{9, 7, 30}, cut{max_width, 6, 1}, cut{n + 1, n + 2, (n + 1) * (n + 2) - 1}, cut{5, 5, 5}}) {
-        v.out.comment(describe_frame(s.w, s.h, "noise cut short: the core completes it with zeros"));
-        if (!v.frame(make_image(pattern::noise, s.w, s.h, max, r), s.w, s.h, s.k, r) || !good(11, 4)) {
+        if (!v.frame(make_image(pattern::noise, s.w, s.h, max, r), s.w, s.h, s.k, r,
+                     describe_frame(s.w, s.h, "noise cut short: the core completes it with zeros")) ||
+            !good(11, 4)) {
             return false;
         }
     }
-    v.out.comment(describe_frame(6, 3, "ramp cut short, then another cut short"));
-    if (!v.frame(make_image(pattern::ramp, 6, 3, max, r), 6, 3, 10, r)) {
+    if (!v.frame(make_image(pattern::ramp, 6, 3, max, r), 6, 3, 10, r,
+                 describe_frame(6, 3, "ramp cut short, then another cut short"))) {
         return false;
     }
-    v.out.comment(describe_frame(4, 4, "full cut short"));
-    if (!v.frame(make_image(pattern::full, 4, 4, max, r), 4, 4, 7, r) || !good(3, 5)) {
+    if (!v.frame(make_image(pattern::full, 4, 4, max, r), 4, 4, 7, r,
+                 describe_frame(4, 4, "full cut short")) ||
+        !good(3, 5)) {
         return false;
     }
     for (const cut& s : {cut{8, 5, 8 * 5 + 7}, cut{1, 1, 4}, cut{max_width, 2, max_width * 3}}) {
-        v.out.comment(describe_frame(s.w, s.h, "noise with extra beats, which are dropped"));
-        if (!v.frame(make_image(pattern::noise, s.w, s.h, max, r), s.w, s.h, s.k, r) || !good(7, 6)) {
+        if (!v.frame(make_image(pattern::noise, s.w, s.h, max, r), s.w, s.h, s.k, r,
+                     describe_frame(s.w, s.h, "noise with extra beats, which are dropped")) ||
+            !good(7, 6)) {
             return false;
         }
     }
-    v.out.comment("stray beats between complete frames");
-    v.stray({static_cast<std::uint16_t>(max), 2, static_cast<std::uint16_t>(max), 0, 1, 5, 9});
+    v.stray({static_cast<std::uint16_t>(max), 2, static_cast<std::uint16_t>(max), 0, 1, 5, 9},
+            "stray beats between complete frames");
     if (!good(13, 9)) {
         return false;
     }
-    v.out.comment("extra beats, then stray beats");
-    if (!v.frame(make_image(pattern::checker, 5, 4, max, r), 5, 4, 23, r)) {
+    if (!v.frame(make_image(pattern::checker, 5, 4, max, r), 5, 4, 23, r,
+                 "5x4 checkerboard with extra beats")) {
         return false;
     }
-    v.stray({7, 6, 5});
+    v.stray({7, 6, 5}, "stray beats after extra beats");
     if (!good(2, 3)) {
         return false;
     }
+    // Frames the core refuses give nothing, and what follows is a frame again.
+    struct refused {
+        std::size_t w, h, k;
+    };
+    for (const refused& s : {refused{0, 3, 3}, refused{4, 0, 2}, refused{max_width + 1, 2, 5}}) {
+        if (!v.frame(make_image(pattern::noise, s.k, 1, max, r), s.w, s.h, s.k, r,
+                     describe_frame(s.w, s.h, "refused: no output")) ||
+            !good(6, 5)) {
+            return false;
+        }
+    }
 
-    frames += v.frames;
-    pixels += v.pixels;
-    return write_file(dir / (std::string(cfg.name) + ".cfg"), c.text) &&
-           write_file(dir / (std::string(cfg.name) + ".vec"), v.out.text);
+    // Equal frames back to back, for the bench's full-rate run: with neither
+    // side stalling they must start exactly W x H cycles apart.
+    constexpr std::size_t run_w = 37;
+    constexpr std::size_t run_h = 11;
+    vec_file run{cfg, taps.data(), {{}, v.out.digits}, {{}, 0}};
+    for (int f = 0; f < 12; ++f) {
+        if (!run.frame(make_image(pattern::noise, run_w, run_h, max, r), run_w, run_h, run_w * run_h, r,
+                       describe_frame(run_w, run_h, "noise, back to back"))) {
+            return false;
+        }
+    }
+    writer period{{}, 0};
+    period.number(run_w * run_h);
+    period.text += '\n';
+    writer latency{{}, 0};
+    latency.number(core_latency(taps, cfg.n, cfg.bits));
+    latency.text += '\n';
+
+    frames += v.frames + run.frames;
+    pixels += v.pixels + run.pixels;
+    const std::string name = cfg.name;
+    return write_file(dir / (name + ".cfg"), c.text) && write_file(dir / (name + ".vec"), v.out.text) &&
+           write_file(dir / (name + ".notes"), v.notes.text) &&
+           write_file(dir / (name + "_fullrate.cfg"), c.text) &&
+           write_file(dir / (name + "_fullrate.vec"), run.out.text) &&
+           write_file(dir / (name + "_fullrate.period"), period.text) &&
+           write_file(dir / (name + "_fullrate.latency"), latency.text);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// Prints TAPS on one line and the adder plan (PRE_ADDS DIGIT_ADDERS
-// TREE_ADDERS ADDERS_PER_PASS) on a second, and fails unless TAPS sums to
+// Prints TAPS on one line, the package's adder plan (PRE_ADDS DIGIT_ADDERS
+// TREE_ADDERS ADDERS_PER_PASS) on a second and the one the core works out
+// for itself when it elaborates on a third, and fails unless TAPS sums to
 // 2**SHIFT, MASK to 2**(2*SHIFT) and TAPS_PACKED holds TAPS: every constant
 // of the package is used. The package also plugs into the filter core as
 // its parameters.
@@ -26,6 +27,7 @@ module tb;
       else $write("%0d\n", TAPS[i]);
     end
     $display("%0d %0d %0d %0d", PRE_ADDS, DIGIT_ADDERS, TREE_ADDERS, ADDERS_PER_PASS);
+    $display("%0d %0d %0d %0d", core.PRE_ADDS, core.DIGIT_ADDERS, core.TREE_ADDERS, core.ADDERS_PER_PASS);
     if (sum != (64'sd1 << SHIFT) || mask_sum != (64'sd1 << (2 * SHIFT))) $fatal(1, "sums differ");
     $finish;
   end

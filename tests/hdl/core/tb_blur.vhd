@@ -1,32 +1,29 @@
 -- SPDX-License-Identifier: MIT
--- Co-simulates tapsmith_blur against the golden model's vectors. CFG_FILE
--- holds "N SHIFT P BORDER MAX_WIDTH t0 .. t(N-1)" and sets the core's
--- generics; VEC_FILE holds the records
---   stray K          K input pixels sent outside any frame
---   frame W H K      K input pixels (the first with tuser), then W*H outputs
---                    (none if W > MAX_WIDTH: the core drops such a frame)
--- (pixels in hex, one a line, '#' lines are comments). The driver sends the
--- inputs with random gaps, the checker takes the outputs with random stalls
--- (both from SEED) and compares every beat: data, tuser on a frame's first
--- pixel, tlast on each line's last one. A wrong, missing or extra beat, an
--- output beat that changes while stalled, or a hang stops the run with a
--- failure (non-zero exit); otherwise it ends with
--- "PASS <pixels> pixels in <frames> frames, <cycles> cycles".
---   ghdl -r --std=08 tb_blur -gCFG_FILE=case.cfg -gVEC_FILE=case.vec [-gSEED=n]
---     [-gSTALLS=false]   (no stalls: the cycle count is the core's throughput)
+--
+-- Co-simulation bench for tapsmith_blur under GHDL: tb_blur.sv in VHDL, cycle for cycle (the same
+-- xorshift32 stimulus, stalls and checks), so that the output beats of all three simulators can be
+-- compared by the cycle they leave on. CFG_FILE ("N SHIFT P BORDER MAX_WIDTH t0 .. t(N-1)") sets
+-- the core's generics; VEC_FILE holds records "stray K" and "frame W H K", each followed by its K
+-- input pixels and, for a frame the core accepts, its W*H expected output pixels, in hex.
+--   ghdl -r --std=08 tb_blur -gCFG_FILE=CASE.cfg -gVEC_FILE=CASE.vec [-gSEED=S]
+--     [-gNOSTALL=true [-gPERIOD=C] [-gLATENCY=L]]   (both sides always ready; frames C cycles
+--     apart, the input never waiting; the first output beat L + m*W + m cycles after the first input)
+-- The last line is "PASS <pixels> pixels in <frames> frames, <cycles> cycles, timing <hash>"; a
+-- failure prints "FAIL <reason>" and stops with a non-zero exit.
 library ieee;
 use ieee.std_logic_1164.all;
 use ieee.numeric_std.all;
-use ieee.math_real.all;
 use std.textio.all;
 use std.env.all;
 
 entity tb_blur is
   generic (
-    CFG_FILE    : string   := "case.cfg";
-    VEC_FILE    : string   := "case.vec";
-    SEED        : positive := 1;
-    STALLS      : boolean  := true);
+    CFG_FILE : string   := "case.cfg";
+    VEC_FILE : string   := "case.vec";
+    SEED     : natural  := 1;
+    NOSTALL  : boolean  := false;
+    PERIOD   : natural  := 0;
+    LATENCY  : natural  := 0);
 end entity tb_blur;
 
 architecture sim of tb_blur is
@@ -60,6 +57,9 @@ architecture sim of tb_blur is
   constant BORDER    : natural := CFG(3);
   constant MAX_WIDTH : natural := CFG(4);
   constant TAPS      : integer_vector(0 to N - 1) := CFG(5 to 4 + N);
+  constant M         : natural := (N - 1) / 2;
+  constant HANG      : natural := 4 * (MAX_WIDTH + 2 * M) * (M + 2) + 4000;
+  constant MAX_BEATS : natural := 2 ** 20;
 
   signal clk           : std_logic := '0';
   signal rst           : std_logic := '1';
@@ -74,116 +74,96 @@ architecture sim of tb_blur is
   signal m_data        : std_logic_vector(P - 1 downto 0);
   signal m_user        : std_logic;
   signal m_last        : std_logic;
-  signal sent_all      : boolean := false;
-  signal checked_all   : boolean := false;
-  signal cycle         : natural := 0;
-  signal widest        : natural := 1;      -- the widest frame sent so far
 
-  -- Next non-comment, non-blank line of f, its first word (cut to word'length)
-  -- in word(1 to len).
-  procedure next_record(file f : text; l : inout line; word : out string; len : out natural;
-                        at_end : out boolean) is
-    variable c    : character;
-    variable good : boolean;
+  type ints is access integer_vector;
+  type bits is access boolean_vector;
+
+  procedure fail(msg : string) is
+    variable l : line;
   begin
-    at_end := false;
+    write(l, "FAIL " & msg);
+    writeline(output, l);
+    report "tb_blur failed" severity failure;
+  end procedure;
+
+  -- The next whitespace-separated word of f, cut to word'length, in word(1 to len); len = 0 at
+  -- the end of the file.
+  procedure next_word(file f : text; l : inout line; word : out string; len : out natural) is
+    variable c : character;
+  begin
     len := 0;
     loop
+      while l /= null and l'length > 0 and (l(l'left) = ' ' or l(l'left) = HT or l(l'left) = CR) loop
+        read(l, c);
+      end loop;
+      exit when l /= null and l'length > 0;
       if endfile(f) then
-        at_end := true;
         return;
       end if;
       readline(f, l);
-      while l'length > 0 and (l(l'left) = ' ' or l(l'left) = HT) loop
-        read(l, c);
-      end loop;
-      exit when l'length > 0 and l(l'left) /= '#';
     end loop;
-    while l'length > 0 loop
-      exit when l(l'left) = ' ' or l(l'left) = HT;
-      read(l, c, good);
-      if len < word'length then   -- longer words are unknown anyway
+    while l'length > 0 and not (l(l'left) = ' ' or l(l'left) = HT or l(l'left) = CR) loop
+      read(l, c);
+      if len < word'length then
         word(word'low + len) := c;
-        len := len + 1;
       end if;
+      len := len + 1;
     end loop;
   end procedure;
 
-  procedure read_count(l : inout line; name : string; v : out natural) is
-    variable i    : integer;
-    variable good : boolean;
+  procedure read_number(file f : text; l : inout line; hex : boolean; v : out integer) is
+    variable word : string(1 to 12);
+    variable len  : natural;
+    variable r, d : integer := 0;
   begin
-    read(l, i, good);
-    assert good and i >= 0 report VEC_FILE & ": bad " & name severity failure;
-    v := i;
-  end procedure;
-
-  -- one hex pixel a line
-  procedure read_hex(file f : text; l : inout line; v : out natural) is
-    variable r : natural := 0;
-    variable d : integer;
-    variable seen : boolean := false;
-  begin
-    assert not endfile(f) report VEC_FILE & ": ends inside a record" severity failure;
-    readline(f, l);
-    for i in l'range loop
-      case l(i) is
-        when '0' to '9' => d := character'pos(l(i)) - character'pos('0');
-        when 'a' to 'f' => d := character'pos(l(i)) - character'pos('a') + 10;
-        when 'A' to 'F' => d := character'pos(l(i)) - character'pos('A') + 10;
-        when ' ' | HT | CR => d := -1;
-        when others =>
-          report VEC_FILE & ": bad hex pixel '" & l.all & "'" severity failure;
+    next_word(f, l, word, len);
+    if len = 0 or len > 10 then
+      fail(VEC_FILE & ": a number is missing or too long");
+    end if;
+    for i in 1 to len loop
+      case word(i) is
+        when '0' to '9' => d := character'pos(word(i)) - character'pos('0');
+        when 'a' to 'f' => d := character'pos(word(i)) - character'pos('a') + 10;
+        when 'A' to 'F' => d := character'pos(word(i)) - character'pos('A') + 10;
+        when others     => d := 99;
       end case;
-      if d >= 0 then
-        assert r < 2 ** 26 report VEC_FILE & ": pixel too large" severity failure;
-        r := r * 16 + d;
-        seen := true;
+      if (hex and d > 15) or (not hex and d > 9) or r > 2 ** 26 then
+        fail(VEC_FILE & ": bad number '" & word(1 to len) & "'");
       end if;
+      r := r * 16 + d when hex else r * 10 + d;
     end loop;
-    assert seen report VEC_FILE & ": empty pixel line" severity failure;
     v := r;
   end procedure;
 
-  -- the core drops frames too wide for its line buffers
-  function frame_pixels(w, h : natural) return natural is
+  -- xorshift32: the same stalls as the SystemVerilog bench.
+  procedure next_rand(rng : inout unsigned(31 downto 0)) is
   begin
-    if w > MAX_WIDTH then
-      return 0;
-    end if;
-    return w * h;
+    rng := rng xor shift_left(rng, 13);
+    rng := rng xor shift_right(rng, 17);
+    rng := rng xor shift_left(rng, 5);
+  end procedure;
+
+  function low(r : unsigned(31 downto 0); count : natural) return natural is
+  begin
+    return to_integer(r(count - 1 downto 0));
   end function;
 
-  -- Whether a side stalls this cycle. The stall rate changes in bursts of 20
-  -- to 300 cycles, so that each side is at times much faster than the other
-  -- and the core's flow control gets exercised both ways.
-  type stall_t is record
-    s1, s2  : positive;
-    percent : natural;
-    left    : natural;
-  end record;
-
-  procedure stall_now(st : inout stall_t; hit : out boolean) is
-    constant RATES : integer_vector := (0, 10, 30, 60, 95);
-    variable r : real;
+  function hex8(v : unsigned(31 downto 0)) return string is
+    constant DIGITS : string(1 to 16) := "0123456789abcdef";
+    variable s      : string(1 to 8);
   begin
-    if not STALLS then
-      hit := false;
-      return;
-    end if;
-    if st.left = 0 then
-      uniform(st.s1, st.s2, r);
-      st.percent := RATES(integer(floor(r * real(RATES'length))) mod RATES'length);
-      uniform(st.s1, st.s2, r);
-      st.left := 20 + integer(floor(r * 280.0));
-    end if;
-    st.left := st.left - 1;
-    uniform(st.s1, st.s2, r);
-    hit := r * 100.0 < real(st.percent);
-  end procedure;
+    for i in 0 to 7 loop
+      s(8 - i) := DIGITS(to_integer(v(4 * i + 3 downto 4 * i)) + 1);
+    end loop;
+    return s;
+  end function;
+
+  function img(v : integer) return string is
+  begin
+    return integer'image(v);
+  end function;
 begin
   clk <= not clk after 5 ns;
-  cycle <= cycle + 1 when rising_edge(clk) and rst = '0';
 
   dut : entity work.tapsmith_blur
     generic map (N => N, SHIFT => SHIFT, TAPS => TAPS, P => P, MAX_WIDTH => MAX_WIDTH,
@@ -194,188 +174,218 @@ begin
               m_axis_tvalid => m_valid, m_axis_tready => m_ready, m_axis_tdata => m_data,
               m_axis_tuser => m_user, m_axis_tlast => m_last);
 
-  driver : process
-    file f          : text;
-    variable status : file_open_status;
-    variable l      : line;
-    variable word   : string(1 to 8);
-    variable wlen   : natural;
-    variable at_end : boolean;
-    variable st     : stall_t := (s1 => SEED, s2 => 7919, percent => 0, left => 0);
-    variable idle   : boolean;
-    variable w, h, k, px, skip : natural;
-    variable sof, eol : std_logic;
+  bench : process
+    -- Input beats and expected output beats, read before the clock starts.
+    variable in_data, in_w, in_h, exp_data : ints := new integer_vector(0 to MAX_BEATS - 1);
+    variable in_user, in_last, exp_user, exp_last : bits := new boolean_vector(0 to MAX_BEATS - 1);
+    variable n_in, n_exp, frames : natural := 0;
 
-    procedure send(pixel : natural; user, last : std_logic) is
-    begin
-      loop
-        stall_now(st, idle);
-        exit when not idle;
-        s_valid <= '0';
-        wait until rising_edge(clk);
-      end loop;
-      s_valid <= '1';
-      s_data  <= std_logic_vector(to_unsigned(pixel, P));
-      s_user  <= user;
-      s_last  <= last;
-      loop
-        wait until rising_edge(clk);
-        exit when s_ready = '1';
-      end loop;
-      s_valid <= '0';
-      s_user  <= '0';
-    end procedure;
-  begin
-    file_open(status, f, VEC_FILE, read_mode);
-    assert status = open_ok report "cannot open " & VEC_FILE severity failure;
-    for i in 1 to 4 loop
-      wait until rising_edge(clk);
-    end loop;
-    rst <= '0';
-    loop
-      next_record(f, l, word, wlen, at_end);
-      exit when at_end;
-      if word(1 to wlen) = "stray" then
-        read_count(l, "stray count", k);
-        for i in 1 to k loop
-          read_hex(f, l, px);
-          send(px, '0', '0');
-        end loop;
-      elsif word(1 to wlen) = "frame" then
-        read_count(l, "width", w);
-        read_count(l, "height", h);
-        read_count(l, "pixel count", k);
-        if w > widest and w <= MAX_WIDTH then
-          widest <= w;
-        end if;
-        width  <= std_logic_vector(to_unsigned(w, 16));
-        height <= std_logic_vector(to_unsigned(h, 16));
-        for i in 0 to k - 1 loop
-          read_hex(f, l, px);
-          sof := '0';
-          eol := '0';
-          if i = 0 then
-            sof := '1';
-          end if;
-          if w > 0 and i mod w = w - 1 then
-            eol := '1';
-          end if;
-          send(px, sof, eol);
-        end loop;
-        for i in 1 to frame_pixels(w, h) loop
-          read_hex(f, l, skip);
-        end loop;
-      else
-        report VEC_FILE & ": unknown record '" & word(1 to wlen) & "'" severity failure;
-      end if;
-    end loop;
-    sent_all <= true;
-    wait;
-  end process;
+    file f           : text;
+    variable status  : file_open_status;
+    variable l, msg  : line;
+    variable word    : string(1 to 8);
+    variable len     : natural;
+    variable w, h, k, v, pixels : integer;
+    variable open_short : boolean := false;
 
-  checker : process
-    file f          : text;
-    variable status : file_open_status;
-    variable l      : line;
-    variable word   : string(1 to 8);
-    variable wlen   : natural;
-    variable at_end : boolean;
-    variable st     : stall_t := (s1 => SEED, s2 => 104729, percent => 0, left => 0);
-    variable stall  : boolean;
-    variable w, h, k, skip, want : natural;
-    variable frames, pixels : natural := 0;
-    variable where  : line;
-    variable last_cycle : natural := 0;   -- of the last output beat, counted from reset
-  begin
-    file_open(status, f, VEC_FILE, read_mode);
-    assert status = open_ok report "cannot open " & VEC_FILE severity failure;
-    loop
-      next_record(f, l, word, wlen, at_end);
-      exit when at_end;
-      if word(1 to wlen) = "stray" then
-        read_count(l, "stray count", k);
-      else
-        read_count(l, "width", w);
-        read_count(l, "height", h);
-        read_count(l, "pixel count", k);
-      end if;
-      for i in 1 to k loop
-        read_hex(f, l, skip);
-      end loop;
-      if word(1 to wlen) = "frame" and frame_pixels(w, h) > 0 then
-        for i in 0 to frame_pixels(w, h) - 1 loop
-          read_hex(f, l, want);
-          loop
-            stall_now(st, stall);
-            m_ready <= '0' when stall else '1';
-            wait until rising_edge(clk);
-            exit when m_ready = '1' and m_valid = '1';
-          end loop;
-          if is_x(m_data) or to_integer(unsigned(m_data)) /= want or (m_user = '1') /= (i = 0) or
-             (m_last = '1') /= (i mod w = w - 1) then
-            write(where, "frame " & integer'image(frames) & " (" & integer'image(w) & "x" &
-                  integer'image(h) & ") pixel (" & integer'image(i mod w) & ", " &
-                  integer'image(i / w) & "): got data " & to_hstring(m_data) & " user " &
-                  std_logic'image(m_user) & " last " & std_logic'image(m_last) &
-                  ", want " & to_hstring(to_unsigned(want, P)));
-            report CFG_FILE & ": " & where.all severity failure;
-          end if;
-          pixels := pixels + 1;
-          last_cycle := cycle;
-        end loop;
-        frames := frames + 1;
-      end if;
-    end loop;
-    -- anything more is an extra beat, while the last stray inputs go in and
-    -- for a while after
-    m_ready <= '1';
-    k := 0;
-    while k < 200 + 4 * (widest + N) loop
-      wait until rising_edge(clk);
-      assert m_valid = '0' report CFG_FILE & ": extra output beat after " &
-        integer'image(pixels) & " pixels" severity failure;
-      if sent_all then
-        k := k + 1;
-      end if;
-    end loop;
-    report "PASS " & integer'image(pixels) & " pixels in " & integer'image(frames) & " frames, " &
-      integer'image(last_cycle) & " cycles" severity note;
-    finish;
-  end process;
-
-  -- AXI4-Stream: once offered, an output beat stays, unchanged, until taken
-  held : process
+    variable rng : unsigned(31 downto 0) := to_unsigned(1, 32);
+    variable in_prob, out_prob, phase_left : natural := 8;
+    variable cycle, idle, in_idx, out_idx, drain, idx : natural := 0;
+    variable started, last_start, last_out, waited, first_in : natural := 0;
+    variable timing : unsigned(31 downto 0) := (others => '0');
     variable was_stalled : boolean := false;
-    variable data : std_logic_vector(P - 1 downto 0);
-    variable user, last : std_logic;
+    variable stalled_data : std_logic_vector(P - 1 downto 0);
+    variable stalled_user, stalled_last : std_logic;
   begin
-    wait until rising_edge(clk);
-    if was_stalled then
-      assert m_valid = '1' and m_data = data and m_user = user and m_last = last
-        report CFG_FILE & ": output beat withdrawn or changed while stalled" severity failure;
+    phase_left := 0;
+    if SEED /= 0 then
+      rng := to_unsigned(SEED, 32);
     end if;
-    was_stalled := rst = '0' and m_valid = '1' and m_ready = '0';
-    data := m_data;
-    user := m_user;
-    last := m_last;
-  end process;
+    file_open(status, f, VEC_FILE, read_mode);
+    if status /= open_ok then
+      fail("cannot open " & VEC_FILE);
+    end if;
+    loop
+      next_word(f, l, word, len);
+      exit when len = 0;
+      if word(1 to len) = "stray" then
+        if open_short then
+          fail("stray beats right after a cut-short frame would be its pixels");
+        end if;
+        read_number(f, l, false, k);
+        for i in 0 to k - 1 loop
+          read_number(f, l, true, v);
+          in_data(n_in) := v;
+          in_user(n_in) := false;
+          in_last(n_in) := false;
+          in_w(n_in) := -1;
+          in_h(n_in) := -1;
+          n_in := n_in + 1;
+        end loop;
+      elsif word(1 to len) = "frame" then
+        read_number(f, l, false, w);
+        read_number(f, l, false, h);
+        read_number(f, l, false, k);
+        if w > 65535 or h > 65535 or k < 1 then
+          fail("bad frame record");
+        end if;
+        for i in 0 to k - 1 loop
+          read_number(f, l, true, v);
+          in_data(n_in) := v;
+          in_user(n_in) := i = 0;
+          in_last(n_in) := w /= 0 and i mod w = w - 1;
+          -- The size only on the first beat: whatever is on the others must not matter.
+          in_w(n_in) := w when i = 0 else -1;
+          in_h(n_in) := h when i = 0 else -1;
+          n_in := n_in + 1;
+        end loop;
+        -- A frame the core must refuse (zero size, too wide) has no expected pixels.
+        pixels := 0 when w = 0 or h = 0 or w > MAX_WIDTH else w * h;
+        for i in 0 to pixels - 1 loop
+          read_number(f, l, true, v);
+          exp_data(n_exp) := v;
+          exp_user(n_exp) := i = 0;
+          exp_last(n_exp) := i mod w = w - 1;
+          n_exp := n_exp + 1;
+        end loop;
+        if pixels /= 0 then
+          frames := frames + 1;
+        end if;
+        open_short := pixels /= 0 and k < pixels;
+      else
+        fail(VEC_FILE & ": unknown record '" & word(1 to minimum(len, word'length)) & "'");
+      end if;
+    end loop;
+    file_close(f);
+    if open_short then
+      fail("the last frame is cut short, but no start of frame follows to end it");
+    end if;
 
-  -- The longest the core may legitimately sit without a transfer on either
-  -- side is a frame's setup or a line or two of filling in zeros; this limit
-  -- is generous.
-  watchdog : process
-    variable quiet : natural := 0;
-    variable limit : natural;
-  begin
-    wait until rising_edge(clk);
-    if (s_valid = '1' and s_ready = '1') or (m_valid = '1' and m_ready = '1') or
-       (checked_all and sent_all) then
-      quiet := 0;
-    else
-      quiet := quiet + 1;
-      limit := 1000 + 8 * (N + 2) * (widest + N);
-      assert quiet < limit report CFG_FILE & ": hang, no transfer for " &
-        integer'image(limit) & " cycles" severity failure;
-    end if;
+    loop
+      wait until rising_edge(clk);
+      if cycle = 4 then
+        rst <= '0';
+      end if;
+      if rst = '0' then
+        if idle > HANG and (in_idx < n_in or out_idx < n_exp) then
+          fail("hang: " & img(in_idx) & " of " & img(n_in) & " input beats taken, " & img(out_idx) &
+               " of " & img(n_exp) & " output beats seen");
+        end if;
+        idle := idle + 1;
+        if s_valid = '1' and s_ready = '0' and in_idx > 0 then
+          waited := waited + 1;
+        end if;
+        if s_valid = '1' and s_ready = '1' then
+          idle := 0;
+          if in_idx = 0 then
+            first_in := cycle;
+          end if;
+          in_idx := in_idx + 1;
+        end if;
+        if was_stalled and (m_valid /= '1' or m_data /= stalled_data or m_user /= stalled_user or
+                            m_last /= stalled_last) then
+          fail("beat " & img(out_idx) & ": output changed or withdrawn before it was taken");
+        end if;
+        was_stalled := m_valid = '1' and m_ready = '0';
+        stalled_data := m_data;
+        stalled_user := m_user;
+        stalled_last := m_last;
+        if m_valid = '1' and m_ready = '1' then
+          idle := 0;
+          if out_idx >= n_exp then
+            fail("extra output beat " & to_hstring(m_data) & " after all " & img(n_exp) & " expected");
+          end if;
+          if is_x(m_data) or to_integer(unsigned(m_data)) /= exp_data(out_idx) or
+             (m_user = '1') /= exp_user(out_idx) or (m_last = '1') /= exp_last(out_idx) then
+            fail("beat " & img(out_idx) & ": got data " & to_hstring(m_data) & " user " &
+                 std_logic'image(m_user) & " last " & std_logic'image(m_last) & ", want " &
+                 to_hstring(to_unsigned(exp_data(out_idx), P)) & " " & boolean'image(exp_user(out_idx)) &
+                 " " & boolean'image(exp_last(out_idx)));
+          end if;
+          if out_idx = 0 and LATENCY /= 0 and cycle - first_in /= LATENCY + M * in_w(0) + M then
+            fail("the first pixel left " & img(cycle - first_in) & " cycles after the first input, not " &
+                 img(LATENCY) & " + " & img(M * in_w(0) + M));
+          end if;
+          timing := resize(timing * 31, 32) + cycle;
+          last_out := cycle;
+          if exp_user(out_idx) then
+            if PERIOD /= 0 and started /= 0 and cycle - last_start /= PERIOD then
+              fail("frame " & img(started) & " started " & img(cycle - last_start) &
+                   " cycles after the last one, not " & img(PERIOD));
+            end if;
+            started := started + 1;
+            last_start := cycle;
+          end if;
+          out_idx := out_idx + 1;
+        end if;
+
+        if phase_left = 0 then
+          next_rand(rng);
+          phase_left := 32 + low(rng, 8);
+          if not NOSTALL then
+            next_rand(rng);
+            in_prob := low(rng, 2) * 2 + 2;
+            next_rand(rng);
+            out_prob := low(rng, 2) * 2 + 2;
+          end if;
+        else
+          phase_left := phase_left - 1;
+        end if;
+
+        -- Input: a beat once offered stays until taken.
+        if not (s_valid = '1' and s_ready = '0') then
+          idx := in_idx;
+          if idx < n_in then
+            next_rand(rng);
+          end if;
+          if idx < n_in and low(rng, 3) < in_prob then
+            s_valid <= '1';
+            s_data <= std_logic_vector(to_unsigned(in_data(idx), P));
+            s_user <= '1' when in_user(idx) else '0';
+            s_last <= '1' when in_last(idx) else '0';
+            if in_w(idx) < 0 then
+              next_rand(rng);
+              width <= std_logic_vector(rng(15 downto 0));
+              next_rand(rng);
+              height <= std_logic_vector(rng(15 downto 0));
+            else
+              width <= std_logic_vector(to_unsigned(in_w(idx), 16));
+              height <= std_logic_vector(to_unsigned(in_h(idx), 16));
+            end if;
+          else
+            -- Nothing offered: noise on the lines, which the core must not pick up.
+            s_valid <= '0';
+            next_rand(rng);
+            s_data <= std_logic_vector(rng(P - 1 downto 0));
+            next_rand(rng);
+            s_user <= rng(0);
+            next_rand(rng);
+            s_last <= rng(0);
+            next_rand(rng);
+            width <= std_logic_vector(rng(15 downto 0));
+            next_rand(rng);
+            height <= std_logic_vector(rng(15 downto 0));
+          end if;
+        end if;
+        next_rand(rng);
+        m_ready <= '1' when low(rng, 3) < out_prob else '0';
+
+        -- After the last expected beat, wait a while on a ready output for anything extra.
+        if in_idx = n_in and out_idx = n_exp then
+          drain := drain + 1;
+          m_ready <= '1';
+          if drain = 8 * (MAX_WIDTH + 2 * M) + 200 then
+            if PERIOD /= 0 and waited /= 0 then
+              fail("the input waited " & img(waited) & " cycles");
+            end if;
+            write(msg, "PASS " & img(n_exp) & " pixels in " & img(frames) & " frames, " &
+                  img(last_out) & " cycles, timing " & hex8(timing));
+            writeline(output, msg);
+            finish;
+          end if;
+        end if;
+      end if;
+      cycle := cycle + 1;
+    end loop;
   end process;
 end architecture sim;
