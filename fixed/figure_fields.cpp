@@ -107,11 +107,26 @@ constexpr std::array fields = {
 
 status get_taps_figures(const fixed_settings& s, taps_figures& out) {
     out.settings = s;
-    if (get_fixed_samples(s.n, s.sigma, s.how, out.gf) != status::ok ||
-        get_fixed_taps(s.n, s.sigma, s.bits, s.how, out.taps) != status::ok) {
+    if (get_fixed_samples(s.n, s.sigma, s.how, out.gf) != status::ok) {
         return status::out_of_memory;
     }
-    out.figures = get_fixed_figures(s.n, s.bits, s.pixel_bits, out.taps, out.gf);
+    if (s.minimize_adders) {
+        cheapest_search search;
+        search.max_error = s.max_error;
+        search.max_bits = s.bits;
+        cheapest_taps cheapest;
+        if (const status found = get_cheapest_taps(s.n, s.sigma, s.pixel_bits, s.how, search, cheapest);
+            found != status::ok) {
+            return found;
+        }
+        out.searched_bits = s.bits;
+        out.proven = cheapest.proven;
+        out.settings.bits = cheapest.bits;
+        out.taps = cheapest.taps;
+    } else if (get_fixed_taps(s.n, s.sigma, s.bits, s.how, out.taps) != status::ok) {
+        return status::out_of_memory;
+    }
+    out.figures = get_fixed_figures(s.n, out.settings.bits, s.pixel_bits, out.taps, out.gf);
     return status::ok;
 }
 

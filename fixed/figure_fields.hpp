@@ -21,10 +21,16 @@ struct taps_figures {
     fixed_samples gf{};
     fixed_taps taps{};
     fixed_figures figures{};
+    // With minimize_adders: the B searched up to (settings.bits is the B
+    // found) and whether no cheaper taps exist.
+    std::int32_t searched_bits = 0;
+    bool proven = false;
 };
 
-// The taps and figures of settings that check_settings resolved; only the
-// search table's memory can fail (out_of_memory).
+// The taps and figures of settings that check_settings resolved: the
+// closest taps at bits, or with minimize_adders the cheapest of every B up
+// to bits (none_fits when no taps keep the error below max_error). Else
+// only the search table's memory can fail (out_of_memory).
 status get_taps_figures(const fixed_settings& s, taps_figures& out);
 
 // One field's value: a number, a text, a list of integers or rows of them.

@@ -51,6 +51,10 @@ void print_command(output& out, const fixed_result& r, bool named) noexcept {
     const fixed_settings& s = o.settings;
     print(out, "tapsmith-fixed --bits={0} --pixel-bits={1} --sampling={2} --format={3}",
           {s.bits, s.pixel_bits, sampling_name(s.how), o.format->name});
+    // The cheapest taps at B are also the cheapest of every B up to it.
+    if (s.minimize_adders) {
+        print(out, " --minimize=adders --max-error={0}", {s.max_error});
+    }
     if (named) {
         print(out, " --name={0}", {o.name});
     }
@@ -93,8 +97,17 @@ void write_text(output& out, const fixed_result& r) noexcept {
     const fixed_settings& s = r.options->settings;
     const fixed_figures& f = r.figures;
     const taps_view t = taps_of(r);
-    print(out, "{0} taps, sigma {1}, {2} bits, {3} sampling\ntaps:       ",
-          {s.n, s.sigma, s.bits, sampling_name(s.how)});
+    print(out, "{0} taps, sigma {1}, {2} bits, {3} sampling\n", {s.n, s.sigma, s.bits, sampling_name(s.how)});
+    if (s.minimize_adders) {
+        print(out,
+              "chosen:     the fewest adders a pass of all taps with B from 1 to {0} and a worst-case 2-D "
+              "error "
+              "below {1} LSB; {2}\n",
+              {r.searched_bits, s.max_error,
+               r.proven ? "proven cheapest"
+                        : "the cheapest found, not proven (the search stopped at its limit)"});
+    }
+    put(out, "taps:       ");
     print_list(out, t.data, t.size, " ");
     print(out,
           "\nsum:        {0} = 2^{1}, normalise with (x + {2}) >> {1}\n"
@@ -178,6 +191,12 @@ void write_json(output& out, const fixed_result& r) noexcept {
         print(out, "  \"{0}\": ", {fields[k].name});
         write_json_value(out, fields[k].value(r));
         put(out, k + 1 < fields.size() ? ",\n" : "");
+    }
+    if (r.options->settings.minimize_adders) {
+        print(out,
+              ",\n  \"minimized\": {{\"for\": \"adders\", \"max_error\": {0}, \"max_bits\": {1}, \"proven\": "
+              "{2}}}",
+              {r.options->settings.max_error, r.searched_bits, r.proven ? "true" : "false"});
     }
     if (r.image != nullptr) {
         const image_figures& im = *r.image;

@@ -23,6 +23,10 @@ const std::string_view usage_text =
     "  -b, --bits=B         the taps sum to 2^B; B from 1 to 30, or auto for the\n"
     "                       smallest with a 2-D error below 1 LSB (default 8)\n"
     "  -p, --pixel-bits=P   pixel width for the errors and accumulators; 1 to 32 (default 8)\n"
+    "      --minimize=adders  instead of the closest taps at B, the taps whose passes\n"
+    "                       cost the fewest adders as shifts and adds, of every B up\n"
+    "                       to --bits (default 30), with a 2-D error below --max-error\n"
+    "      --max-error=E    with --minimize: the 2-D error to stay below, in LSB (default 1)\n"
     "  -s, --sampling=HOW   point (default): the Gaussian at each tap; area: its mass\n"
     "                       over each tap's pixel\n"
     "  -f, --format=FMT     text (default), json, c, sv, vhdl, response (CSV) or svg\n"
@@ -71,12 +75,13 @@ std::int32_t read_count(std::string_view text) noexcept {
 
 parsed_command parse_command(int argc, char** argv) {
     static const option long_options[] = {
-        {"bits", required_argument, nullptr, 'b'},     {"pixel-bits", required_argument, nullptr, 'p'},
-        {"sampling", required_argument, nullptr, 's'}, {"format", required_argument, nullptr, 'f'},
-        {"name", required_argument, nullptr, 'n'},     {"apply", required_argument, nullptr, 'a'},
-        {"output", required_argument, nullptr, 'o'},   {"border", required_argument, nullptr, 'e'},
-        {"vectors", required_argument, nullptr, 'v'},  {"help", no_argument, nullptr, 'h'},
-        {"version", no_argument, nullptr, 'V'},        {nullptr, 0, nullptr, 0}};
+        {"bits", required_argument, nullptr, 'b'},      {"pixel-bits", required_argument, nullptr, 'p'},
+        {"sampling", required_argument, nullptr, 's'},  {"format", required_argument, nullptr, 'f'},
+        {"name", required_argument, nullptr, 'n'},      {"apply", required_argument, nullptr, 'a'},
+        {"output", required_argument, nullptr, 'o'},    {"border", required_argument, nullptr, 'e'},
+        {"vectors", required_argument, nullptr, 'v'},   {"minimize", required_argument, nullptr, 'M'},
+        {"max-error", required_argument, nullptr, 'E'}, {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, 'V'},         {nullptr, 0, nullptr, 0}};
     parsed_command command;
     fixed_options& o = command.options;
     fixed_settings& s = o.settings;
@@ -84,6 +89,7 @@ parsed_command parse_command(int argc, char** argv) {
     opterr = 0;
     optind = 0;  // glibc: start afresh, so that the tests can parse again
     bool name_given = false;
+    bool max_error_given = false;
     for (int c = 0; (c = getopt_long(argc, argv, ":b:p:s:f:n:a:o:e:hV", long_options, nullptr)) != -1;) {
         const std::string_view value = optarg != nullptr ? optarg : "";
         switch (c) {
@@ -135,6 +141,19 @@ parsed_command parse_command(int argc, char** argv) {
             case 'v':
                 o.vectors = optarg;
                 break;
+            case 'M':
+                if (value != "adders") {
+                    return usage_error(quoted(bad_minimize, value));
+                }
+                s.minimize_adders = true;
+                break;
+            case 'E':
+                s.max_error = cli::read_real(value).value_or(0.0);
+                if (!(s.max_error > 0.5) || !std::isfinite(s.max_error)) {
+                    return usage_error(quoted(bad_max_error, value));
+                }
+                max_error_given = true;
+                break;
             case 'h':
                 command.what = parsed_command::action::help;
                 return command;
@@ -170,6 +189,12 @@ parsed_command parse_command(int argc, char** argv) {
     s.n_auto = n_text == "auto";
     s.n = s.n_auto ? 0 : read_count(n_text);
     s.sigma = cli::read_real(sigma_text).value_or(std::numeric_limits<double>::quiet_NaN());
+    if (max_error_given && !s.minimize_adders) {
+        return usage_error("--max-error needs --minimize=adders");
+    }
+    if (s.minimize_adders && !o.bits_given) {
+        s.bits = FIXED_BITS_MAX;  // search every B
+    }
     if (o.apply == nullptr && (o.output != nullptr || o.vectors != nullptr)) {
         return usage_error(o.output != nullptr ? "--output needs --apply" : "--vectors needs --apply");
     }

@@ -10,6 +10,8 @@
 #include "tapsmith/cli/output.hpp"
 #include "tapsmith/cli/status.hpp"
 
+#include <algorithm>
+
 #ifndef TAPSMITH_VERSION
 #define TAPSMITH_VERSION "unknown"
 #endif
@@ -82,6 +84,10 @@ int run_fixed(int argc, char** argv) noexcept {
             return cli::fail(program, problem);
         }
         o.settings.pixel_bits = static_cast<std::int32_t>(in.bit_depth);
+        if (o.settings.minimize_adders && !o.bits_given) {
+            // Search only the B whose sums fit the golden model's 64 bits.
+            o.settings.bits = std::min(FIXED_BITS_MAX, (64 - o.settings.pixel_bits) / 2);
+        }
         std::string usage = check_settings(o.settings, o.shown);
         if (usage.empty() && o.settings.pixel_bits + 2 * o.settings.bits > 64) {
             usage =
@@ -100,10 +106,23 @@ int run_fixed(int argc, char** argv) noexcept {
     const fixed_settings& s = o.settings;
     fixed_result result;
     result.options = &o;
-    // The settings were checked: only memory for a long flat filter's search can fail.
-    if (const status done = get_taps_figures(s, result); done != status::ok) {
+    // The settings were checked: only memory for a long flat filter's search
+    // can fail, or the search for the cheapest taps find none.
+    const status done = get_taps_figures(s, result);
+    if (done == status::none_fits) {
+        cli::output err(2);
+        cli::print(
+            err,
+            "{0}: --minimize=adders: no taps with B from 1 to {1} keep the worst-case 2-D error below {2} "
+            "LSB for pixel bits {3}\nTry '{0} --help' for more information.\n",
+            {program, s.bits, s.max_error, s.pixel_bits});
+        return cli::exit_usage;
+    }
+    if (done != status::ok) {
         return cli::fail(program, describe(done));
     }
+    // What the writers print: the B the cheapest taps were found at.
+    o.settings.bits = result.settings.bits;
 #ifdef TAPSMITH_HAVE_PNG
     image_figures figures;
     if (o.apply != nullptr) {
@@ -115,7 +134,7 @@ int run_fixed(int argc, char** argv) noexcept {
             return cli::fail(program, problem);
         }
         result.image = &figures;
-        if (!o.bits_given) {
+        if (!o.bits_given && !s.minimize_adders) {
             warn_about_default_bits(result);
         }
     }

@@ -47,6 +47,9 @@ std::string check_settings(fixed_settings& s, const setting_texts& shown) {
     if (s.pixel_bits < 1 || s.pixel_bits > PIXEL_BITS_MAX) {
         return quoted(bad_pixel_bits, number_text(std::int64_t{s.pixel_bits}));
     }
+    if (s.minimize_adders && !(s.max_error > 0.5 && std::isfinite(s.max_error))) {
+        return quoted(bad_max_error, number_text(s.max_error));
+    }
     if (!s.bits_auto && (s.bits < 1 || s.bits > FIXED_BITS_MAX)) {
         return quoted(bad_bits, number_text(std::int64_t{s.bits}));
     }
@@ -62,7 +65,9 @@ std::string check_settings(fixed_settings& s, const setting_texts& shown) {
         return quoted(s.sigma > 1.0 ? "SIGMA too large for area sampling:" : "SIGMA too small for a filter:",
                       sigma_text);
     }
-    if (s.bits_auto) {
+    if (s.bits_auto && s.minimize_adders) {
+        s.bits = FIXED_BITS_MAX;  // the search covers every B below its ceiling
+    } else if (s.bits_auto) {
         if (auto_bits(s.n, s.sigma, s.pixel_bits, s.how, s.bits) != status::ok) {
             return quoted(
                 "--bits=auto: no B from 1 to 30 keeps the worst-case 2-D error below 1 LSB for pixel bits:",

@@ -20,6 +20,10 @@ struct fixed_settings {
     bool bits_auto = false;  // bits from the worst-case 2-D error
     std::int32_t pixel_bits = 8;
     sampling how = sampling::point;
+    // Instead of the closest taps at bits, the cheapest in adders of all
+    // B up to bits whose worst-case 2-D error stays below max_error.
+    bool minimize_adders = false;
+    double max_error = 1.0;
 };
 
 // The texts the values came from, for the messages (empty: the value as a number).
@@ -38,6 +42,8 @@ inline constexpr std::string_view bad_bits = "invalid bits (1 to 30, or auto):";
 inline constexpr std::string_view bad_pixel_bits = "invalid pixel bits (1 to 32):";
 inline constexpr std::string_view bad_sampling = "invalid sampling (point or area):";
 inline constexpr std::string_view bad_border = "invalid border (reflect101, replicate or zero):";
+inline constexpr std::string_view bad_minimize = "invalid minimize (adders):";
+inline constexpr std::string_view bad_max_error = "invalid max error (a number of LSB above 0.5):";
 
 // "WHAT 'TEXT'", the shape of every usage error.
 std::string quoted(std::string_view what, std::string_view text);

@@ -3,6 +3,7 @@
 
 #include <tapsmith/saturating.hpp>
 
+#include "tapsmith/detail/mask.hpp"
 #include "tapsmith/detail/platform.hpp"
 #include "tapsmith/detail/response.hpp"
 
@@ -44,6 +45,11 @@ double worst_error(std::int32_t pixel_bits, double deviation) {
 }
 
 }  // namespace
+
+double detail::worst_error_2d(std::int32_t n, std::int32_t bits, std::int32_t pixel_bits,
+                              const fixed_taps& taps, const fixed_samples& gf) noexcept {
+    return worst_error(pixel_bits, mask_figures_of(static_cast<std::size_t>(n), bits, taps, gf).deviation);
+}
 
 fixed_figures get_fixed_figures(std::int32_t n, std::int32_t bits, std::int32_t pixel_bits,
                                 const fixed_taps& taps, const fixed_samples& gf) noexcept {
@@ -96,8 +102,7 @@ status auto_bits(std::int32_t n, double sigma, std::int32_t pixel_bits, sampling
             return s;
         }
         // Only the 2-D figure: the frequency response would cost far more.
-        if (worst_error(pixel_bits, mask_figures_of(static_cast<std::size_t>(n), b, taps, gf).deviation) <
-            1.0) {
+        if (detail::worst_error_2d(n, b, pixel_bits, taps, gf) < 1.0) {
             bits = b;
             return status::ok;
         }

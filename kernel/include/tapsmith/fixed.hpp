@@ -144,6 +144,35 @@ struct adder_plan {
 // or the taps are not symmetric and non-negative.
 [[nodiscard]] TAPSMITH_API adder_plan get_adder_plan(std::int32_t n, const fixed_taps& taps) noexcept;
 
+// ---- The cheapest taps: fewest adders within an error bound ------------------------
+// Of every admissible kernel (symmetric, non-negative, non-increasing from
+// the centre outward, summing to exactly 2^B) for every B from 1 to
+// max_bits whose worst_error_2d stays below max_error, the one whose
+// adder plan costs fewest adders a pass; ties go to the smaller
+// worst_error_2d, then the smaller B. The search is exhaustive (a kernel
+// at B is the same kernel doubled at B + 1, so one search at max_bits
+// covers every B) and stops after node_limit steps with the best found.
+struct cheapest_search {
+    double max_error = 1.0;                  // in LSB of the output; above 0.5
+    std::int32_t max_bits = FIXED_BITS_MAX;  // 1 .. FIXED_BITS_MAX
+    std::int64_t node_limit = 20'000'000;    // about a second
+};
+struct cheapest_taps {
+    std::int32_t bits = 0;
+    fixed_taps taps{};
+    adder_plan plan{};
+    double worst_error_2d = 0.0;
+    bool proven = false;  // the search finished: no kernel is cheaper
+};
+
+// get_fixed_samples' statuses, bad_bits for pixel bits or max_bits out of
+// range, none_fits when no kernel meets the bound (proven says whether the
+// search could tell for certain). Exact for n up to 9 at every setting;
+// longer filters may stop at the limit, with proven false.
+[[nodiscard]] TAPSMITH_API status get_cheapest_taps(std::int32_t n, double sigma, std::int32_t pixel_bits,
+                                                    sampling how, const cheapest_search& search,
+                                                    cheapest_taps& out) noexcept;
+
 // ---- Sizes from the error a user accepts ---------------------------------------
 // n: the smallest odd n whose Gaussian mass outside [-n/2, n/2],
 // erfc(n / (2 * M_SQRT2 * sigma)), is at most 2^-(pixel_bits + 1).
