@@ -9,6 +9,18 @@
 
 namespace tapsmith {
 
+const std::array<double, 512>& detail::unit_cosines() noexcept {
+    // Built once, on first use (thread-safe), and never written again.
+    static const std::array<double, 512> table = [] {
+        std::array<double, 512> c{};
+        for (std::size_t j = 0; j < c.size(); ++j) {
+            c[j] = std::cos(2.0 * std::numbers::pi * (static_cast<double>(j) / 512.0));
+        }
+        return c;
+    }();
+    return table;
+}
+
 frequency_response get_frequency_response(std::int32_t n, double sigma, std::int32_t bits, sampling how,
                                           const fixed_taps& taps, const fixed_samples& gf) noexcept {
     frequency_response out{};
@@ -31,8 +43,10 @@ frequency_response get_frequency_response(std::int32_t n, double sigma, std::int
         if (how == sampling::area && k > 0) {
             point.ideal *= std::sin(pi * f) / (pi * f);
         }
-        point.floating = detail::gain(n, floating, f);
-        point.fixed = detail::gain(n, fixed, f);
+        // At Nyquist the sums in the taps' order, as the figures print them.
+        const bool nyquist = k == RESPONSE_POINTS - 1;
+        point.floating = nyquist ? detail::gain_in_order(n, floating, k) : detail::gain(n, floating, k);
+        point.fixed = nyquist ? detail::gain_in_order(n, fixed, k) : detail::gain(n, fixed, k);
     }
     return out;
 }

@@ -130,10 +130,10 @@ bool feasible(const problem& p, double limit) {
     return (p.total - c) / 2 <= reach;
 }
 
-// The smallest largest deviation: a double, found by bisecting the bit
-// patterns of the non-negative doubles, which order like the integers. A
-// centre of total and zeros elsewhere keeps every deviation below 2 total + 1.
-double smallest_largest_deviation(const problem& p) {
+// The smallest largest deviation by bisecting the bit patterns of the
+// non-negative doubles, which order like the integers. A centre of total
+// and zeros elsewhere keeps every deviation below 2 total + 1.
+double bisected_deviation(const problem& p) {
     std::uint64_t lo = 0;
     auto hi = std::bit_cast<std::uint64_t>(2.0 * static_cast<double>(p.total) + 1.0);
     while (lo < hi) {
@@ -145,6 +145,56 @@ double smallest_largest_deviation(const problem& p) {
         }
     }
     return std::bit_cast<double>(lo);
+}
+
+// The smallest largest deviation. Feasibility depends on the limit only
+// through the tests deviation(c, r) <= limit, so it is one of the
+// deviations themselves: with a feasible limit found by doubling from 1,
+// the answer is the least feasible of the deviations of the taps within it
+// of their ideals, a few for each distance, found by bisecting them sorted.
+// Where they would be many, the doubles are bisected instead.
+double smallest_largest_deviation(const problem& p) {
+    constexpr std::size_t most = 1024;
+    double feasible_limit = 1.0;
+    while (feasible_limit < 8.0 && !feasible(p, feasible_limit)) {
+        feasible_limit *= 2.0;
+    }
+    std::array<double, most> candidate{};
+    std::size_t count = 0;
+    bool few = feasible_limit < 8.0;
+    for (std::size_t k = 0; few && k <= p.m; ++k) {
+        const double r = p.ideal[k];
+        const auto first = static_cast<std::int64_t>(std::fmax(std::floor(r - feasible_limit) - 1.0, 0.0));
+        const auto last = static_cast<std::int64_t>(
+            std::fmin(std::ceil(r + feasible_limit) + 1.0, static_cast<double>(p.total)));
+        for (std::int64_t c = first; c <= last; ++c) {
+            if (count == most) {
+                few = false;
+                break;
+            }
+            const double d = deviation(c, r);
+            if (d <= feasible_limit) {
+                candidate[count++] = d;
+            }
+        }
+    }
+    if (few) {
+        std::sort(candidate.begin(), candidate.begin() + static_cast<std::ptrdiff_t>(count));
+        std::size_t lo = 0;
+        std::size_t hi = count;  // candidate[hi] is feasible, or hi is count
+        while (lo < hi) {
+            const std::size_t mid = lo + (hi - lo) / 2;
+            if (feasible(p, candidate[mid])) {
+                hi = mid;
+            } else {
+                lo = mid + 1;
+            }
+        }
+        if (lo < count) {
+            return candidate[lo];
+        }
+    }
+    return bisected_deviation(p);
 }
 
 // The canonical sum of squared deviations: left to right over all n taps, as
