@@ -173,6 +173,8 @@ struct kind_row {
     const char* border;
     const char* n;
     const char* sigma;
+    std::uint32_t width = 23;
+    std::uint32_t height = 17;
 };
 
 TEST_F(Apply, FiltersEveryKindAsTheGoldenModel) {
@@ -187,11 +189,17 @@ TEST_F(Apply, FiltersEveryKindAsTheGoldenModel) {
         {"RGBA 16", 4, 16, "zero", "1", "1"},
         // No --border: the default is reflect101's.
         {"grey 8, default border", 1, 8, nullptr, "7", "1.5"},
+        // The double-precision reference goes row by row through a ring of n rows.
+        {"grey 8, fewer rows than taps", 1, 8, "reflect101", "9", "2", 30, 3},
+        {"grey 8, as many rows as taps", 1, 8, "replicate", "9", "2", 5, 9},
+        {"RGB 8, one row", 3, 8, "zero", "7", "1.5", 12, 1},
+        {"grey 16, one column, long filter", 1, 16, "reflect101", "31", "6", 1, 40},
+        {"grey+alpha 8, one row more than taps", 2, 8, "zero", "5", "1", 6, 6},
     };
     for (const kind_row& row : rows) {
         SCOPED_TRACE(row.name);
         tapsmith::image in;
-        ASSERT_TRUE(tapsmith::make_image(in, 23, 17, row.channels, row.depth));
+        ASSERT_TRUE(tapsmith::make_image(in, row.width, row.height, row.channels, row.depth));
         std::uint64_t state = 12345;
         for (std::size_t k = 0; k < tapsmith::sample_count(in); ++k) {
             state = state * 6364136223846793005U + 1442695040888963407U;
@@ -232,8 +240,8 @@ TEST_F(Apply, FiltersEveryKindAsTheGoldenModel) {
             wrong += out.samples[k] != (alpha ? in.samples[k] : want[k]) ? 1U : 0U;
         }
         EXPECT_EQ(wrong, 0U);
-        EXPECT_EQ(field(r.out, "width"), 23.0);
-        EXPECT_EQ(field(r.out, "height"), 17.0);
+        EXPECT_EQ(field(r.out, "width"), static_cast<double>(row.width));
+        EXPECT_EQ(field(r.out, "height"), static_cast<double>(row.height));
         EXPECT_EQ(field(r.out, "channels"), static_cast<double>(row.channels));
         EXPECT_EQ(field(r.out, "pixel_bits"), static_cast<double>(row.depth));
         // The figures against double precision, worked here on their own: a
