@@ -151,7 +151,7 @@ std::string apply_to_png(const fixed_result& result, const image& in, image_figu
     figures.channels = in.channels;
     figures.max_abs_error = sums.worst;
     figures.psnr_db = 10.0 * std::log10(peak * peak / (sums.squares / static_cast<double>(sums.count)));
-    problem = write_png(files.stream(0), o.output, out);
+    problem = write_png(files.stream(0), o.output, out, o.png_compression);
     if (problem.empty() && o.vectors != nullptr) {
         write_hex(files.stream(1), in);
         write_hex(files.stream(2), out);

@@ -35,6 +35,8 @@ const std::string_view usage_text =
     "  -o, --output=OUT.png where the filtered image goes\n"
     "  -e, --border=EDGE    reflect101 (default), replicate or zero\n"
     "      --vectors=PREFIX also write PREFIX_in.hex and PREFIX_out.hex for testbenches\n"
+    "      --png-compression=L  0 (none) to 9 (smallest file) for OUT.png; the default\n"
+    "                       1 is fast; the pixels are the same\n"
     "  -h, --help           print this help and exit\n"
     "  -V, --version        print the version and exit\n";
 
@@ -74,14 +76,21 @@ std::int32_t read_count(std::string_view text) noexcept {
 }  // namespace
 
 parsed_command parse_command(int argc, char** argv) {
-    static const option long_options[] = {
-        {"bits", required_argument, nullptr, 'b'},      {"pixel-bits", required_argument, nullptr, 'p'},
-        {"sampling", required_argument, nullptr, 's'},  {"format", required_argument, nullptr, 'f'},
-        {"name", required_argument, nullptr, 'n'},      {"apply", required_argument, nullptr, 'a'},
-        {"output", required_argument, nullptr, 'o'},    {"border", required_argument, nullptr, 'e'},
-        {"vectors", required_argument, nullptr, 'v'},   {"minimize", required_argument, nullptr, 'M'},
-        {"max-error", required_argument, nullptr, 'E'}, {"help", no_argument, nullptr, 'h'},
-        {"version", no_argument, nullptr, 'V'},         {nullptr, 0, nullptr, 0}};
+    static const option long_options[] = {{"bits", required_argument, nullptr, 'b'},
+                                          {"pixel-bits", required_argument, nullptr, 'p'},
+                                          {"sampling", required_argument, nullptr, 's'},
+                                          {"format", required_argument, nullptr, 'f'},
+                                          {"name", required_argument, nullptr, 'n'},
+                                          {"apply", required_argument, nullptr, 'a'},
+                                          {"output", required_argument, nullptr, 'o'},
+                                          {"border", required_argument, nullptr, 'e'},
+                                          {"vectors", required_argument, nullptr, 'v'},
+                                          {"minimize", required_argument, nullptr, 'M'},
+                                          {"max-error", required_argument, nullptr, 'E'},
+                                          {"png-compression", required_argument, nullptr, 'Z'},
+                                          {"help", no_argument, nullptr, 'h'},
+                                          {"version", no_argument, nullptr, 'V'},
+                                          {nullptr, 0, nullptr, 0}};
     parsed_command command;
     fixed_options& o = command.options;
     fixed_settings& s = o.settings;
@@ -90,6 +99,7 @@ parsed_command parse_command(int argc, char** argv) {
     optind = 0;  // glibc: start afresh, so that the tests can parse again
     bool name_given = false;
     bool max_error_given = false;
+    bool png_compression_given = false;
     for (int c = 0; (c = getopt_long(argc, argv, ":b:p:s:f:n:a:o:e:hV", long_options, nullptr)) != -1;) {
         const std::string_view value = optarg != nullptr ? optarg : "";
         switch (c) {
@@ -141,6 +151,15 @@ parsed_command parse_command(int argc, char** argv) {
             case 'v':
                 o.vectors = optarg;
                 break;
+            case 'Z': {
+                const auto level = cli::read_integer(value, 0, 9);
+                if (!level) {
+                    return usage_error(quoted("invalid PNG compression (0 to 9):", value));
+                }
+                o.png_compression = static_cast<int>(*level);
+                png_compression_given = true;
+                break;
+            }
             case 'M':
                 if (value != "adders") {
                     return usage_error(quoted(bad_minimize, value));
@@ -189,6 +208,9 @@ parsed_command parse_command(int argc, char** argv) {
     s.n_auto = n_text == "auto";
     s.n = s.n_auto ? 0 : read_count(n_text);
     s.sigma = cli::read_real(sigma_text).value_or(std::numeric_limits<double>::quiet_NaN());
+    if (png_compression_given && o.apply == nullptr) {
+        return usage_error("--png-compression needs --apply");
+    }
     if (max_error_given && !s.minimize_adders) {
         return usage_error("--max-error needs --minimize=adders");
     }

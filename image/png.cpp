@@ -9,7 +9,9 @@
 #include "tapsmith/cli/files.hpp"
 
 #include <png.h>
+#include <zlib.h>
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <charconv>
@@ -416,6 +418,7 @@ struct write_state {
     std::FILE* file = nullptr;
     const image* img = nullptr;
     unsigned char* row = nullptr;  // one row in the file's layout
+    int compression = default_png_compression;
 };
 
 void write_bytes(png_structp png, png_bytep data, std::size_t count) {
@@ -441,10 +444,20 @@ void write_body(png_structp png, png_infop info, write_state& s) {
                  color_types[img.channels - 1], PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
     // Fixed settings and no time chunk: the same image, the same bytes.
-    png_set_compression_level(png, 6);
+    // Level 1 does what the common image libraries do by default for
+    // speed: zlib's fastest level on run-length matches after the Sub
+    // filter (a 4096 x 4096 blurred image: 0.3 s against 2.2 s at level 6
+    // with every filter tried, for a file half as large again); 0 stores;
+    // 2 .. 9 try every filter.
+    const int level = std::clamp(s.compression, 0, 9);
+    png_set_compression_level(png, level);
     png_set_compression_mem_level(png, 8);
     png_set_compression_window_bits(png, 15);
-    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_ALL_FILTERS);
+    png_set_compression_strategy(png, level == 1 ? Z_RLE : Z_DEFAULT_STRATEGY);
+    png_set_filter(png, PNG_FILTER_TYPE_BASE,
+                   level == 0   ? PNG_FILTER_NONE
+                   : level == 1 ? PNG_FILTER_SUB
+                                : PNG_ALL_FILTERS);
     png_write_info(png, info);
     // 16-bit samples go out big-endian: libpng swaps the host's order, on a
     // copy of the row.
@@ -597,7 +610,7 @@ std::string read_png(const void* data, std::size_t size, const char* name, image
     return read_from(s, name, out);
 }
 
-std::string write_png(std::FILE* stream, const char* name, const image& img) {
+std::string write_png(std::FILE* stream, const char* name, const image& img, int compression) {
     if (const char* why = unwritable(img); why != nullptr) {
         return unwritten(name, std::string("not an image it can write: ") + why);
     }
@@ -610,6 +623,7 @@ std::string write_png(std::FILE* stream, const char* name, const image& img) {
     s.file = stream;
     s.img = &img;
     s.row = row.get();
+    s.compression = compression;
     if (run_write(&s)) {
         return {};
     }
@@ -622,11 +636,11 @@ std::string write_png(std::FILE* stream, const char* name, const image& img) {
     return unwritten(name, std::string("PNG encoder error: ") + s.diag.message);
 }
 
-std::string write_png(const char* path, const image& img) {
+std::string write_png(const char* path, const image& img, int compression) {
     cli::staged_files files;
     std::string problem = files.add(path);
     if (problem.empty()) {
-        problem = write_png(files.stream(0), path, img);
+        problem = write_png(files.stream(0), path, img, compression);
     }
     return problem.empty() ? files.commit() : problem;
 }

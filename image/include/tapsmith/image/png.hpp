@@ -65,14 +65,21 @@ std::string read_png(const char* path, image& out, std::uint64_t max_pixels = ma
 std::string read_png(const void* data, std::size_t size, const char* name, image& out,
                      std::uint64_t max_pixels = max_image_pixels);
 
+// How hard the writer compresses, 0 to 9: 0 stores, 1 (the default) is
+// fast as the common image libraries' defaults are, 2 .. 9 zlib's levels
+// with every row filter tried (6 was this writer's only setting before).
+// The pixels never depend on it.
+inline constexpr int default_png_compression = 1;
+
 // Writes the image to `stream`, which the caller opened and closes; the
-// same image always gives the same bytes. Returns "" or
+// same image and compression always give the same bytes. Returns "" or
 // "cannot write 'NAME': what went wrong".
-std::string write_png(std::FILE* stream, const char* name, const image& img);
+std::string write_png(std::FILE* stream, const char* name, const image& img,
+                      int compression = default_png_compression);
 
 // Writes a file through a temporary beside `path`, renamed over it only
 // once complete: on failure the temporary is gone and an existing `path`
 // is untouched. Returns "" or the message (cli::staged_files').
-std::string write_png(const char* path, const image& img);
+std::string write_png(const char* path, const image& img, int compression = default_png_compression);
 
 }  // namespace tapsmith
