@@ -46,13 +46,17 @@ void add_errors(const image& in, const image& out, std::uint32_t channel, const 
         const std::uint16_t* row = &in.samples[static_cast<std::size_t>(q) * w * step + channel];
         for (std::size_t x = 0; x < w + 2 * m; ++x) {
             // Outside the image with zero borders: + 0.0 leaves a sum as it is.
-            const std::int64_t at =
-                border_index(static_cast<std::int64_t>(x) - reach, static_cast<std::int64_t>(w), how);
+            const std::int64_t at = x >= m && x < w + m ? static_cast<std::int64_t>(x - m)
+                                                        : border_index(static_cast<std::int64_t>(x) - reach,
+                                                                       static_cast<std::int64_t>(w), how);
             line[x] = at >= 0 ? static_cast<double>(row[static_cast<std::size_t>(at) * step]) : 0.0;
         }
+        // The first term is the sum so far (0 + a is a, a never -0).
         double* into = slot(q);
-        std::fill(into, into + w, 0.0);
-        for (std::size_t j = 0; j < taps; ++j) {
+        for (std::size_t x = 0; x < w; ++x) {
+            into[x] = gf[0] * line[x];
+        }
+        for (std::size_t j = 1; j < taps; ++j) {
             const double g = gf[j];
             const double* from = &line[j];
             for (std::size_t x = 0; x < w; ++x) {
@@ -65,7 +69,7 @@ void add_errors(const image& in, const image& out, std::uint32_t channel, const 
         for (; next <= std::min(h - 1, y + reach); ++next) {
             horizontal(next);
         }
-        std::fill(sum.begin(), sum.end(), 0.0);
+        bool first = true;
         for (std::size_t i = 0; i < taps; ++i) {
             const std::int64_t q = border_index(y + static_cast<std::int64_t>(i) - reach, h, how);
             if (q < 0) {
@@ -73,6 +77,13 @@ void add_errors(const image& in, const image& out, std::uint32_t channel, const 
             }
             const double g = gf[i];
             const double* from = slot(q);
+            if (first) {
+                for (std::size_t x = 0; x < w; ++x) {
+                    sum[x] = g * from[x];
+                }
+                first = false;
+                continue;
+            }
             for (std::size_t x = 0; x < w; ++x) {
                 sum[x] += g * from[x];
             }
