@@ -8,7 +8,8 @@
 #   tests/hdl/core/synth_one.sh sv|vhdl ice40|xc7 WORK_DIR N MAX_WIDTH TAP...
 # P = 8, SHIFT = log2(sum of the taps), BORDER 0 (reflect101). iCE40 leaves WORK_DIR/netlist.json
 # for nextpnr-ice40, and synthesises with -dsp: no multiplier may appear even where Yosys may
-# use one.
+# use one. With PINS=few the core is wrapped so that width and height come from a 32-bit shift
+# register loaded through two pins (27 pins in all, for packages as small as the UP5K's sg48).
 set -euo pipefail
 if [ $# -lt 6 ]; then
     echo "usage: $0 sv|vhdl ice40|xc7 WORK_DIR N MAX_WIDTH TAP..." >&2
@@ -26,9 +27,28 @@ shift_bits=0
 while [ $((1 << shift_bits)) -lt "$sum" ]; do shift_bits=$((shift_bits + 1)); done
 mkdir -p "$work"
 
+top=tapsmith_blur
+wrap=""
+if [ "${PINS:-all}" = few ]; then
+    top=cost_top
+    cat >"$work/cost_top.v" <<'VERILOG'
+module cost_top (input clk, rst, cfg_in, cfg_shift, s_axis_tvalid, output s_axis_tready,
+                 input [7:0] s_axis_tdata, input s_axis_tuser, s_axis_tlast, output m_axis_tvalid,
+                 input m_axis_tready, output [7:0] m_axis_tdata, output m_axis_tuser, m_axis_tlast);
+  reg [31:0] cfg;
+  always @(posedge clk) if (cfg_shift) cfg <= {cfg[30:0], cfg_in};
+  tapsmith_blur core (.clk(clk), .rst(rst), .width(cfg[15:0]), .height(cfg[31:16]),
+    .s_axis_tvalid(s_axis_tvalid), .s_axis_tready(s_axis_tready), .s_axis_tdata(s_axis_tdata),
+    .s_axis_tuser(s_axis_tuser), .s_axis_tlast(s_axis_tlast), .m_axis_tvalid(m_axis_tvalid),
+    .m_axis_tready(m_axis_tready), .m_axis_tdata(m_axis_tdata), .m_axis_tuser(m_axis_tuser),
+    .m_axis_tlast(m_axis_tlast));
+endmodule
+VERILOG
+    wrap="read_verilog $work/cost_top.v"
+fi
 case $target in
-ice40) synth="synth_ice40 -dsp -top tapsmith_blur -json $work/netlist.json" ;;
-xc7) synth="synth_xilinx -family xc7 -flatten -top tapsmith_blur" ;;
+ice40) synth="synth_ice40 -dsp -top $top -json $work/netlist.json" ;;
+xc7) synth="synth_xilinx -family xc7 -flatten -top $top" ;;
 *) echo "unknown target $target" >&2; exit 2 ;;
 esac
 
@@ -65,6 +85,7 @@ rename top tapsmith_blur"
 fi
 
 yosys -p "$read
+$wrap
 $synth
 check -assert
 stat" >"$work/yosys.log" 2>&1 || { grep -m5 'ERROR' "$work/yosys.log" >&2; exit 1; }
