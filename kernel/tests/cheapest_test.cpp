@@ -197,7 +197,12 @@ TEST(CheapestTaps, RefusesWhatCannotBeMet) {
     EXPECT_EQ(tapsmith::get_cheapest_taps(4, 1.0, 8, sampling::point, {}, got), tapsmith::status::bad_count);
     EXPECT_EQ(tapsmith::get_cheapest_taps(5, 1.0, 33, sampling::point, {}, got), tapsmith::status::bad_bits);
     // Longer filters may stop at the limit: still an answer, not proven.
+    // Up to 9 taps the limit does not apply.
     search = {};
+    search.node_limit = 1;
+    ASSERT_EQ(tapsmith::get_cheapest_taps(9, 6.0, 6, sampling::point, search, got), tapsmith::status::ok);
+    EXPECT_TRUE(got.proven);
+    EXPECT_EQ(got.plan.per_pass, 16);
     search.node_limit = 1000;
     ASSERT_EQ(tapsmith::get_cheapest_taps(31, 5.0, 8, sampling::point, search, got), tapsmith::status::ok);
     EXPECT_FALSE(got.proven);

@@ -151,11 +151,12 @@ struct adder_plan {
 // adder plan costs fewest adders a pass; ties go to the smaller
 // worst_error_2d, then the smaller B. The search is exhaustive (a kernel
 // at B is the same kernel doubled at B + 1, so one search at max_bits
-// covers every B) and stops after node_limit steps with the best found.
+// covers every B). Up to 9 taps it always finishes; longer filters stop
+// after node_limit steps with the best found.
 struct cheapest_search {
     double max_error = 1.0;                  // in LSB of the output; above 0.5
     std::int32_t max_bits = FIXED_BITS_MAX;  // 1 .. FIXED_BITS_MAX
-    std::int64_t node_limit = 20'000'000;    // about a second
+    std::int64_t node_limit = 20'000'000;    // about a second; above 9 taps only
 };
 struct cheapest_taps {
     std::int32_t bits = 0;
