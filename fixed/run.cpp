@@ -110,13 +110,7 @@ int run_fixed(int argc, char** argv) noexcept {
     // can fail, or the search for the cheapest taps find none.
     const status done = get_taps_figures(s, result);
     if (done == status::none_fits) {
-        cli::output err(2);
-        cli::print(
-            err,
-            "{0}: --minimize=adders: no taps with B from 1 to {1} keep the worst-case 2-D error below {2} "
-            "LSB for pixel bits {3}\nTry '{0} --help' for more information.\n",
-            {program, s.bits, s.max_error, s.pixel_bits});
-        return cli::exit_usage;
+        return usage_error(no_cheapest_taps(s));
     }
     if (done != status::ok) {
         return cli::fail(program, describe(done));

@@ -31,6 +31,12 @@ std::string quoted(std::string_view what, std::string_view text) {
     return message;
 }
 
+std::string no_cheapest_taps(const fixed_settings& s) {
+    return "--minimize=adders: no taps with B from 1 to " + number_text(std::int64_t{s.bits}) +
+           " keep the worst-case 2-D error below " + number_text(s.max_error) + " LSB for pixel bits " +
+           number_text(std::int64_t{s.pixel_bits});
+}
+
 std::string_view sampling_name(sampling how) noexcept {
     return how == sampling::area ? "area" : "point";
 }

@@ -45,6 +45,9 @@ inline constexpr std::string_view bad_border = "invalid border (reflect101, repl
 inline constexpr std::string_view bad_minimize = "invalid minimize (adders):";
 inline constexpr std::string_view bad_max_error = "invalid max error (a number of LSB above 0.5):";
 
+// The message when no taps meet the bound of minimize_adders.
+std::string no_cheapest_taps(const fixed_settings& s);
+
 // "WHAT 'TEXT'", the shape of every usage error.
 std::string quoted(std::string_view what, std::string_view text);
 

@@ -37,6 +37,12 @@ class FixedFigures(TypedDict):
     tree_adders: int
     signed_digits: list[list[int]]
 
+# "for" is a keyword: the functional form.
+Minimized = TypedDict("Minimized", {"for": Literal["adders"], "max_error": float, "max_bits": int, "proven": bool})
+
+class CheapestFigures(FixedFigures):
+    minimized: Minimized
+
 def fixed_taps(
     n: Union[int, Literal["auto"]],
     sigma: float,
@@ -50,6 +56,14 @@ def fixed_figures(
     pixel_bits: int = 8,
     sampling: Sampling = "point",
 ) -> FixedFigures: ...
+def cheapest_taps(
+    n: Union[int, Literal["auto"]],
+    sigma: float,
+    pixel_bits: int = 8,
+    max_error: float = 1.0,
+    max_bits: Union[int, Literal["auto"]] = 30,
+    sampling: Sampling = "point",
+) -> CheapestFigures: ...
 def blur(
     image: Pixels,
     taps: list[int],

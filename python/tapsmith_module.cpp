@@ -141,8 +141,11 @@ tapsmith::border read_border(const std::string& text) {
 // The settings tapsmith-fixed would run with, checked and resolved by the
 // same code as its options, or ValueError with its message.
 tapsmith::fixed_settings settings_from(const int_or_auto& n, double sigma, const int_or_auto& bits,
-                                       const whole_number& pixel_bits, const std::string& how) {
+                                       const whole_number& pixel_bits, const std::string& how,
+                                       bool minimize_adders = false, double max_error = 1.0) {
     tapsmith::fixed_settings s;
+    s.minimize_adders = minimize_adders;
+    s.max_error = max_error;
     std::string n_text;
     s.n_auto = n.is_auto;
     if (!s.n_auto) {
@@ -173,7 +176,11 @@ tapsmith::fixed_settings settings_from(const int_or_auto& n, double sigma, const
 
 tapsmith::taps_figures figures_for(const tapsmith::fixed_settings& s) {
     tapsmith::taps_figures f;
-    if (const tapsmith::status done = tapsmith::get_taps_figures(s, f); done != tapsmith::status::ok) {
+    const tapsmith::status done = tapsmith::get_taps_figures(s, f);
+    if (done == tapsmith::status::none_fits) {
+        throw py::value_error(tapsmith::no_cheapest_taps(s));
+    }
+    if (done != tapsmith::status::ok) {
         PyErr_SetString(PyExc_MemoryError, tapsmith::describe(done));
         throw py::error_already_set();
     }
@@ -204,13 +211,31 @@ std::vector<std::int64_t> fixed_taps(const int_or_auto& n, double sigma, const i
     return {f.taps.begin(), f.taps.begin() + s.n};
 }
 
-py::dict fixed_figures(const int_or_auto& n, double sigma, const int_or_auto& bits,
-                       const whole_number& pixel_bits, const std::string& sampling) {
-    const tapsmith::taps_figures f = figures_for(settings_from(n, sigma, bits, pixel_bits, sampling));
+py::dict figures_dict(const tapsmith::taps_figures& f) {
     py::dict d;
     for (const tapsmith::figure_field& field : tapsmith::figure_fields()) {
         d[py::str(std::string(field.name))] = python_value(field.value(f));
     }
+    return d;
+}
+
+py::dict fixed_figures(const int_or_auto& n, double sigma, const int_or_auto& bits,
+                       const whole_number& pixel_bits, const std::string& sampling) {
+    return figures_dict(figures_for(settings_from(n, sigma, bits, pixel_bits, sampling)));
+}
+
+// What `tapsmith-fixed --format=json --minimize=adders` prints.
+py::dict cheapest_taps(const int_or_auto& n, double sigma, const whole_number& pixel_bits, double max_error,
+                       const int_or_auto& max_bits, const std::string& sampling) {
+    const tapsmith::taps_figures f =
+        figures_for(settings_from(n, sigma, max_bits, pixel_bits, sampling, true, max_error));
+    py::dict d = figures_dict(f);
+    py::dict minimized;
+    minimized["for"] = "adders";
+    minimized["max_error"] = max_error;
+    minimized["max_bits"] = f.searched_bits;
+    minimized["proven"] = f.proven;
+    d["minimized"] = minimized;
     return d;
 }
 
@@ -300,6 +325,14 @@ PYBIND11_MODULE(tapsmith, m) {
           "their sums and errors, the worst-case output errors, the Nyquist gains, the largest\n"
           "deviation of the frequency response, the accumulator widths for pixel_bits-bit pixels\n"
           "and the adder plan. Raises ValueError with the program's message.");
+    m.def("cheapest_taps", &cheapest_taps, py::arg("n"), py::arg("sigma"), py::arg("pixel_bits") = 8,
+          py::arg("max_error") = 1.0, py::arg("max_bits") = 30, py::arg("sampling") = "point",
+          "The taps whose filter passes cost the fewest adders as shifts and adds (the count the\n"
+          "cores build), of every B from 1 to max_bits, with a worst-case 2-D error below max_error\n"
+          "LSB for pixel_bits-bit pixels; ties to the smaller error, then the smaller B. The dict\n"
+          "`tapsmith-fixed --format=json --minimize=adders` prints: fixed_figures' keys for the taps\n"
+          "found, then 'minimized' with 'proven' (always true up to 9 taps). max_bits 'auto' is 30.\n"
+          "Raises ValueError with the program's message, also when no taps meet the bound.");
     m.def("blur", &blur, py::arg("image"), py::arg("taps"), py::arg("bits"), py::arg("border") = "reflect101",
           py::arg("pixel_bits") = py::none(),
           "The exact separable filter with integer taps summing to 2**bits, one rounding (half\n"

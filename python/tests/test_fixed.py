@@ -110,6 +110,42 @@ def test_refused_like_the_program(name, kwargs, words):
         assert str(taps_error.value) == usage_message(err), name
 
 
+# cheapest_taps against `tapsmith-fixed --format=json --minimize=adders`:
+# (n, sigma, pixel_bits, max_error, max_bits, sampling), proven and not.
+CHEAPEST = [
+    (9, 1.5, 8, 1.0, 30, "point"),
+    (5, 1.0, 10, 2.0, 20, "point"),
+    (7, 0.8, 12, 1.0, "auto", "area"),
+    (31, 5.0, 8, 1.0, 30, "point"),
+]
+
+
+@pytest.mark.parametrize("row", CHEAPEST, ids=str)
+def test_cheapest_taps_equal_the_json_output(row):
+    n, sigma, pixel_bits, max_error, max_bits, sampling = row
+    status, out, err = run(
+        "TAPSMITH_FIXED", "--format=json", "--minimize=adders", f"--max-error={max_error}", f"--bits={max_bits}",
+        f"--pixel-bits={pixel_bits}", f"--sampling={sampling}", n, repr(sigma))
+    assert status == 0, err
+    expected = json.loads(out)
+    got = tapsmith.cheapest_taps(n, sigma, pixel_bits, max_error, max_bits, sampling)
+    assert got == expected
+    assert list(got) == list(expected)
+
+
+@pytest.mark.parametrize("words,kwargs", [
+    (["--max-error=0.5"], dict(max_error=0.5)),
+    (["--pixel-bits=32", "--max-error=0.6"], dict(pixel_bits=32, max_error=0.6)),
+    (["--bits=6"], dict(max_bits=6)),
+], ids=str)
+def test_cheapest_taps_refused_like_the_program(words, kwargs):
+    status, _, err = run("TAPSMITH_FIXED", "--minimize=adders", *words, "9", "1.5")
+    assert status == 2
+    with pytest.raises(ValueError) as error:
+        tapsmith.cheapest_taps(9, 1.5, **kwargs)
+    assert str(error.value) == usage_message(err)
+
+
 # Values of the wrong type, which the command line cannot even express.
 WRONG_TYPE = [
     ("n as a numeric string", dict(n="5")),
