@@ -5,6 +5,7 @@
 #include "tapsmith/image/png.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -13,6 +14,37 @@
 namespace tapsmith {
 
 namespace {
+
+// to[x] = from_0[x] g_0 + from_1[x] g_1 + ..., the terms added left to right
+// as written, four to a pass over the row so that each pass loads and
+// stores the sums once.
+void weighted_sum(double* to, const double* const* from, const double* g, std::size_t terms, std::size_t w) {
+    const double* a = from[0];
+    for (std::size_t x = 0; x < w; ++x) {
+        to[x] = g[0] * a[x];
+    }
+    std::size_t t = 1;
+    for (; t + 4 <= terms; t += 4) {
+        const double* p0 = from[t];
+        const double* p1 = from[t + 1];
+        const double* p2 = from[t + 2];
+        const double* p3 = from[t + 3];
+        const double g0 = g[t];
+        const double g1 = g[t + 1];
+        const double g2 = g[t + 2];
+        const double g3 = g[t + 3];
+        for (std::size_t x = 0; x < w; ++x) {
+            to[x] = (((to[x] + g0 * p0[x]) + g1 * p1[x]) + g2 * p2[x]) + g3 * p3[x];
+        }
+    }
+    for (; t < terms; ++t) {
+        const double* p = from[t];
+        const double gt = g[t];
+        for (std::size_t x = 0; x < w; ++x) {
+            to[x] += gt * p[x];
+        }
+    }
+}
 
 // What the output's error against the same filter in double precision adds up to.
 struct error_sums {
@@ -41,6 +73,8 @@ void add_errors(const image& in, const image& out, std::uint32_t channel, const 
     std::vector<double> ring(taps * w);
     std::vector<double> line(w + 2 * m);
     std::vector<double> sum(w);
+    std::array<const double*, FIXED_MAX> from{};
+    fixed_samples weights{};
     const auto slot = [&](std::int64_t q) { return &ring[static_cast<std::size_t>(q % n) * w]; };
     const auto horizontal = [&](std::int64_t q) {
         const std::uint16_t* row = &in.samples[static_cast<std::size_t>(q) * w * step + channel];
@@ -52,42 +86,27 @@ void add_errors(const image& in, const image& out, std::uint32_t channel, const 
             line[x] = at >= 0 ? static_cast<double>(row[static_cast<std::size_t>(at) * step]) : 0.0;
         }
         // The first term is the sum so far (0 + a is a, a never -0).
-        double* into = slot(q);
-        for (std::size_t x = 0; x < w; ++x) {
-            into[x] = gf[0] * line[x];
+        for (std::size_t j = 0; j < taps; ++j) {
+            from[j] = &line[j];
         }
-        for (std::size_t j = 1; j < taps; ++j) {
-            const double g = gf[j];
-            const double* from = &line[j];
-            for (std::size_t x = 0; x < w; ++x) {
-                into[x] += g * from[x];
-            }
-        }
+        weighted_sum(slot(q), from.data(), gf.data(), taps, w);
     };
     std::int64_t next = 0;  // the next input row to pass horizontally
     for (std::int64_t y = 0; y < h; ++y) {
         for (; next <= std::min(h - 1, y + reach); ++next) {
             horizontal(next);
         }
-        bool first = true;
+        // Rows outside the image with zero borders add nothing: left out.
+        std::size_t terms = 0;
         for (std::size_t i = 0; i < taps; ++i) {
             const std::int64_t q = border_index(y + static_cast<std::int64_t>(i) - reach, h, how);
-            if (q < 0) {
-                continue;
-            }
-            const double g = gf[i];
-            const double* from = slot(q);
-            if (first) {
-                for (std::size_t x = 0; x < w; ++x) {
-                    sum[x] = g * from[x];
-                }
-                first = false;
-                continue;
-            }
-            for (std::size_t x = 0; x < w; ++x) {
-                sum[x] += g * from[x];
+            if (q >= 0) {
+                from[terms] = slot(q);
+                weights[terms] = gf[i];
+                ++terms;
             }
         }
+        weighted_sum(sum.data(), from.data(), weights.data(), terms, w);
         const std::uint16_t* got = &out.samples[static_cast<std::size_t>(y) * w * step + channel];
         for (std::size_t x = 0; x < w; ++x) {
             const double e = static_cast<double>(got[x * step]) - sum[x];
