@@ -24,7 +24,10 @@ struct mask_figures {
 // non-negative: then so does the mask, and its figures need a quarter of it.
 bool mirrored(std::size_t count, const fixed_taps& taps, const fixed_samples& gf) {
     for (std::size_t i = 0; i < count; ++i) {
-        if (taps[i] < 0 || taps[i] != taps[count - 1 - i] || !(gf[i] == gf[count - 1 - i])) {
+        // Equal samples, never a NaN (<= and >= say it without ==).
+        const double a = gf[i];
+        const double b = gf[count - 1 - i];
+        if (taps[i] < 0 || taps[i] != taps[count - 1 - i] || !(a <= b && a >= b)) {
             return false;
         }
     }
