@@ -3,8 +3,6 @@
 // every B up to a small ceiling, and their properties on a grid of sizes.
 #include <tapsmith/fixed.hpp>
 
-#include "tapsmith/detail/mask.hpp"
-
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -47,7 +45,7 @@ best_kernel brute_force(std::int32_t n, double sigma, std::int32_t pixel_bits, d
                     return;
                 }
                 t[static_cast<std::size_t>(m)] = left;
-                const double error = tapsmith::detail::worst_error_2d(n, bits, pixel_bits, t, gf);
+                const double error = tapsmith::get_fixed_figures(n, bits, pixel_bits, t, gf).worst_error_2d;
                 const std::int32_t cost = tapsmith::get_adder_plan(n, t).per_pass;
                 if (error < max_error && (!best.found || std::tie(cost, error, bits) <
                                                              std::tie(best.cost, best.error, best.bits))) {
