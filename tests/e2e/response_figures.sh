@@ -2,8 +2,8 @@
 # SPDX-License-Identifier: MIT
 # response_figures.sh write|check DATA PROGRAM...: the frequency-response figures on a grid of sizes,
 # sigmas, bits and samplings against DATA, written once by an earlier tapsmith-fixed whose
-# cosines were worked out term by term: the text output byte for byte (its SHA-256), the JSON
-# figures and every 32nd row of the response CSV within 1e-12.
+# cosines were worked out term by term: the text output byte for byte (its SHA-256; point
+# sampling), the JSON figures and every 32nd row of the response CSV within 1e-12.
 set -u
 mode=$1
 data=$2
@@ -17,8 +17,13 @@ rows() {
                 for how in point area; do
                     [ "$how" = area ] && [ "$bits" != 16 ] && continue
                     args="-b $bits -s $how $n $sigma"
-                    # shellcheck disable=SC2086 # the arguments are meant to split
-                    printf 'text|%s|%s\n' "$args" "$("${program[@]}" $args | sha256sum | cut -c1-64)"
+                    # Area samples come from libm's erfc, whose last bits differ between
+                    # architectures, and the text shows a Nyquist gain that is rounding noise:
+                    # for them the numbers alone, within 1e-12.
+                    if [ "$how" = point ]; then
+                        # shellcheck disable=SC2086 # the arguments are meant to split
+                        printf 'text|%s|%s\n' "$args" "$("${program[@]}" $args | sha256sum | cut -c1-64)"
+                    fi
                     # shellcheck disable=SC2086
                     printf 'json|%s|%s\n' "$args" "$("${program[@]}" -f json $args |
                         sed -n 's/^  "\(max_error\|mask_max_error\|worst_error_1d\|worst_error_2d\|nyquist_gain\|float_nyquist_gain\|response_max_deviation\)": \(.*\),$/\2/p' |
