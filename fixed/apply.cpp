@@ -149,7 +149,7 @@ std::string stage_outputs(const fixed_options& o, cli::staged_files& files) {
 std::string apply_to_png(const fixed_result& result, const image& in, image_figures& figures,
                          const cli::staged_files& files) {
     const fixed_options& o = *result.options;
-    const fixed_settings& s = o.settings;
+    const fixed_settings& s = result.settings;
     std::string problem;
     image out;
     if (!make_image(out, in.width, in.height, in.channels, in.bit_depth)) {

@@ -24,7 +24,7 @@ struct taps_view {
 };
 
 taps_view taps_of(const fixed_result& r) noexcept {
-    return {r.taps.data(), static_cast<std::size_t>(r.options->settings.n)};
+    return {r.taps.data(), static_cast<std::size_t>(r.settings.n)};
 }
 
 // The text output prints the 2-D mask up to this size; beyond it the rows
@@ -48,7 +48,7 @@ void mask_row(const fixed_result& r, std::size_t i, fixed_taps& row) noexcept {
 // that a comment never carries text from the command line verbatim.
 void print_command(output& out, const fixed_result& r, bool named) noexcept {
     const fixed_options& o = *r.options;
-    const fixed_settings& s = o.settings;
+    const fixed_settings& s = r.settings;
     print(out, "tapsmith-fixed --bits={0} --pixel-bits={1} --sampling={2} --format={3}",
           {s.bits, s.pixel_bits, sampling_name(s.how), o.format->name});
     // The cheapest taps at B are also the cheapest of every B up to it.
@@ -64,7 +64,7 @@ void print_command(output& out, const fixed_result& r, bool named) noexcept {
 // The adders a pass costs without multipliers, and each distinct tap's
 // signed digits, centre first ("104 = 2^7 - 2^5 + 2^3").
 void write_adder_plan(output& out, const fixed_result& r) noexcept {
-    const fixed_settings& s = r.options->settings;
+    const fixed_settings& s = r.settings;
     const adder_plan plan = get_adder_plan(s.n, r.taps);
     print(out,
           "adders:     {0} a pass without multipliers ({1} pre-add{4}, {2} for the taps' signed digits, {3} "
@@ -94,7 +94,7 @@ void write_adder_plan(output& out, const fixed_result& r) noexcept {
 }
 
 void write_text(output& out, const fixed_result& r) noexcept {
-    const fixed_settings& s = r.options->settings;
+    const fixed_settings& s = r.settings;
     const fixed_figures& f = r.figures;
     const taps_view t = taps_of(r);
     print(out, "{0} taps, sigma {1}, {2} bits, {3} sampling\n", {s.n, s.sigma, s.bits, sampling_name(s.how)});
@@ -192,11 +192,11 @@ void write_json(output& out, const fixed_result& r) noexcept {
         write_json_value(out, fields[k].value(r));
         put(out, k + 1 < fields.size() ? ",\n" : "");
     }
-    if (r.options->settings.minimize_adders) {
+    if (r.settings.minimize_adders) {
         print(out,
               ",\n  \"minimized\": {{\"for\": \"adders\", \"max_error\": {0}, \"max_bits\": {1}, \"proven\": "
               "{2}}}",
-              {r.options->settings.max_error, r.searched_bits, r.proven ? "true" : "false"});
+              {r.settings.max_error, r.searched_bits, r.proven ? "true" : "false"});
     }
     if (r.image != nullptr) {
         const image_figures& im = *r.image;
@@ -211,7 +211,7 @@ void write_json(output& out, const fixed_result& r) noexcept {
 }
 
 void write_c(output& out, const fixed_result& r) noexcept {
-    const fixed_settings& s = r.options->settings;
+    const fixed_settings& s = r.settings;
     const taps_view t = taps_of(r);
     const adder_plan plan = get_adder_plan(s.n, r.taps);
     put(out, "/* ");
@@ -252,7 +252,7 @@ void write_c(output& out, const fixed_result& r) noexcept {
 }
 
 void write_sv(output& out, const fixed_result& r) noexcept {
-    const fixed_settings& s = r.options->settings;
+    const fixed_settings& s = r.settings;
     const taps_view t = taps_of(r);
     const adder_plan plan = get_adder_plan(s.n, r.taps);
     put(out, "// ");
@@ -290,7 +290,7 @@ void write_sv(output& out, const fixed_result& r) noexcept {
 }
 
 void write_vhdl(output& out, const fixed_result& r) noexcept {
-    const fixed_settings& s = r.options->settings;
+    const fixed_settings& s = r.settings;
     const taps_view t = taps_of(r);
     const adder_plan plan = get_adder_plan(s.n, r.taps);
     put(out, "-- ");
@@ -317,7 +317,7 @@ void write_vhdl(output& out, const fixed_result& r) noexcept {
 }
 
 frequency_response response_of(const fixed_result& r) noexcept {
-    const fixed_settings& s = r.options->settings;
+    const fixed_settings& s = r.settings;
     return get_frequency_response(s.n, s.sigma, s.bits, s.how, r.taps, r.gf);
 }
 
@@ -385,7 +385,7 @@ void svg_polyline(output& out, const panel& p, const response_point* points, dou
 }
 
 void write_svg(output& out, const fixed_result& r) noexcept {
-    const fixed_settings& s = r.options->settings;
+    const fixed_settings& s = r.settings;
     const taps_view t = taps_of(r);
     const double unit = std::ldexp(1.0, -s.bits);
     const std::int32_t half = s.n / 2;

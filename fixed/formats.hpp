@@ -24,8 +24,10 @@ struct image_figures {
     double max_abs_error = 0.0;
 };
 
-// Everything a writer prints, worked out once: the taps' figures, the
-// options they came from, and what an image run adds.
+// Everything a writer prints, worked out once: the taps' figures with the
+// settings they were resolved to (the B the cheapest taps were found at,
+// not the ceiling asked for), the options for the rest (format, name), and
+// what an image run adds.
 struct fixed_result : taps_figures {
     const fixed_options* options = nullptr;
     const image_figures* image = nullptr;  // with --apply

@@ -27,7 +27,7 @@ constexpr std::string_view program = "tapsmith-fixed";
 // all (several LSB on 16 bits): an image filtered without a choice of bits
 // says so when the worst case reaches a whole LSB, with the cure.
 void warn_about_default_bits(const fixed_result& r) noexcept {
-    const fixed_settings& s = r.options->settings;
+    const fixed_settings& s = r.settings;
     if (r.figures.worst_error_2d < 1.0) {
         return;
     }
@@ -115,8 +115,6 @@ int run_fixed(int argc, char** argv) noexcept {
     if (done != status::ok) {
         return cli::fail(program, describe(done));
     }
-    // What the writers print: the B the cheapest taps were found at.
-    o.settings.bits = result.settings.bits;
 #ifdef TAPSMITH_HAVE_PNG
     image_figures figures;
     if (o.apply != nullptr) {

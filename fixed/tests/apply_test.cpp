@@ -261,6 +261,34 @@ TEST_F(Apply, FiltersEveryKindAsTheGoldenModel) {
     }
 }
 
+// With --minimize the image is filtered with the cheapest taps at the B
+// they were found at, not at the ceiling searched.
+TEST_F(Apply, FiltersWithTheCheapestTapsAtTheirBits) {
+    tapsmith::image in;
+    ASSERT_TRUE(tapsmith::make_image(in, 19, 11, 1, 8));
+    for (std::size_t k = 0; k < tapsmith::sample_count(in); ++k) {
+        in.samples[k] = static_cast<std::uint16_t>(k * 53 % 256);
+    }
+    const fs::path source = dir_ / "in.png";
+    const fs::path target = dir_ / "out.png";
+    ASSERT_EQ(tapsmith::write_png(source.c_str(), in), "");
+    const run_result r = run({"--format=json", "--minimize=adders", "--apply=" + source.string(),
+                              "--output=" + target.string(), "9", "1.5"},
+                             dir_);
+    ASSERT_EQ(r.status, 0) << r.err;
+    tapsmith::cheapest_taps cheapest;
+    ASSERT_EQ(tapsmith::get_cheapest_taps(9, 1.5, 8, tapsmith::sampling::point, {}, cheapest),
+              tapsmith::status::ok);
+    EXPECT_EQ(field(r.out, "bits"), static_cast<double>(cheapest.bits));
+    std::vector<std::uint16_t> want(tapsmith::sample_count(in));
+    ASSERT_EQ(tapsmith::blur(in.samples.get(), want.data(), {in.width, in.height, 1},
+                             {9, cheapest.taps.data(), cheapest.bits, 8, tapsmith::border::reflect101}),
+              tapsmith::status::ok);
+    tapsmith::image out;
+    ASSERT_EQ(tapsmith::read_png(target.c_str(), out), "");
+    EXPECT_EQ(std::vector<std::uint16_t>(out.samples.get(), out.samples.get() + want.size()), want);
+}
+
 TEST_F(Apply, ExpandsPaletteImagesAndWritesTestVectors) {
     const fs::path source = dir_ / "palette.png";
     write_palette_png(source, 9, 6);
