@@ -386,7 +386,8 @@ module tapsmith_blur #(
 
   logic ce;                             // the output skid buffer is empty
   logic running;
-  logic hold_valid, hold_user, hold_ok, hold_same, hold_w_one, hold_h_one;
+  logic hold_valid, hold_user, hold_same, hold_w_one, hold_h_one, hold_h_two;
+  logic hold_go;                        // the beat in hold starts a frame that yields pixels
   logic [P-1:0] hold_data;
   logic [AW-1:0] hold_w1, hold_w2;      // width - 1, width - 2
   logic [15:0] hold_h1, hold_h2;        // height - 1, height - 2
@@ -411,20 +412,23 @@ module tapsmith_blur #(
       hold_w2 <= AW'(width - 16'd2);
       hold_h1 <= height - 16'd1;
       hold_h2 <= height - 16'd2;
-      hold_ok <= width != '0 && height != '0 && 32'(width) <= MAX_WIDTH;
       // The stream's width once the beat in hold, if it starts a frame now, has gone in.
       hold_same <= AW'(width - 16'd1) == (start ? hold_w1 : s_last);
       hold_w_one <= width == 16'd1;
       hold_h_one <= height == 16'd1;
+      hold_h_two <= height == 16'd2;
       hold_vcls <= size_class(height);
       hold_hcls <= size_class(width);
     end
     if (rst) begin
       hold_valid <= 1'b0;
+      hold_go <= 1'b0;
     end else if (s_axis_tvalid && s_axis_tready) begin
       hold_valid <= 1'b1;
+      hold_go <= s_axis_tuser && width != '0 && height != '0 && 32'(width) <= MAX_WIDTH;
     end else if (pop_hold) begin
       hold_valid <= 1'b0;
+      hold_go <= 1'b0;
     end
   end
   assign s_axis_tready = running && (!hold_valid || pop_hold);
@@ -441,13 +445,20 @@ module tapsmith_blur #(
   logic [1:0] f_n;
 
   logic in_active, row_in, row_auto;    // the stream's current row: an input row, or one on its own
-  logic [15:0] in_row, in_last;
+  logic [15:0] in_row, in_last1;        // input row, the frame's height - 2
+  logic in_final;                       // the input row is the frame's last
   logic [AW-1:0] x;                     // column
   // Flags kept beside the counters, so that no decision waits for a comparison: x is 0, x is the
   // stream's last column, the stream is one column wide, the head's output row is its last.
-  logic x0, x_last, s_one, o_last;
+  logic x0, x_last, s_one, o_last, o_first;
   logic [15:0] o_row;                   // output row of the head frame
+  logic [1:0] f_one;                    // a frame in the queue is one row high
+  logic [1:0] f_ready;                  // its wait is over
+  // The head's entry, copied as it becomes the head, so that no walker reads through f_hp.
+  logic [15:0] h_last, h_last1;
+  logic [CW-1:0] h_vcls, h_hcls;
   logic [RW-1:0] tail;                  // slots still owed to the horizontal window
+  logic owed;                           // frames in the queue, or slots owed: f_n != 0 || tail != 0
   // The border walkers of the newest row (column) of the window: the index read, reflect101's
   // direction, the window position and inside flag of the newest tap.
   logic [16:0] vw_at, hw_at, vw_at_n, hw_at_n;
@@ -455,45 +466,54 @@ module tapsmith_blur #(
   logic [PW-1:0] vw_pos, hw_pos, vw_pos_n, hw_pos_n;
   logic vw_in, hw_in, vw_in_n, hw_in_n;
 
-  logic in_now, auto_now, push, zero_fill, have_pixel, fire, row_end;
+  logic in_now, auto_now, push, zero_fill, fire, row_end;
   logic [AW-1:0] x_n;
-  logic [15:0] o_row_n, head_last_n;
-  logic hp_n;
+  logic [15:0] o_row_n;
+  logic hp_n, o_last_n;
   logic head_out, out_now, first_row, pop_frame;
   logic [AW-1:0] last_col, last_col1;
   logic [15:0] out_last, out_last1;
   logic [CW-1:0] out_vcls, out_hcls;
 
   always_comb begin
-    start = x0 && !in_active && hold_valid && hold_user && hold_ok &&
+    start = x0 && !in_active && hold_go &&
         (f_n == '0 || (hold_same && f_n != 2'd2));
     in_now = x0 ? (in_active || start) : row_in;
     auto_now = !in_now && (x0 ? f_n != '0 : row_auto);
     push = x0 && !in_now && f_n == '0 && tail != '0;
     zero_fill = in_active && hold_valid && hold_user;
-    have_pixel = start || (in_active && hold_valid && !hold_user);
-    fire = ce && running && (in_now ? (have_pixel || zero_fill) : (auto_now || push));
-    drop = running && hold_valid && !in_active && !(hold_user && hold_ok);
-    pop_hold = (fire && in_now && !zero_fill) || drop;
+    // fire and pop_hold reach every clock enable of the sequencer and the hold register: they are
+    // written out case by case over registered flags, so that they stay two or three LUTs deep.
+    fire = ce && running && (x0 ? (in_active ? hold_valid : (owed || hold_go))
+                                : (row_in ? in_active && hold_valid : row_auto));
+    drop = running && hold_valid && !in_active && !hold_go;
+    pop_hold = (ce && running && (x0 ? (in_active ? hold_valid && !hold_user : start)
+                                     : row_in && in_active && hold_valid && !hold_user)) || drop;
     last_col = start ? hold_w1 : s_last;
     last_col1 = start ? hold_w2 : s_last1;
     row_end = !push && (x0 ? (start ? hold_w_one : s_one) : x_last);
     // The frame this slot outputs a row of: the head once its wait is over; with m = 0 a frame
     // outputs from its first row, before it is in the queue, so its sizes come from the hold
     // register.
-    head_out = f_n != '0 && f_wait[f_hp] == '0;
-    out_now = !push && (head_out || (M == 0 && start));
-    out_last = head_out ? f_last[f_hp] : hold_h1;
-    out_last1 = head_out ? f_last1[f_hp] : hold_h2;
-    out_vcls = head_out ? f_vcls[f_hp] : hold_vcls;
-    out_hcls = head_out ? f_hcls[f_hp] : hold_hcls;
-    first_row = o_row == '0;
+    head_out = f_n != '0 && f_ready[f_hp];
+    out_now = head_out || (M == 0 && start);  // a head waits, or has m > 0 rows: no push
+    // With m > 0 nothing reads these but for the head.
+    out_last = (M > 0 || head_out) ? h_last : hold_h1;
+    out_last1 = (M > 0 || head_out) ? h_last1 : hold_h2;
+    out_vcls = (M > 0 || head_out) ? h_vcls : hold_vcls;
+    out_hcls = (M > 0 || head_out) ? h_hcls : hold_hcls;
+    first_row = o_first;
     pop_frame = row_end && out_now && (head_out ? o_last : hold_h_one);
     // The counters' next values, from which the flags are worked out ahead.
     x_n = push ? x : row_end ? '0 : x + AW'(1);
     o_row_n = (row_end && out_now) ? (pop_frame ? '0 : o_row + 16'd1) : o_row;
     hp_n = pop_frame ? !f_hp : f_hp;
-    head_last_n = (start && f_tp == hp_n) ? hold_h1 : f_last[hp_n];
+    // o_last ahead, without comparing the next row number: a new head's is whether it is one row
+    // high; a row further, whether this row was the one before the last.
+    if (pop_frame) o_last_n = (start && f_tp == hp_n) ? hold_h_one : f_one[hp_n];
+    else if (row_end && out_now) o_last_n = o_row == out_last1;
+    else if (start && f_n == '0) o_last_n = hold_h_one;
+    else o_last_n = o_last;
 
     // The walkers: a frame's first output row (a row's first column) starts them from the size
     // class's table, every later one steps them: index q -> q + 1 reads at_n; the newest tap's
@@ -593,12 +613,28 @@ module tapsmith_blur #(
       f_tp <= 1'b0;
       f_n <= '0;
       o_row <= '0;
+      o_first <= 1'b1;
       tail <= '0;
+      owed <= 1'b0;
     end else if (fire) begin
       x <= x_n;
       x0 <= x_n == '0;
       x_last <= x_n == (start ? hold_w1 : s_last);
-      o_last <= o_row_n == head_last_n;
+      o_last <= o_last_n;
+      // The next head: the second entry once the head leaves a full queue, or a frame that starts
+      // as the queue empties or is empty; in an empty queue the copy is never read.
+      if (pop_frame ? f_n != 2'd2 : f_n == '0) begin
+        h_last <= hold_h1;
+        h_last1 <= hold_h2;
+        h_vcls <= hold_vcls;
+        h_hcls <= hold_hcls;
+      end else if (pop_frame) begin
+        h_last <= f_last[!f_hp];
+        h_last1 <= f_last1[!f_hp];
+        h_vcls <= f_vcls[!f_hp];
+        h_hcls <= f_hcls[!f_hp];
+      end
+      o_first <= o_row_n == '0;
       if (x0) begin
         row_in <= in_now;
         row_auto <= auto_now;
@@ -609,22 +645,31 @@ module tapsmith_blur #(
         s_one <= hold_w_one;
         in_active <= 1'b1;
         in_row <= '0;
-        in_last <= hold_h1;
+        in_last1 <= hold_h2;
+        in_final <= hold_h_one;
       end
       if (in_now && row_end) begin
-        if ((start ? 16'd0 : in_row) == (start ? hold_h1 : in_last)) in_active <= 1'b0;
-        else in_row <= start ? 16'd1 : in_row + 16'd1;
+        // in_final says whether this row is the frame's last, worked out a row ahead.
+        if (start ? hold_h_one : in_final) begin
+          in_active <= 1'b0;
+        end else begin
+          in_row <= start ? 16'd1 : in_row + 16'd1;
+          in_final <= start ? hold_h_two : in_row == in_last1;
+        end
       end
       // A row's end counts the frames' waits down; a frame starts waiting m rows.
       for (int e = 0; e < 2; e++) begin
         if (start && f_tp == e[0]) begin
           f_last[e] <= hold_h1;
           f_last1[e] <= hold_h2;
+          f_one[e] <= hold_h_one;
           f_vcls[e] <= hold_vcls;
           f_hcls[e] <= hold_hcls;
           f_wait[e] <= RW'((row_end && M > 0) ? M - 1 : M);
+          f_ready[e] <= M == 0 || (M == 1 && row_end);
         end else if (row_end && f_wait[e] != '0) begin
           f_wait[e] <= f_wait[e] - 1'b1;
+          f_ready[e] <= f_wait[e] == RW'(1);
         end
       end
       if (start) f_tp <= !f_tp;
@@ -633,6 +678,7 @@ module tapsmith_blur #(
       o_row <= o_row_n;
       if (out_now) tail <= RW'(M);
       else if (tail != '0) tail <= tail - 1'b1;
+      owed <= f_n + {1'b0, start} - {1'b0, pop_frame} != '0 || (out_now ? M > 0 : tail != '0 && tail != RW'(1));
       if (out_now && x0) begin
         vw_at <= vw_at_n;
         vw_up <= vw_up_n;

@@ -480,7 +480,8 @@ architecture rtl of tapsmith_blur is
   -- Signals, stage by stage, named as in the SystemVerilog core.
 
   signal ce, running : std_logic;
-  signal hold_valid, hold_user, hold_ok, hold_same, hold_w_one, hold_h_one : std_logic;
+  signal hold_valid, hold_user, hold_same, hold_w_one, hold_h_one, hold_h_two : std_logic;
+  signal hold_go : std_logic;  -- the beat in hold starts a frame that yields pixels
   signal hold_data : pix_t;
   signal hold_w1, hold_w2 : unsigned(AW - 1 downto 0);
   signal hold_h1, hold_h2 : unsigned(15 downto 0);
@@ -494,25 +495,31 @@ architecture rtl of tapsmith_blur is
   signal f_last, f_last1 : u16_pair;
   signal f_vcls, f_hcls : cls_pair;
   signal f_wait : wait_pair;
+  signal f_one, f_ready : std_logic_vector(0 to 1);  -- one row high; its wait is over
+  -- The head's entry, copied as it becomes the head, so that no walker reads through f_hp.
+  signal h_last, h_last1 : unsigned(15 downto 0);
+  signal h_vcls, h_hcls : cls_t;
   signal f_hp, f_tp : std_logic;
   signal f_n : unsigned(1 downto 0);
 
   signal in_active, row_in, row_auto : std_logic;
-  signal in_row, in_last : unsigned(15 downto 0);
+  signal in_row, in_last1 : unsigned(15 downto 0);  -- input row, the frame's height - 2
+  signal in_final : std_logic;                       -- the input row is the frame's last
   signal x : unsigned(AW - 1 downto 0);
-  signal x0, x_last, s_one, o_last : std_logic;
+  signal x0, x_last, s_one, o_last, o_first : std_logic;
   signal o_row : unsigned(15 downto 0);
   signal tail : unsigned(RW - 1 downto 0);
+  signal owed : std_logic;  -- frames in the queue, or slots owed: f_n /= 0 or tail /= 0
   signal vw_at, hw_at : unsigned(16 downto 0);
   signal vw_up, hw_up, vw_in, hw_in : std_logic;
   signal vw_pos, hw_pos : pos_t;
 
-  signal in_now, auto_now, push, zero_fill, have_pixel, fire, row_end : std_logic;
+  signal in_now, auto_now, push, zero_fill, fire, row_end : std_logic;
   signal head_out, out_now, first_row, pop_frame : std_logic;
   signal last_col, last_col1, x_n : unsigned(AW - 1 downto 0);
-  signal out_last, out_last1, o_row_n, head_last_n : unsigned(15 downto 0);
+  signal out_last, out_last1, o_row_n : unsigned(15 downto 0);
   signal out_vcls, out_hcls : cls_t;
-  signal hp_n : std_logic;
+  signal hp_n, o_last_n : std_logic;
   signal vw_at_n, hw_at_n : unsigned(16 downto 0);
   signal vw_up_n, hw_up_n, vw_in_n, hw_in_n : std_logic;
   signal vw_pos_n, hw_pos_n : pos_t;
@@ -588,8 +595,6 @@ begin
         hold_w2 <= resize(unsigned(width) - 2, AW);
         hold_h1 <= unsigned(height) - 1;
         hold_h2 <= unsigned(height) - 2;
-        hold_ok <= '1' when unsigned(width) /= 0 and unsigned(height) /= 0 and
-                   to_integer(unsigned(width)) <= MAX_WIDTH else '0';
         -- The stream's width once the beat in hold, if it starts a frame now, has gone in.
         if start = '1' then
           hold_same <= '1' when w1 = hold_w1 else '0';
@@ -598,15 +603,20 @@ begin
         end if;
         hold_w_one <= '1' when unsigned(width) = 1 else '0';
         hold_h_one <= '1' when unsigned(height) = 1 else '0';
+        hold_h_two <= '1' when unsigned(height) = 2 else '0';
         hold_vcls <= size_class(unsigned(height));
         hold_hcls <= size_class(unsigned(width));
       end if;
       if rst = '1' then
         hold_valid <= '0';
+        hold_go <= '0';
       elsif s_axis_tvalid = '1' and tready = '1' then
         hold_valid <= '1';
+        hold_go <= '1' when s_axis_tuser = '1' and unsigned(width) /= 0 and unsigned(height) /= 0 and
+                   to_integer(unsigned(width)) <= MAX_WIDTH else '0';
       elsif pop_hold = '1' then
         hold_valid <= '0';
+        hold_go <= '0';
       end if;
     end if;
   end process;
@@ -622,8 +632,7 @@ begin
   begin
     hp := to_integer(unsigned'('0' & f_hp));
     v_start := '0';
-    if x0 = '1' and in_active = '0' and hold_valid = '1' and hold_user = '1' and hold_ok = '1' and
-       (f_n = 0 or (hold_same = '1' and f_n /= 2)) then
+    if x0 = '1' and in_active = '0' and hold_go = '1' and (f_n = 0 or (hold_same = '1' and f_n /= 2)) then
       v_start := '1';
     end if;
     if x0 = '1' then
@@ -638,7 +647,6 @@ begin
     end if;
     v_push := x0 and not v_in_now and bool_bit(f_n = 0 and tail /= 0);
     v_zero := in_active and hold_valid and hold_user;
-    have_pixel <= v_start or (in_active and hold_valid and not hold_user);
     if v_start = '1' then
       last_col <= hold_w1;
       last_col1 <= hold_w2;
@@ -656,19 +664,24 @@ begin
     -- The frame this slot outputs a row of: the head once its wait is over; with m = 0 a frame
     -- outputs from its first row, before it is in the queue, so its sizes come from the hold
     -- register.
-    v_head_out := bool_bit(f_n /= 0 and f_wait(hp) = 0);
-    v_out_now := not v_push and (v_head_out or bool_bit(M = 0 and v_start = '1'));
-    if v_head_out = '1' then
-      out_last <= f_last(hp);
-      out_last1 <= f_last1(hp);
-      out_vcls <= f_vcls(hp);
-      out_hcls <= f_hcls(hp);
-      v_pop := v_row_end and v_out_now and o_last;
+    v_head_out := bool_bit(f_n /= 0) and f_ready(hp);
+    -- A head waits, or has m > 0 rows: no push.
+    v_out_now := v_head_out or bool_bit(M = 0 and v_start = '1');
+    -- With m > 0 nothing reads these but for the head.
+    if M > 0 or v_head_out = '1' then
+      out_last <= h_last;
+      out_last1 <= h_last1;
+      out_vcls <= h_vcls;
+      out_hcls <= h_hcls;
     else
       out_last <= hold_h1;
       out_last1 <= hold_h2;
       out_vcls <= hold_vcls;
       out_hcls <= hold_hcls;
+    end if;
+    if v_head_out = '1' then
+      v_pop := v_row_end and v_out_now and o_last;
+    else
       v_pop := v_row_end and v_out_now and hold_h_one;
     end if;
     start <= v_start;
@@ -681,10 +694,14 @@ begin
     pop_frame <= v_pop;
   end process;
 
-  first_row <= bool_bit(o_row = 0);
-  fire <= ce and running and ((in_now and (have_pixel or zero_fill)) or (not in_now and (auto_now or push)));
-  drop <= running and hold_valid and not in_active and not (hold_user and hold_ok);
-  pop_hold <= (fire and in_now and not zero_fill) or drop;
+  first_row <= o_first;
+  -- fire and pop_hold reach every clock enable of the sequencer and the hold register: they are
+  -- written out case by case over registered flags, so that they stay two or three LUTs deep.
+  fire <= ce and running and ((x0 and in_active and hold_valid) or (x0 and not in_active and (owed or hold_go)) or
+                              (not x0 and row_in and in_active and hold_valid) or (not x0 and not row_in and row_auto));
+  drop <= running and hold_valid and not in_active and not hold_go;
+  pop_hold <= (ce and running and ((x0 and in_active and hold_valid and not hold_user) or (x0 and not in_active and start) or
+                                   (not x0 and row_in and in_active and hold_valid and not hold_user))) or drop;
 
   -- The counters' next values, from which the flags are worked out ahead.
   nexts : process (all)
@@ -708,10 +725,20 @@ begin
     end if;
     hp := to_integer(unsigned'('0' & (f_hp xor pop_frame)));
     hp_n <= f_hp xor pop_frame;
-    if start = '1' and f_tp = (f_hp xor pop_frame) then
-      head_last_n <= hold_h1;
+    -- o_last ahead, without comparing the next row number: a new head's is whether it is one row
+    -- high; a row further, whether this row was the one before the last.
+    if pop_frame = '1' then
+      if start = '1' and f_tp = (f_hp xor pop_frame) then
+        o_last_n <= hold_h_one;
+      else
+        o_last_n <= f_one(hp);
+      end if;
+    elsif row_end = '1' and out_now = '1' then
+      o_last_n <= bool_bit(o_row = out_last1);
+    elsif start = '1' and f_n = 0 then
+      o_last_n <= hold_h_one;
     else
-      head_last_n <= f_last(hp);
+      o_last_n <= o_last;
     end if;
   end process;
 
@@ -833,7 +860,9 @@ begin
         f_tp <= '0';
         f_n <= (others => '0');
         o_row <= (others => '0');
+        o_first <= '1';
         tail <= (others => '0');
+        owed <= '0';
       elsif fire = '1' then
         x <= x_n;
         x0 <= bool_bit(x_n = 0);
@@ -842,7 +871,26 @@ begin
         else
           x_last <= bool_bit(x_n = s_last);
         end if;
-        o_last <= bool_bit(o_row_n = head_last_n);
+        o_last <= o_last_n;
+        o_first <= bool_bit(o_row_n = 0);
+        -- The next head: the second entry once the head leaves a full queue, or a frame that starts
+        -- as the queue empties or is empty; in an empty queue the copy is never read.
+        if (pop_frame = '1' and f_n /= 2) or (pop_frame = '0' and f_n = 0) then
+          h_last <= hold_h1;
+          h_last1 <= hold_h2;
+          h_vcls <= hold_vcls;
+          h_hcls <= hold_hcls;
+        elsif pop_frame = '1' and f_hp = '0' then
+          h_last <= f_last(1);
+          h_last1 <= f_last1(1);
+          h_vcls <= f_vcls(1);
+          h_hcls <= f_hcls(1);
+        elsif pop_frame = '1' then
+          h_last <= f_last(0);
+          h_last1 <= f_last1(0);
+          h_vcls <= f_vcls(0);
+          h_hcls <= f_hcls(0);
+        end if;
         if x0 = '1' then
           row_in <= in_now;
           row_auto <= auto_now;
@@ -853,19 +901,23 @@ begin
           s_one <= hold_w_one;
           in_active <= '1';
           in_row <= (others => '0');
-          in_last <= hold_h1;
+          in_last1 <= hold_h2;
+          in_final <= hold_h_one;
         end if;
+        -- in_final says whether this row is the frame's last, worked out a row ahead.
         if in_now = '1' and row_end = '1' then
           if start = '1' then
-            if hold_h1 = 0 then
+            if hold_h_one = '1' then
               in_active <= '0';
             else
               in_row <= to_unsigned(1, 16);
+              in_final <= hold_h_two;
             end if;
-          elsif in_row = in_last then
+          elsif in_final = '1' then
             in_active <= '0';
           else
             in_row <= in_row + 1;
+            in_final <= bool_bit(in_row = in_last1);
           end if;
         end if;
         -- A row's end counts the frames' waits down; a frame starts waiting m rows.
@@ -875,13 +927,16 @@ begin
             f_last1(e) <= hold_h2;
             f_vcls(e) <= hold_vcls;
             f_hcls(e) <= hold_hcls;
+            f_one(e) <= hold_h_one;
             if row_end = '1' and M > 0 then
               f_wait(e) <= to_unsigned(M - 1, RW);
             else
               f_wait(e) <= to_unsigned(M, RW);
             end if;
+            f_ready(e) <= bool_bit(M = 0 or (M = 1 and row_end = '1'));
           elsif row_end = '1' and f_wait(e) /= 0 then
             f_wait(e) <= f_wait(e) - 1;
+            f_ready(e) <= bool_bit(f_wait(e) = 1);
           end if;
         end loop;
         if start = '1' then
@@ -895,6 +950,8 @@ begin
         elsif tail /= 0 then
           tail <= tail - 1;
         end if;
+        owed <= bool_bit(f_n + unsigned'('0' & start) - unsigned'('0' & pop_frame) /= 0 or
+                         (out_now = '1' and M > 0) or (out_now = '0' and tail > 1));
         if out_now = '1' and x0 = '1' then
           vw_at <= vw_at_n;
           vw_up <= vw_up_n;
