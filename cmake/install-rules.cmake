@@ -32,13 +32,13 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/tapsmithConfigVersion.cma
 install(FILES ${PROJECT_BINARY_DIR}/tapsmithConfig.cmake ${PROJECT_BINARY_DIR}/tapsmithConfigVersion.cmake
         DESTINATION ${TAPSMITH_CMAKE_DIR} COMPONENT dev)
 
-# The static library needs libm on the consumer's link line; a shared one
-# carries the dependency itself.
+# The static library needs libm and the threads library on the consumer's
+# link line; a shared one carries the dependencies itself.
 if(BUILD_SHARED_LIBS)
     set(TAPSMITH_PC_LIBS "")
-    set(TAPSMITH_PC_LIBS_PRIVATE "-lm")
+    set(TAPSMITH_PC_LIBS_PRIVATE "-lm -pthread")
 else()
-    set(TAPSMITH_PC_LIBS " -lm")
+    set(TAPSMITH_PC_LIBS " -lm -pthread")
     set(TAPSMITH_PC_LIBS_PRIVATE "")
 endif()
 file(RELATIVE_PATH TAPSMITH_PC_TO_PREFIX /${CMAKE_INSTALL_LIBDIR}/pkgconfig /)

@@ -11,6 +11,9 @@
 #include <cstdlib>
 #include <limits>
 #include <memory>
+#include <new>
+#include <system_error>
+#include <thread>
 #include <type_traits>
 
 namespace tapsmith {
@@ -254,31 +257,57 @@ void sum_terms(H* dst, const terms<In, H>& t, std::size_t len) noexcept {
     }
 }
 
+// With 16-bit vertical sums and taps of at most 8 bits, the horizontal
+// pass splits each sum into its low and high bytes and filters the two
+// byte planes apart: every sum of a plane is at most 255 * 2^B, so both
+// run in 16-bit lanes, with mirrored pairs, as the vertical pass does,
+// instead of widening every product to 32 bits. The plane sums join,
+// exactly, as high * 256 + low.
+template <typename H, typename V>
+bool use_planes(const shape& s) noexcept {
+    constexpr bool planes_fit = std::is_same_v<H, std::uint16_t> && std::is_same_v<V, std::uint32_t>;
+    // Splitting and joining cost more than they save for the smallest filters.
+    return planes_fit && s.bits <= 8 && s.n > 5;
+}
+
+// The row buffers of one thread: every band of output rows has its own.
+template <typename H, typename V>
+struct workspace {
+    buffer<H> vrow;
+    buffer<V> acc;
+    buffer<std::uint8_t> plane;
+    buffer<H> plane_sums;
+    buffer<std::ptrdiff_t> cols;
+
+    [[nodiscard]] bool allocate_for(const shape& s) noexcept {
+        const std::size_t m = s.n / 2;
+        const std::size_t line = s.width * s.channels;
+        const std::size_t padded = (s.width + 2 * m) * s.channels;
+        const bool planes = use_planes<H, V>(s);
+        vrow = allocate<H>(padded);
+        acc = allocate<V>(planes ? 1 : line);
+        plane = allocate<std::uint8_t>(planes ? 2 * padded : 1);
+        plane_sums = allocate<H>(planes ? 2 * line : 1);
+        cols = allocate<std::ptrdiff_t>(2 * m + 1);
+        return vrow && acc && plane && plane_sums && cols;
+    }
+};
+
+// Output rows top .. bottom - 1: each reads the input alone, so bands of
+// rows need nothing from one another.
 template <typename Pixel, typename H, typename V>
-status filter(const Pixel* in, Pixel* out, const shape& s, const std::int64_t* taps) noexcept {
+void filter_rows(const Pixel* in, Pixel* out, const shape& s, const std::int64_t* taps,
+                 workspace<H, V>& ws, std::size_t top, std::size_t bottom) noexcept {
     const std::size_t m = s.n / 2;
     const std::size_t c = s.channels;
     const std::size_t line = s.width * c;
     const std::size_t padded = (s.width + 2 * m) * c;
-
-    // With 16-bit vertical sums and taps of at most 8 bits, the horizontal
-    // pass splits each sum into its low and high bytes and filters the two
-    // byte planes apart: every sum of a plane is at most 255 * 2^B, so both
-    // run in 16-bit lanes, with mirrored pairs, as the vertical pass does,
-    // instead of widening every product to 32 bits. The plane sums join,
-    // exactly, as high * 256 + low.
-    constexpr bool planes_fit = std::is_same_v<H, std::uint16_t> && std::is_same_v<V, std::uint32_t>;
-    // Splitting and joining cost more than they save for the smallest filters.
-    const bool planes = planes_fit && s.bits <= 8 && s.n > 5;
-
-    buffer<H> vrow = allocate<H>(padded);
-    buffer<V> acc = allocate<V>(planes ? 1 : line);
-    buffer<std::uint8_t> plane = allocate<std::uint8_t>(planes ? 2 * padded : 1);
-    buffer<H> plane_sums = allocate<H>(planes ? 2 * line : 1);
-    buffer<std::ptrdiff_t> cols = allocate<std::ptrdiff_t>(2 * m + 1);
-    if (!vrow || !acc || !plane || !plane_sums || !cols) {
-        return status::out_of_memory;
-    }
+    const bool planes = use_planes<H, V>(s);
+    buffer<H>& vrow = ws.vrow;
+    buffer<V>& acc = ws.acc;
+    buffer<std::uint8_t>& plane = ws.plane;
+    buffer<H>& plane_sums = ws.plane_sums;
+    buffer<std::ptrdiff_t>& cols = ws.cols;
 
     bool symmetric = true;
     for (std::size_t i = 0; i < s.n; ++i) {
@@ -330,7 +359,7 @@ status filter(const Pixel* in, Pixel* out, const shape& s, const std::int64_t* t
     const auto h = static_cast<std::ptrdiff_t>(s.height);
     terms<Pixel, H> vterms;
 
-    for (std::size_t y = 0; y < s.height; ++y) {
+    for (std::size_t y = top; y < bottom; ++y) {
         const Pixel* rows[FIXED_MAX] = {};
         for (std::size_t i = 0; i < s.n; ++i) {
             const std::ptrdiff_t r = map_index(static_cast<std::ptrdiff_t>(y + i) - mm, h, s.how);
@@ -379,6 +408,63 @@ status filter(const Pixel* in, Pixel* out, const shape& s, const std::int64_t* t
                 hsweep_n<false, false>(acc.get(), o, hsrc + u, htaps + u, count, line, half, shift);
             }
         }
+    }
+}
+
+// How many threads filter an image: `requested`, or one per core for 0 and
+// below (a core count the system cannot tell counts as 1), never more than
+// the image has rows, so that no band is empty.
+std::size_t thread_count(std::int32_t requested, std::size_t height) noexcept {
+    std::size_t want = 1;
+    if (requested > 0) {
+        want = static_cast<std::size_t>(requested);
+    } else {
+        const unsigned cores = std::thread::hardware_concurrency();
+        want = cores > 0 ? std::size_t{cores} : 1;
+    }
+    return want < height ? want : height;
+}
+
+template <typename Pixel, typename H, typename V>
+status filter(const Pixel* in, Pixel* out, const shape& s, const std::int64_t* taps,
+              std::int32_t threads) noexcept {
+    const std::size_t bands = thread_count(threads, s.height);
+    // Every band's buffers exist before any row is written, so that running
+    // out of memory leaves out untouched.
+    const std::unique_ptr<workspace<H, V>[]> spaces(new (std::nothrow) workspace<H, V>[bands]);
+    const std::unique_ptr<std::thread[]> workers(new (std::nothrow) std::thread[bands]);
+    if (!spaces || !workers) {
+        return status::out_of_memory;
+    }
+    for (std::size_t b = 0; b < bands; ++b) {
+        if (!spaces[b].allocate_for(s)) {
+            return status::out_of_memory;
+        }
+    }
+    // Band b is rows height b / bands .. height (b + 1) / bands - 1; both
+    // products stay below 2^32.
+    const auto row = [&](std::size_t b) { return s.height * b / bands; };
+    const auto run = [&](std::size_t b) noexcept {
+        filter_rows(in, out, s, taps, spaces[b], row(b), row(b + 1));
+    };
+    // A thread the system refuses leaves its bands, and those after it, to
+    // this one: fewer threads, the same rows.
+    std::size_t started = 1;
+    for (; started < bands; ++started) {
+        try {
+            workers[started] = std::thread(run, started);
+        } catch (const std::system_error&) {
+            break;
+        } catch (const std::bad_alloc&) {
+            break;
+        }
+    }
+    run(0);
+    for (std::size_t b = started; b < bands; ++b) {
+        run(b);
+    }
+    for (std::size_t b = 1; b < started; ++b) {
+        workers[b].join();
     }
     return status::ok;
 }
@@ -447,18 +533,18 @@ status blur_any(const Pixel* in, Pixel* out, const image_size& dims, const blur_
     const std::int32_t vertical = pixel_bits + bits;
     const std::int32_t full = pixel_bits + 2 * bits;
     if (full <= 16) {
-        return filter<Pixel, std::uint16_t, std::uint16_t>(in, out, s, taps);
+        return filter<Pixel, std::uint16_t, std::uint16_t>(in, out, s, taps, o.threads);
     }
     if (vertical <= 16) {
-        return filter<Pixel, std::uint16_t, std::uint32_t>(in, out, s, taps);
+        return filter<Pixel, std::uint16_t, std::uint32_t>(in, out, s, taps, o.threads);
     }
     if (full <= 32) {
-        return filter<Pixel, std::uint32_t, std::uint32_t>(in, out, s, taps);
+        return filter<Pixel, std::uint32_t, std::uint32_t>(in, out, s, taps, o.threads);
     }
     if (vertical <= 32) {
-        return filter<Pixel, std::uint32_t, std::uint64_t>(in, out, s, taps);
+        return filter<Pixel, std::uint32_t, std::uint64_t>(in, out, s, taps, o.threads);
     }
-    return filter<Pixel, std::uint64_t, std::uint64_t>(in, out, s, taps);
+    return filter<Pixel, std::uint64_t, std::uint64_t>(in, out, s, taps, o.threads);
 }
 
 }  // namespace

@@ -5,8 +5,8 @@
 // filter itself on images (the golden model hardware is checked against).
 //
 // Plain data and free functions; nothing here allocates except blur's row
-// buffers and get_fixed_taps' table for long flat filters, and nothing
-// throws. Every function that can fail returns a status (ok or the reason)
+// buffers (and its threads, when asked for) and get_fixed_taps' table for
+// long flat filters, and nothing throws. Every function that can fail returns a status (ok or the reason)
 // and writes its results through its last parameters.
 #pragma once
 
@@ -248,6 +248,11 @@ struct blur_options {
     std::int32_t bits = 0;               // 1 .. FIXED_BITS_MAX
     std::int32_t pixel_bits = 8;         // 1 .. 16, with pixel_bits + 2 bits at most 64
     border how = border::reflect101;
+    // Threads that share the output rows, in contiguous bands: 0 or below
+    // for one per core (std::thread::hardware_concurrency, at least 1),
+    // never more than the image has rows. The output is the same for every
+    // count; a thread the system refuses leaves its rows to the caller's.
+    std::int32_t threads = 1;
 };
 
 // Images are interleaved: pixel (x, y) channel c sits at
