@@ -4,11 +4,15 @@
 #include "tapsmith/cli/output.hpp"
 #include "tapsmith/image/png.hpp"
 
+#include <pthread.h>
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 namespace tapsmith {
@@ -54,67 +58,249 @@ struct error_sums {
 };
 
 // One channel of `in` filtered with the normalised samples in double
-// precision, separably, with the same borders, compared with `out` as each
-// row is done: a horizontal pass of each input row into a ring of the last
-// n (every row an output row reads lies within m of it, or, in images of
-// fewer than n rows, anywhere in them), then the vertical pass. Each sum
-// runs over the taps in their order and the errors over the pixels in
-// raster order, as when the two passes fill whole planes, so the figures
+// precision, separably, with the same borders, a row at a time: a
+// horizontal pass of each input row into a ring of the last n (every row an
+// output row reads lies within m of it, or, in images of fewer than n rows,
+// anywhere in them), then the vertical pass. Each sum runs over the taps in
+// their order, as when the two passes fill whole planes, so the figures
 // keep their digits; the passes go a row at a time, which compilers
-// vectorise, in O(width n) memory.
-void add_errors(const image& in, const image& out, std::uint32_t channel, const fixed_samples& gf,
-                std::int32_t n, border how, error_sums& sums) {
-    const auto w = static_cast<std::size_t>(in.width);
-    const auto h = static_cast<std::int64_t>(in.height);
-    const auto taps = static_cast<std::size_t>(n);
-    const std::size_t m = taps / 2;
-    const auto reach = static_cast<std::int64_t>(m);
-    const std::size_t step = in.channels;
-    std::vector<double> ring(taps * w);
-    std::vector<double> line(w + 2 * m);
-    std::vector<double> sum(w);
-    std::array<const double*, FIXED_MAX> from{};
-    fixed_samples weights{};
-    const auto slot = [&](std::int64_t q) { return &ring[static_cast<std::size_t>(q % n) * w]; };
-    const auto horizontal = [&](std::int64_t q) {
-        const std::uint16_t* row = &in.samples[static_cast<std::size_t>(q) * w * step + channel];
-        for (std::size_t x = 0; x < w + 2 * m; ++x) {
+// vectorise, in O(width n) memory. Any band of rows can be made on its own:
+// its ring starts m rows above it.
+class reference_rows {
+public:
+    reference_rows(const image& in, std::uint32_t channel, const fixed_samples& gf, std::int32_t n, border how)
+        : in_(in),
+          channel_(channel),
+          gf_(gf),
+          how_(how),
+          w_(in.width),
+          h_(static_cast<std::int64_t>(in.height)),
+          taps_(static_cast<std::size_t>(n)),
+          m_(taps_ / 2),
+          ring_(taps_ * w_),
+          line_(w_ + 2 * m_),
+          sum_(w_) {}
+
+    // Rows top .. bottom - 1, each handed to done(y, its sums) in turn.
+    template <typename Done>
+    void make(std::int64_t top, std::int64_t bottom, Done&& done) {
+        const auto reach = static_cast<std::int64_t>(m_);
+        fixed_samples weights{};
+        // The next input row to pass horizontally.
+        for (std::int64_t next = std::max<std::int64_t>(0, top - reach), y = top; y < bottom; ++y) {
+            for (; next <= std::min(h_ - 1, y + reach); ++next) {
+                horizontal(next);
+            }
+            // Rows outside the image with zero borders add nothing: left out.
+            std::size_t terms = 0;
+            for (std::size_t i = 0; i < taps_; ++i) {
+                const std::int64_t q = border_index(y + static_cast<std::int64_t>(i) - reach, h_, how_);
+                if (q >= 0) {
+                    from_[terms] = slot(q);
+                    weights[terms] = gf_[i];
+                    ++terms;
+                }
+            }
+            weighted_sum(sum_.data(), from_.data(), weights.data(), terms, w_);
+            done(y, sum_.data());
+        }
+    }
+
+private:
+    double* slot(std::int64_t q) { return &ring_[static_cast<std::size_t>(q % static_cast<std::int64_t>(taps_)) * w_]; }
+
+    void horizontal(std::int64_t q) {
+        const std::size_t step = in_.channels;
+        const std::size_t m = m_;
+        const std::uint16_t* row = &in_.samples[static_cast<std::size_t>(q) * w_ * step + channel_];
+        for (std::size_t x = 0; x < w_ + 2 * m; ++x) {
             // Outside the image with zero borders: + 0.0 leaves a sum as it is.
-            const std::int64_t at = x >= m && x < w + m ? static_cast<std::int64_t>(x - m)
-                                                        : border_index(static_cast<std::int64_t>(x) - reach,
-                                                                       static_cast<std::int64_t>(w), how);
-            line[x] = at >= 0 ? static_cast<double>(row[static_cast<std::size_t>(at) * step]) : 0.0;
+            const std::int64_t at = x >= m && x < w_ + m
+                                        ? static_cast<std::int64_t>(x - m)
+                                        : border_index(static_cast<std::int64_t>(x) - static_cast<std::int64_t>(m),
+                                                       static_cast<std::int64_t>(w_), how_);
+            line_[x] = at >= 0 ? static_cast<double>(row[static_cast<std::size_t>(at) * step]) : 0.0;
         }
         // The first term is the sum so far (0 + a is a, a never -0).
-        for (std::size_t j = 0; j < taps; ++j) {
-            from[j] = &line[j];
+        for (std::size_t j = 0; j < taps_; ++j) {
+            from_[j] = &line_[j];
         }
-        weighted_sum(slot(q), from.data(), gf.data(), taps, w);
-    };
-    std::int64_t next = 0;  // the next input row to pass horizontally
-    for (std::int64_t y = 0; y < h; ++y) {
-        for (; next <= std::min(h - 1, y + reach); ++next) {
-            horizontal(next);
-        }
-        // Rows outside the image with zero borders add nothing: left out.
-        std::size_t terms = 0;
-        for (std::size_t i = 0; i < taps; ++i) {
-            const std::int64_t q = border_index(y + static_cast<std::int64_t>(i) - reach, h, how);
-            if (q >= 0) {
-                from[terms] = slot(q);
-                weights[terms] = gf[i];
-                ++terms;
-            }
-        }
-        weighted_sum(sum.data(), from.data(), weights.data(), terms, w);
-        const std::uint16_t* got = &out.samples[static_cast<std::size_t>(y) * w * step + channel];
-        for (std::size_t x = 0; x < w; ++x) {
-            const double e = static_cast<double>(got[x * step]) - sum[x];
-            sums.squares += e * e;
-            sums.worst = std::max(sums.worst, std::fabs(e));
-        }
-        sums.count += w;
+        weighted_sum(slot(q), from_.data(), gf_.data(), taps_, w_);
     }
+
+    const image& in_;
+    std::uint32_t channel_;
+    const fixed_samples& gf_;
+    border how_;
+    std::size_t w_;
+    std::int64_t h_;
+    std::size_t taps_;
+    std::size_t m_;
+    std::vector<double> ring_;
+    std::vector<double> line_;
+    std::vector<double> sum_;
+    std::array<const double*, FIXED_MAX> from_{};
+};
+
+// The squares go into one sum in raster order, each added as it comes, as
+// they always have been: a sum whose rounding depends on no thread count.
+void add_row(const image& out, std::uint32_t channel, std::int64_t y, const double* sum, error_sums& sums) {
+    const std::size_t w = out.width;
+    const std::size_t step = out.channels;
+    const std::uint16_t* got = &out.samples[static_cast<std::size_t>(y) * w * step + channel];
+    for (std::size_t x = 0; x < w; ++x) {
+        const double e = static_cast<double>(got[x * step]) - sum[x];
+        sums.squares += e * e;
+        sums.worst = std::max(sums.worst, std::fabs(e));
+    }
+    sums.count += w;
+}
+
+// The same with `threads` threads making the reference: they take blocks
+// of rows in turn, each block's squared errors into a slot of a small pool,
+// and this thread adds the slots up in block order, so every square is
+// added exactly where one thread adds it. The largest error is a maximum,
+// the same in any order. False, having added nothing, when no thread could
+// be started or the image makes a single block.
+bool add_errors_threaded(const image& in, const image& out, std::uint32_t channel, const fixed_samples& gf,
+                         std::int32_t n, border how, std::size_t threads, error_sums& sums) {
+    const std::size_t w = in.width;
+    const auto h = static_cast<std::int64_t>(in.height);
+    // Blocks of about a quarter of a thread's share of the rows balance the
+    // load; at most 2^18 samples keep the pool small for wide images; at
+    // least 2n rows keep the m rows each ring starts above its block to a
+    // fraction of the horizontal passes.
+    const std::size_t share = (std::size_t{in.height} + 4 * threads - 1) / (4 * threads);
+    const std::size_t budget = ((std::size_t{1} << 18U) + w - 1) / w;
+    const std::size_t rows = std::max(2 * static_cast<std::size_t>(n), std::min(share, budget));
+    const auto block = static_cast<std::int64_t>(std::min(rows, std::size_t{in.height}));
+    const std::int64_t blocks = (h + block - 1) / block;
+    threads = std::min(threads, static_cast<std::size_t>(blocks));
+    if (threads < 2) {
+        return false;
+    }
+    const std::size_t slots = threads + 2;
+    std::vector<std::vector<double>> squares(slots, std::vector<double>(static_cast<std::size_t>(block) * w));
+    std::vector<double> worst(threads, 0.0);
+    std::vector<reference_rows> makers;
+    makers.reserve(threads);
+    for (std::size_t t = 0; t < threads; ++t) {
+        makers.emplace_back(in, channel, gf, n, how);
+    }
+
+    std::mutex lock;
+    std::condition_variable changed;
+    std::int64_t claimed = 0;                             // blocks handed out
+    std::int64_t added = 0;                               // blocks added up
+    std::vector<std::int64_t> filled(slots, -1);          // the block each slot holds
+    const auto slot_of = [&](std::int64_t b) { return static_cast<std::size_t>(b) % slots; };
+    const auto work = [&](std::size_t t) {
+        for (;;) {
+            std::int64_t b = 0;
+            {
+                std::unique_lock<std::mutex> held(lock);
+                if (claimed == blocks) {
+                    return;
+                }
+                b = claimed++;
+                // The slot is free once the block before in it is added up.
+                changed.wait(held, [&] { return b - added < static_cast<std::int64_t>(slots); });
+            }
+            double* const to = squares[slot_of(b)].data();
+            const std::int64_t top = b * block;
+            // Kept apart from the other threads' until the block is done:
+            // neighbours in one cache line would make the cores fight over it.
+            double largest = worst[t];
+            makers[t].make(top, std::min(h, top + block), [&](std::int64_t y, const double* sum) {
+                const std::size_t step = out.channels;
+                const std::uint16_t* got = &out.samples[static_cast<std::size_t>(y) * w * step + channel];
+                double* const row = to + static_cast<std::size_t>(y - top) * w;
+                for (std::size_t x = 0; x < w; ++x) {
+                    const double e = static_cast<double>(got[x * step]) - sum[x];
+                    row[x] = e * e;
+                    largest = std::max(largest, std::fabs(e));
+                }
+            });
+            worst[t] = largest;
+            {
+                const std::lock_guard<std::mutex> held(lock);
+                filled[slot_of(b)] = b;
+            }
+            changed.notify_all();
+        }
+    };
+    // pthread_create says when it cannot start a thread; std::thread would
+    // throw, which this code, built without exceptions, cannot catch.
+    using task = decltype(work);
+    struct job {
+        const task* run;
+        std::size_t t;
+    };
+    std::vector<job> jobs(threads);
+    std::vector<pthread_t> workers;
+    workers.reserve(threads);
+    for (std::size_t t = 0; t < threads; ++t) {
+        jobs[t] = {&work, t};
+        pthread_t id{};
+        const auto start = [](void* p) -> void* {
+            const job& j = *static_cast<const job*>(p);
+            (*j.run)(j.t);
+            return nullptr;
+        };
+        if (pthread_create(&id, nullptr, start, &jobs[t]) != 0) {
+            break;  // the threads started take every block between them
+        }
+        workers.push_back(id);
+    }
+    if (workers.empty()) {
+        return false;
+    }
+    for (std::int64_t b = 0; b < blocks; ++b) {
+        {
+            std::unique_lock<std::mutex> held(lock);
+            changed.wait(held, [&] { return filled[slot_of(b)] == b; });
+        }
+        const std::int64_t count = std::min(block, h - b * block);
+        const double* const from = squares[slot_of(b)].data();
+        for (std::size_t k = 0; k < static_cast<std::size_t>(count) * w; ++k) {
+            sums.squares += from[k];
+        }
+        sums.count += static_cast<std::size_t>(count) * w;
+        {
+            const std::lock_guard<std::mutex> held(lock);
+            added = b + 1;
+        }
+        changed.notify_all();
+    }
+    for (const pthread_t id : workers) {
+        pthread_join(id, nullptr);
+    }
+    for (const double e : worst) {
+        sums.worst = std::max(sums.worst, e);
+    }
+    return true;
+}
+
+// How many threads: `requested`, or one per core for 0 (a core count the
+// system cannot tell counts as 1).
+std::size_t thread_count(int requested) {
+    if (requested > 0) {
+        return static_cast<std::size_t>(requested);
+    }
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores > 0 ? std::size_t{cores} : 1;
+}
+
+// One channel's errors, compared with `out` as each row is done.
+void add_errors(const image& in, const image& out, std::uint32_t channel, const fixed_samples& gf,
+                std::int32_t n, border how, std::size_t threads, error_sums& sums) {
+    if (threads > 1 && add_errors_threaded(in, out, channel, gf, n, how, threads, sums)) {
+        return;
+    }
+    reference_rows(in, channel, gf, n, how).make(0, static_cast<std::int64_t>(in.height),
+                                                 [&](std::int64_t y, const double* sum) {
+                                                     add_row(out, channel, y, sum, sums);
+                                                 });
 }
 
 // The samples of `img`, channel by channel (alpha left out), each in raster
@@ -155,8 +341,8 @@ std::string apply_to_png(const fixed_result& result, const image& in, image_figu
     if (!make_image(out, in.width, in.height, in.channels, in.bit_depth)) {
         return "out of memory";
     }
-    const blur_options filter{s.n, result.taps.data(), s.bits, static_cast<std::int32_t>(in.bit_depth),
-                              o.edge};
+    blur_options filter{s.n, result.taps.data(), s.bits, static_cast<std::int32_t>(in.bit_depth), o.edge};
+    filter.threads = o.threads;
     const status done = blur(in.samples.get(), out.samples.get(), {in.width, in.height, in.channels}, filter);
     if (done != status::ok) {
         return std::string(o.apply) + ": " + describe(done);
@@ -170,9 +356,10 @@ std::string apply_to_png(const fixed_result& result, const image& in, image_figu
         }
     }
     error_sums sums;
+    const std::size_t threads = thread_count(o.threads);
     for (std::uint32_t c = 0; c < in.channels; ++c) {
         if (static_cast<int>(c) != in.alpha) {
-            add_errors(in, out, c, result.gf, s.n, o.edge, sums);
+            add_errors(in, out, c, result.gf, s.n, o.edge, threads, sums);
         }
     }
     const double peak = std::ldexp(1.0, static_cast<int>(in.bit_depth)) - 1.0;

@@ -37,6 +37,8 @@ const std::string_view usage_text =
     "      --vectors=PREFIX also write PREFIX_in.hex and PREFIX_out.hex for testbenches\n"
     "      --png-compression=L  0 (none) to 9 (smallest file) for OUT.png; the default\n"
     "                       1 is fast; the pixels are the same\n"
+    "      --threads=N      filter and check the image on N threads (default: one per\n"
+    "                       core); the output and the figures are the same for every N\n"
     "  -h, --help           print this help and exit\n"
     "  -V, --version        print the version and exit\n";
 
@@ -65,6 +67,9 @@ bool valid_name(std::string_view name, bool vhdl) noexcept {
     return !vhdl || (name.find("__") == std::string_view::npos && name.back() != '_');
 }
 
+// More threads than an image has rows (65535 at most) would have nothing to do.
+constexpr std::int64_t threads_max = 65535;
+
 // A value the settings check refuses, for text that is no number at all.
 constexpr std::int32_t unreadable = -1;
 
@@ -88,6 +93,7 @@ parsed_command parse_command(int argc, char** argv) {
                                           {"minimize", required_argument, nullptr, 'M'},
                                           {"max-error", required_argument, nullptr, 'E'},
                                           {"png-compression", required_argument, nullptr, 'Z'},
+                                          {"threads", required_argument, nullptr, 'T'},
                                           {"help", no_argument, nullptr, 'h'},
                                           {"version", no_argument, nullptr, 'V'},
                                           {nullptr, 0, nullptr, 0}};
@@ -100,6 +106,7 @@ parsed_command parse_command(int argc, char** argv) {
     bool name_given = false;
     bool max_error_given = false;
     bool png_compression_given = false;
+    bool threads_given = false;
     for (int c = 0; (c = getopt_long(argc, argv, ":b:p:s:f:n:a:o:e:hV", long_options, nullptr)) != -1;) {
         const std::string_view value = optarg != nullptr ? optarg : "";
         switch (c) {
@@ -160,6 +167,15 @@ parsed_command parse_command(int argc, char** argv) {
                 png_compression_given = true;
                 break;
             }
+            case 'T': {
+                const auto count = cli::read_integer(value, 1, threads_max);
+                if (!count) {
+                    return usage_error(quoted("invalid thread count (1 to 65535):", value));
+                }
+                o.threads = static_cast<int>(*count);
+                threads_given = true;
+                break;
+            }
             case 'M':
                 if (value != "adders") {
                     return usage_error(quoted(bad_minimize, value));
@@ -210,6 +226,9 @@ parsed_command parse_command(int argc, char** argv) {
     s.sigma = cli::read_real(sigma_text).value_or(std::numeric_limits<double>::quiet_NaN());
     if (png_compression_given && o.apply == nullptr) {
         return usage_error("--png-compression needs --apply");
+    }
+    if (threads_given && o.apply == nullptr) {
+        return usage_error("--threads needs --apply");
     }
     if (max_error_given && !s.minimize_adders) {
         return usage_error("--max-error needs --minimize=adders");

@@ -22,6 +22,7 @@ struct fixed_options {
     const char* vectors = nullptr;
     border edge = border::reflect101;
     int png_compression = 1;  // --png-compression: 0 stores, 1 fast, .. 9 smallest
+    int threads = 0;          // --threads: 0 for one per core
     bool bits_given = false;  // --bits on the command line, as a number or auto
 };
 

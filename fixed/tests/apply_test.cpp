@@ -258,6 +258,15 @@ TEST_F(Apply, FiltersEveryKindAsTheGoldenModel) {
         }
         // The worst case over every input bounds this image's error.
         EXPECT_LE(e.largest, field(r.out, "worst_error_2d"));
+        // Any thread count: the same figures to the last digit, the same file.
+        const std::string image = slurp(target);
+        for (const char* threads : {"--threads=1", "--threads=2", "--threads=3", "--threads=7"}) {
+            args.emplace_back(threads);
+            const run_result again = run(args, dir_);
+            args.pop_back();
+            EXPECT_EQ(again.out, r.out) << threads;
+            EXPECT_TRUE(slurp(target) == image) << threads;
+        }
     }
 }
 
