@@ -70,5 +70,6 @@ def blur(
     bits: int,
     border: Border = "reflect101",
     pixel_bits: Union[int, None] = None,
+    threads: int = 1,
 ) -> Pixels: ...
 def report(dim_mask: int = 5, sigma: float = 1.0) -> str: ...

@@ -275,7 +275,8 @@ py::array blur_pixels(const py::array& image, const std::vector<std::int64_t>& t
 }
 
 py::array blur(const py::array& image, const std::vector<std::int64_t>& taps, const whole_number& bits,
-               const std::string& border, const std::optional<whole_number>& pixel_bits) {
+               const std::string& border, const std::optional<whole_number>& pixel_bits,
+               const whole_number& threads) {
     if (image.ndim() != 2 && image.ndim() != 3) {
         throw py::type_error("image: expected shape (height, width) or (height, width, channels), got " +
                              std::to_string(image.ndim()) + " dimensions");
@@ -285,6 +286,11 @@ py::array blur(const py::array& image, const std::vector<std::int64_t>& taps, co
         throw py::type_error("image: expected dtype uint8 or uint16, got " +
                              std::string(py::str(image.dtype())));
     }
+    // The library reads 0 and below as one thread per core; here only 0
+    // means that, and a negative count is a mistake to say so.
+    if (!threads.within(0, std::numeric_limits<std::int64_t>::max())) {
+        throw py::value_error(tapsmith::quoted("invalid thread count (0 for one per core, or more):", threads.text));
+    }
     tapsmith::blur_options o;
     // More than FIXED_MAX taps, or widths out of range, saturate: the
     // kernel then refuses them rather than a wrapped-around value.
@@ -293,6 +299,7 @@ py::array blur(const py::array& image, const std::vector<std::int64_t>& taps, co
     o.bits = saturated(bits);
     o.pixel_bits = pixel_bits ? saturated(*pixel_bits) : (wide ? 16 : 8);
     o.how = read_border(border);
+    o.threads = saturated(threads);  // no more run than the image has rows
     return wide ? blur_pixels<std::uint16_t>(image, taps, o) : blur_pixels<std::uint8_t>(image, taps, o);
 }
 
@@ -334,16 +341,17 @@ PYBIND11_MODULE(tapsmith, m) {
           "found, then 'minimized' with 'proven' (always true up to 9 taps). max_bits 'auto' is 30.\n"
           "Raises ValueError with the program's message, also when no taps meet the bound.");
     m.def("blur", &blur, py::arg("image"), py::arg("taps"), py::arg("bits"), py::arg("border") = "reflect101",
-          py::arg("pixel_bits") = py::none(),
+          py::arg("pixel_bits") = py::none(), py::arg("threads") = 1,
           "The exact separable filter with integer taps summing to 2**bits, one rounding (half\n"
           "up) at the end: the golden model `tapsmith-fixed --apply` runs (which keeps a PNG's\n"
           "alpha as it was). image is a numpy uint8 or uint16 array of shape (H, W) or\n"
           "(H, W, C), C <= 4, every channel filtered on its own; any strides. border is\n"
           "'reflect101', 'replicate' or 'zero'. pixel_bits (default: the dtype's width) bounds\n"
-          "the input pixels. Returns a new array of the same dtype and shape. Releases the GIL\n"
-          "while it filters.\n"
-          "Raises TypeError for another dtype or shape, ValueError for bad taps, bits, sizes\n"
-          "or pixels.");
+          "the input pixels. threads (default 1; 0 for one per core) share the rows; the result\n"
+          "is the same for every count. Returns a new array of the same dtype and shape.\n"
+          "Releases the GIL while it filters.\n"
+          "Raises TypeError for another dtype or shape, ValueError for bad taps, bits, sizes,\n"
+          "pixels or a negative thread count.");
     // The report touches no Python object: other threads run while it is made.
     m.def("report", &report, py::arg("dim_mask") = 5, py::arg("sigma") = 1.0,
           py::call_guard<py::gil_scoped_release>(),

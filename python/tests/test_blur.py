@@ -95,6 +95,16 @@ def test_blur_equals_the_program_and_the_sum(row, tmp_path):
     assert np.array_equal(got, written)
 
 
+@pytest.mark.parametrize("row", ROWS[:3] + ROWS[10:12], ids=IDS[:3] + IDS[10:12])
+def test_every_thread_count_gives_one_result(row):
+    dtype, shape, n, sigma, bits, border, pixel_bits = row
+    image = random_image(dtype, shape, pixel_bits, seed=n)
+    taps = tapsmith.fixed_taps(n, sigma, bits)
+    want = brute_force(image, taps, bits, border)
+    for threads in (0, 1, 2, 3, 7, 2**40):
+        assert np.array_equal(tapsmith.blur(image, taps, bits, border, pixel_bits, threads=threads), want), threads
+
+
 def test_channels_the_png_cannot_hold():
     for shape in [(4, 5, 1), (4, 5, 2)]:
         image = random_image(np.uint8, shape, 8, seed=3)
@@ -145,6 +155,7 @@ BAD_VALUES = [
     ("65536 columns", (np.zeros((1, 65536), np.uint8), GOOD, 8)),
     ("65536 rows", (np.zeros((65536, 1), np.uint8), GOOD, 8)),
     ("pixel above 2^P - 1", (np.full((2, 2), 16, np.uint8), GOOD, 8, "zero", 4)),
+    ("negative threads", (U8, GOOD, 8, "reflect101", None, -1)),
 ]
 
 
@@ -170,6 +181,7 @@ BAD_TYPES = [
     ("a tap beyond int64", (U8, [2**64], 8)),
     ("bits as a float", (U8, GOOD, 8.0)),
     ("border as an int", (U8, GOOD, 8, 0)),
+    ("threads as a float", (U8, GOOD, 8, "reflect101", None, 2.0)),
 ]
 
 
