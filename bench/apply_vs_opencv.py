@@ -7,7 +7,11 @@ Prints CPU time, their ratio and tapsmith's peak memory beside the images'
 own size; each side runs in a process of its own so that neither's memory
 counts for the other. Measures, asserts nothing.
 
-Usage: apply_vs_opencv.py PATH/TO/tapsmith-fixed [--side S] [--runs R]
+With --scaling, instead: tapsmith alone on the 8-bit grey image, n = 9,
+sigma 1.5, on 1 and on 2 threads (--threads), wall-clock seconds, best of R,
+and their ratio.
+
+Usage: apply_vs_opencv.py PATH/TO/tapsmith-fixed [--side S] [--runs R] [--scaling]
 """
 import argparse
 import os
@@ -46,18 +50,31 @@ child = os.posix_spawn(sys.argv[1], sys.argv[1:], os.environ,
                        file_actions=[(os.POSIX_SPAWN_OPEN, 1, os.devnull, os.O_WRONLY, 0),
                                      (os.POSIX_SPAWN_OPEN, 2, os.devnull, os.O_WRONLY, 0)])
 _, status, usage = os.wait4(child, 0)
-print(status, usage.ru_utime + usage.ru_stime, usage.ru_maxrss)
+print(status, usage.ru_utime + usage.ru_stime, usage.ru_maxrss, time.perf_counter() - began)
 """
+SPAWN = SPAWN.replace("import os, sys\n", "import os, sys, time\nbegan = time.perf_counter()\n")
 
 
-def tapsmith_run(program, source, target, n, sigma, bits):
-    """CPU seconds and peak resident kB of one run."""
+def tapsmith_run(program, source, target, n, sigma, bits, threads=1):
+    """CPU seconds, peak resident kB and wall-clock seconds of one run."""
     out = subprocess.run([sys.executable, "-c", SPAWN, program, f"--bits={bits}", f"--apply={source}",
-                          f"--output={target}", str(n), repr(sigma)], check=True, capture_output=True, text=True)
-    status, seconds, kilobytes = out.stdout.split()
+                          f"--output={target}", f"--threads={threads}", str(n), repr(sigma)], check=True,
+                         capture_output=True, text=True)
+    status, seconds, kilobytes, wall = out.stdout.split()
     if status != "0":
         sys.exit(f"apply_vs_opencv.py: {program} failed on {source}")
-    return float(seconds), int(kilobytes)
+    return float(seconds), int(kilobytes), float(wall)
+
+
+def scaling(program, source, target, runs):
+    """tapsmith on 1 and 2 threads, end to end, wall clock."""
+    print(f"{'threads':>7} {'wall s':>7} {'CPU s':>6} {'speed-up':>8}")
+    one = None
+    for threads in (1, 2):
+        best = min((tapsmith_run(program, source, target, 9, 1.5, 8, threads) for _ in range(runs)),
+                   key=lambda r: r[2])
+        one = one or best[2]
+        print(f"{threads:>7} {best[2]:>7.3f} {best[0]:>6.2f} {one / best[2]:>8.2f}")
 
 
 def opencv_run(source, target, n, sigma):
@@ -72,6 +89,7 @@ def main():
     parser.add_argument("program", help="the tapsmith-fixed executable")
     parser.add_argument("--side", type=int, default=4096, help="image side (default 4096)")
     parser.add_argument("--runs", type=int, default=3, help="best of this many runs (default 3)")
+    parser.add_argument("--scaling", action="store_true", help="1 against 2 threads, 8-bit grey, n = 9")
     args = parser.parse_args()
     rng = np.random.default_rng(1)
     print(f"{'image':>12} {'n':>3} {'tapsmith s':>11} {'OpenCV s':>9} {'ratio':>6} {'tapsmith MB':>12} "
@@ -85,12 +103,15 @@ def main():
             image = np.clip(np.dstack(planes) if channels > 1 else planes[0], 0, top).astype(dtype)
             source = os.path.join(work, "in.png")
             cv2.imwrite(source, image)
+            if args.scaling:
+                scaling(args.program, source, os.path.join(work, "a.png"), args.runs)
+                return
             # Both images as tapsmith holds them: 16-bit samples.
             images_mb = 2 * image.size * 2 / 2**20
             bits = 8 if dtype == np.uint8 else 16
             for n in SIZES:
                 sigma = n / 6.0
-                ours = min(tapsmith_run(args.program, source, os.path.join(work, "a.png"), n, sigma, bits)
+                ours = min(tapsmith_run(args.program, source, os.path.join(work, "a.png"), n, sigma, bits)[:2]
                            for _ in range(args.runs))
                 theirs = min(opencv_run(source, os.path.join(work, "b.png"), n, sigma) for _ in range(args.runs))
                 print(f"{name:>12} {n:>3} {ours[0]:>11.2f} {theirs[0]:>9.2f} {ours[0] / theirs[0]:>6.2f} "

@@ -67,8 +67,9 @@ struct error_sums {
 // vectorise, in O(width n) memory. Any band of rows can be made on its own:
 // its ring starts m rows above it.
 class reference_rows {
-public:
-    reference_rows(const image& in, std::uint32_t channel, const fixed_samples& gf, std::int32_t n, border how)
+  public:
+    reference_rows(const image& in, std::uint32_t channel, const fixed_samples& gf, std::int32_t n,
+                   border how)
         : in_(in),
           channel_(channel),
           gf_(gf),
@@ -106,8 +107,10 @@ public:
         }
     }
 
-private:
-    double* slot(std::int64_t q) { return &ring_[static_cast<std::size_t>(q % static_cast<std::int64_t>(taps_)) * w_]; }
+  private:
+    double* slot(std::int64_t q) {
+        return &ring_[static_cast<std::size_t>(q % static_cast<std::int64_t>(taps_)) * w_];
+    }
 
     void horizontal(std::int64_t q) {
         const std::size_t step = in_.channels;
@@ -115,10 +118,11 @@ private:
         const std::uint16_t* row = &in_.samples[static_cast<std::size_t>(q) * w_ * step + channel_];
         for (std::size_t x = 0; x < w_ + 2 * m; ++x) {
             // Outside the image with zero borders: + 0.0 leaves a sum as it is.
-            const std::int64_t at = x >= m && x < w_ + m
-                                        ? static_cast<std::int64_t>(x - m)
-                                        : border_index(static_cast<std::int64_t>(x) - static_cast<std::int64_t>(m),
-                                                       static_cast<std::int64_t>(w_), how_);
+            const std::int64_t at =
+                x >= m && x < w_ + m
+                    ? static_cast<std::int64_t>(x - m)
+                    : border_index(static_cast<std::int64_t>(x) - static_cast<std::int64_t>(m),
+                                   static_cast<std::int64_t>(w_), how_);
             line_[x] = at >= 0 ? static_cast<double>(row[static_cast<std::size_t>(at) * step]) : 0.0;
         }
         // The first term is the sum so far (0 + a is a, a never -0).
@@ -190,9 +194,9 @@ bool add_errors_threaded(const image& in, const image& out, std::uint32_t channe
 
     std::mutex lock;
     std::condition_variable changed;
-    std::int64_t claimed = 0;                             // blocks handed out
-    std::int64_t added = 0;                               // blocks added up
-    std::vector<std::int64_t> filled(slots, -1);          // the block each slot holds
+    std::int64_t claimed = 0;                     // blocks handed out
+    std::int64_t added = 0;                       // blocks added up
+    std::vector<std::int64_t> filled(slots, -1);  // the block each slot holds
     const auto slot_of = [&](std::int64_t b) { return static_cast<std::size_t>(b) % slots; };
     const auto work = [&](std::size_t t) {
         for (;;) {
@@ -297,10 +301,9 @@ void add_errors(const image& in, const image& out, std::uint32_t channel, const 
     if (threads > 1 && add_errors_threaded(in, out, channel, gf, n, how, threads, sums)) {
         return;
     }
-    reference_rows(in, channel, gf, n, how).make(0, static_cast<std::int64_t>(in.height),
-                                                 [&](std::int64_t y, const double* sum) {
-                                                     add_row(out, channel, y, sum, sums);
-                                                 });
+    reference_rows(in, channel, gf, n, how)
+        .make(0, static_cast<std::int64_t>(in.height),
+              [&](std::int64_t y, const double* sum) { add_row(out, channel, y, sum, sums); });
 }
 
 // The samples of `img`, channel by channel (alpha left out), each in raster

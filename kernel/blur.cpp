@@ -15,6 +15,7 @@
 #include <system_error>
 #include <thread>
 #include <type_traits>
+#include <vector>
 
 namespace tapsmith {
 
@@ -296,8 +297,8 @@ struct workspace {
 // Output rows top .. bottom - 1: each reads the input alone, so bands of
 // rows need nothing from one another.
 template <typename Pixel, typename H, typename V>
-void filter_rows(const Pixel* in, Pixel* out, const shape& s, const std::int64_t* taps,
-                 workspace<H, V>& ws, std::size_t top, std::size_t bottom) noexcept {
+void filter_rows(const Pixel* in, Pixel* out, const shape& s, const std::int64_t* taps, workspace<H, V>& ws,
+                 std::size_t top, std::size_t bottom) noexcept {
     const std::size_t m = s.n / 2;
     const std::size_t c = s.channels;
     const std::size_t line = s.width * c;
@@ -431,9 +432,12 @@ status filter(const Pixel* in, Pixel* out, const shape& s, const std::int64_t* t
     const std::size_t bands = thread_count(threads, s.height);
     // Every band's buffers exist before any row is written, so that running
     // out of memory leaves out untouched.
-    const std::unique_ptr<workspace<H, V>[]> spaces(new (std::nothrow) workspace<H, V>[bands]);
-    const std::unique_ptr<std::thread[]> workers(new (std::nothrow) std::thread[bands]);
-    if (!spaces || !workers) {
+    std::vector<workspace<H, V>> spaces;
+    std::vector<std::thread> workers;
+    try {
+        spaces.resize(bands);
+        workers.reserve(bands);
+    } catch (const std::bad_alloc&) {
         return status::out_of_memory;
     }
     for (std::size_t b = 0; b < bands; ++b) {
@@ -447,12 +451,13 @@ status filter(const Pixel* in, Pixel* out, const shape& s, const std::int64_t* t
     const auto run = [&](std::size_t b) noexcept {
         filter_rows(in, out, s, taps, spaces[b], row(b), row(b + 1));
     };
-    // A thread the system refuses leaves its bands, and those after it, to
+    // A thread the system refuses to start (the only throw left: the room
+    // for the threads is reserved) leaves its band, and those after it, to
     // this one: fewer threads, the same rows.
     std::size_t started = 1;
     for (; started < bands; ++started) {
         try {
-            workers[started] = std::thread(run, started);
+            workers.emplace_back(run, started);
         } catch (const std::system_error&) {
             break;
         } catch (const std::bad_alloc&) {
@@ -463,8 +468,8 @@ status filter(const Pixel* in, Pixel* out, const shape& s, const std::int64_t* t
     for (std::size_t b = started; b < bands; ++b) {
         run(b);
     }
-    for (std::size_t b = 1; b < started; ++b) {
-        workers[b].join();
+    for (std::thread& t : workers) {
+        t.join();
     }
     return status::ok;
 }

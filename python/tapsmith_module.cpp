@@ -289,7 +289,8 @@ py::array blur(const py::array& image, const std::vector<std::int64_t>& taps, co
     // The library reads 0 and below as one thread per core; here only 0
     // means that, and a negative count is a mistake to say so.
     if (!threads.within(0, std::numeric_limits<std::int64_t>::max())) {
-        throw py::value_error(tapsmith::quoted("invalid thread count (0 for one per core, or more):", threads.text));
+        throw py::value_error(
+            tapsmith::quoted("invalid thread count (0 for one per core, or more):", threads.text));
     }
     tapsmith::blur_options o;
     // More than FIXED_MAX taps, or widths out of range, saturate: the
