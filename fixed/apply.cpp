@@ -160,12 +160,14 @@ void add_row(const image& out, std::uint32_t channel, std::int64_t y, const doub
     sums.count += w;
 }
 
-// The same with `threads` threads making the reference: they take blocks
+// The same with `threads` threads, this one among them: they take blocks
 // of rows in turn, each block's squared errors into a slot of a small pool,
-// and this thread adds the slots up in block order, so every square is
-// added exactly where one thread adds it. The largest error is a maximum,
-// the same in any order. False, having added nothing, when no thread could
-// be started or the image makes a single block.
+// and whichever is free adds the next block's squares to the sum, one
+// thread at a time and in block order, so every square is added exactly
+// where one thread adds it. (The additions are a chain that cannot be
+// split; taken in turns they share the cores with the rest.) The largest
+// error is a maximum, the same in any order. False, having added nothing,
+// when the image makes a single block.
 bool add_errors_threaded(const image& in, const image& out, std::uint32_t channel, const fixed_samples& gf,
                          std::int32_t n, border how, std::size_t threads, error_sums& sums) {
     const std::size_t w = in.width;
@@ -184,7 +186,11 @@ bool add_errors_threaded(const image& in, const image& out, std::uint32_t channe
         return false;
     }
     const std::size_t slots = threads + 2;
-    std::vector<std::vector<double>> squares(slots, std::vector<double>(static_cast<std::size_t>(block) * w));
+    // Written before they are read: each thread touches its own blocks' pages.
+    std::vector<std::unique_ptr<double[]>> squares;
+    for (std::size_t k = 0; k < slots; ++k) {
+        squares.push_back(std::make_unique_for_overwrite<double[]>(static_cast<std::size_t>(block) * w));
+    }
     std::vector<double> worst(threads, 0.0);
     std::vector<reference_rows> makers;
     makers.reserve(threads);
@@ -196,45 +202,65 @@ bool add_errors_threaded(const image& in, const image& out, std::uint32_t channe
     std::condition_variable changed;
     std::int64_t claimed = 0;                     // blocks handed out
     std::int64_t added = 0;                       // blocks added up
+    bool adding = false;                          // a thread is adding a block up
     std::vector<std::int64_t> filled(slots, -1);  // the block each slot holds
     const auto slot_of = [&](std::int64_t b) { return static_cast<std::size_t>(b) % slots; };
-    const auto work = [&](std::size_t t) {
-        for (;;) {
-            std::int64_t b = 0;
-            {
-                std::unique_lock<std::mutex> held(lock);
-                if (claimed == blocks) {
-                    return;
-                }
-                b = claimed++;
-                // The slot is free once the block before in it is added up.
-                changed.wait(held, [&] { return b - added < static_cast<std::int64_t>(slots); });
+    const auto make_block = [&](std::size_t t, std::int64_t b) {
+        double* const to = squares[slot_of(b)].get();
+        const std::int64_t top = b * block;
+        // Kept apart from the other threads' until the block is done:
+        // neighbours in one cache line would make the cores fight over it.
+        double largest = worst[t];
+        makers[t].make(top, std::min(h, top + block), [&](std::int64_t y, const double* sum) {
+            const std::size_t step = out.channels;
+            const std::uint16_t* got = &out.samples[static_cast<std::size_t>(y) * w * step + channel];
+            double* const row = to + static_cast<std::size_t>(y - top) * w;
+            // A local the stores to row cannot alias stays in a register.
+            double big = largest;
+            for (std::size_t x = 0; x < w; ++x) {
+                const double e = static_cast<double>(got[x * step]) - sum[x];
+                row[x] = e * e;
+                big = std::max(big, std::fabs(e));
             }
-            double* const to = squares[slot_of(b)].data();
-            const std::int64_t top = b * block;
-            // Kept apart from the other threads' until the block is done:
-            // neighbours in one cache line would make the cores fight over it.
-            double largest = worst[t];
-            makers[t].make(top, std::min(h, top + block), [&](std::int64_t y, const double* sum) {
-                const std::size_t step = out.channels;
-                const std::uint16_t* got = &out.samples[static_cast<std::size_t>(y) * w * step + channel];
-                double* const row = to + static_cast<std::size_t>(y - top) * w;
-                for (std::size_t x = 0; x < w; ++x) {
-                    const double e = static_cast<double>(got[x * step]) - sum[x];
-                    row[x] = e * e;
-                    largest = std::max(largest, std::fabs(e));
-                }
-            });
-            worst[t] = largest;
-            {
-                const std::lock_guard<std::mutex> held(lock);
+            largest = big;
+        });
+        worst[t] = largest;
+    };
+    const auto add_block = [&](std::int64_t b) {
+        const std::size_t count = static_cast<std::size_t>(std::min(block, h - b * block)) * w;
+        const double* const from = squares[slot_of(b)].get();
+        for (std::size_t k = 0; k < count; ++k) {
+            sums.squares += from[k];
+        }
+        sums.count += count;
+    };
+    const auto work = [&](std::size_t t) {
+        std::unique_lock<std::mutex> held(lock);
+        while (added < blocks) {
+            if (!adding && filled[slot_of(added)] == added) {
+                adding = true;
+                const std::int64_t b = added;
+                held.unlock();
+                add_block(b);
+                held.lock();
+                added = b + 1;
+                adding = false;
+            } else if (claimed < blocks && claimed - added < static_cast<std::int64_t>(slots)) {
+                const std::int64_t b = claimed++;
+                held.unlock();
+                make_block(t, b);
+                held.lock();
                 filled[slot_of(b)] = b;
+            } else {
+                changed.wait(held);
+                continue;
             }
             changed.notify_all();
         }
     };
     // pthread_create says when it cannot start a thread; std::thread would
-    // throw, which this code, built without exceptions, cannot catch.
+    // throw, which this code, built without exceptions, cannot catch. The
+    // threads that start, this one included, take every block between them.
     using task = decltype(work);
     struct job {
         const task* run;
@@ -243,7 +269,7 @@ bool add_errors_threaded(const image& in, const image& out, std::uint32_t channe
     std::vector<job> jobs(threads);
     std::vector<pthread_t> workers;
     workers.reserve(threads);
-    for (std::size_t t = 0; t < threads; ++t) {
+    for (std::size_t t = 1; t < threads; ++t) {
         jobs[t] = {&work, t};
         pthread_t id{};
         const auto start = [](void* p) -> void* {
@@ -252,30 +278,11 @@ bool add_errors_threaded(const image& in, const image& out, std::uint32_t channe
             return nullptr;
         };
         if (pthread_create(&id, nullptr, start, &jobs[t]) != 0) {
-            break;  // the threads started take every block between them
+            break;
         }
         workers.push_back(id);
     }
-    if (workers.empty()) {
-        return false;
-    }
-    for (std::int64_t b = 0; b < blocks; ++b) {
-        {
-            std::unique_lock<std::mutex> held(lock);
-            changed.wait(held, [&] { return filled[slot_of(b)] == b; });
-        }
-        const std::int64_t count = std::min(block, h - b * block);
-        const double* const from = squares[slot_of(b)].data();
-        for (std::size_t k = 0; k < static_cast<std::size_t>(count) * w; ++k) {
-            sums.squares += from[k];
-        }
-        sums.count += static_cast<std::size_t>(count) * w;
-        {
-            const std::lock_guard<std::mutex> held(lock);
-            added = b + 1;
-        }
-        changed.notify_all();
-    }
+    work(0);
     for (const pthread_t id : workers) {
         pthread_join(id, nullptr);
     }
