@@ -92,8 +92,9 @@ def main():
     parser.add_argument("--scaling", action="store_true", help="1 against 2 threads, 8-bit grey, n = 9")
     args = parser.parse_args()
     rng = np.random.default_rng(1)
-    print(f"{'image':>12} {'n':>3} {'tapsmith s':>11} {'OpenCV s':>9} {'ratio':>6} {'tapsmith MB':>12} "
-          f"{'images MB':>10}")
+    if not args.scaling:
+        print(f"{'image':>12} {'n':>3} {'tapsmith s':>11} {'OpenCV s':>9} {'ratio':>6} {'tapsmith MB':>12} "
+              f"{'images MB':>10}")
     with tempfile.TemporaryDirectory() as work:
         for name, channels, dtype in KINDS:
             top = np.iinfo(dtype).max
