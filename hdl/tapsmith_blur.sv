@@ -480,7 +480,7 @@ module tapsmith_blur #(
         (f_n == '0 || (hold_same && f_n != 2'd2));
     in_now = x0 ? (in_active || start) : row_in;
     auto_now = !in_now && (x0 ? f_n != '0 : row_auto);
-    push = x0 && !in_now && f_n == '0 && tail != '0;
+    push = x0 && !in_active && !hold_go && f_n == '0 && tail != '0;  // nothing starts: no in_now
     zero_fill = in_active && hold_valid && hold_user;
     // fire and pop_hold reach every clock enable of the sequencer and the hold register: they are
     // written out case by case over registered flags, so that they stay two or three LUTs deep.
@@ -979,14 +979,16 @@ module tapsmith_blur #(
 
   logic [P-1:0] result;
   logic out_valid, out_user, out_last_col;
-  logic o_valid, k_valid;
+  // The skid buffer's flag is kept as "empty", the clock enable itself: an inverted enable costs
+  // an inverter at every flip-flop on some families (Yosys's xc7 mapping).
+  logic o_valid, k_empty;
   logic [P+1:0] o_beat, k_beat;
   logic o_pop;
 
   assign out_valid = th_valid[LH+2];
   assign {out_user, out_last_col} = th_k[(LH+2)*2 +: 2];
   assign result = ht[(LH*TH)*TWH + HW-1 -: P];
-  assign ce = !k_valid;
+  assign ce = k_empty;
   assign o_pop = o_valid && m_axis_tready;
   assign m_axis_tvalid = o_valid;
   assign {m_axis_tuser, m_axis_tlast, m_axis_tdata} = o_beat;
@@ -994,17 +996,17 @@ module tapsmith_blur #(
   always_ff @(posedge clk) begin
     if (rst) begin
       o_valid <= 1'b0;
-      k_valid <= 1'b0;
-    end else if (k_valid) begin
+      k_empty <= 1'b1;
+    end else if (!k_empty) begin
       if (o_pop) begin
         o_beat <= k_beat;
-        k_valid <= 1'b0;
+        k_empty <= 1'b1;
       end
     end else if (!o_valid || o_pop) begin
       o_valid <= out_valid;
       o_beat <= {out_user, out_last_col, result};
     end else if (out_valid) begin
-      k_valid <= 1'b1;
+      k_empty <= 1'b0;
       k_beat <= {out_user, out_last_col, result};
     end
   end

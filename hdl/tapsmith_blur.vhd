@@ -563,7 +563,9 @@ architecture rtl of tapsmith_blur is
   signal ht : htree_array(0 to (LH + 1) * TH - 1);
 
   signal result : pix_t;
-  signal o_valid, k_valid, o_pop : std_logic;
+  -- The skid buffer's flag is kept as "empty", the clock enable itself: an inverted enable costs
+  -- an inverter at every flip-flop on some families (Yosys's xc7 mapping).
+  signal o_valid, k_empty, o_pop : std_logic;
   signal o_beat, k_beat : std_logic_vector(P + 1 downto 0);
 
 begin
@@ -645,7 +647,7 @@ begin
     else
       auto_now <= '0';
     end if;
-    v_push := x0 and not v_in_now and bool_bit(f_n = 0 and tail /= 0);
+    v_push := x0 and not in_active and not hold_go and bool_bit(f_n = 0 and tail /= 0);  -- nothing starts: no in_now
     v_zero := in_active and hold_valid and hold_user;
     if v_start = '1' then
       last_col <= hold_w1;
@@ -1287,7 +1289,7 @@ begin
   -- that finds the output register full and not taken waits there.
 
   result <= unsigned(ht(LH * TH)(HSUM_W - 1 downto HSUM_W - P));
-  ce <= not k_valid;
+  ce <= k_empty;
   o_pop <= o_valid and m_axis_tready;
   m_axis_tvalid <= o_valid;
   m_axis_tuser <= o_beat(P + 1);
@@ -1301,17 +1303,17 @@ begin
       beat := th_user(LH + 2) & th_last(LH + 2) & std_logic_vector(result);
       if rst = '1' then
         o_valid <= '0';
-        k_valid <= '0';
-      elsif k_valid = '1' then
+        k_empty <= '1';
+      elsif k_empty = '0' then
         if o_pop = '1' then
           o_beat <= k_beat;
-          k_valid <= '0';
+          k_empty <= '1';
         end if;
       elsif o_valid = '0' or o_pop = '1' then
         o_valid <= th_valid(LH + 2);
         o_beat <= beat;
       elsif th_valid(LH + 2) = '1' then
-        k_valid <= '1';
+        k_empty <= '0';
         k_beat <= beat;
       end if;
     end if;
