@@ -111,6 +111,7 @@ module tapsmith_blur #(
   localparam int TWV = VW + 3;                                // vertical tree, signed
   localparam int TWH = HW + 3;                                // horizontal tree, signed
   localparam int RW = $clog2(M + 2);                          // 0 .. m+1
+  localparam int HA = $clog2(MAX_WIDTH + M + 2);              // 0 .. MAX_WIDTH + m + 1
 
   function automatic integer tap(input integer k);
     tap = TAPS[32*k +: 32];
@@ -456,12 +457,14 @@ module tapsmith_blur #(
   logic [1:0] f_ready;                  // its wait is over
   // The head's entry, copied as it becomes the head, so that no walker reads through f_hp.
   logic [15:0] h_last, h_last1;
+  logic h_one;
   logic [CW-1:0] h_vcls, h_hcls;
   logic [RW-1:0] tail;                  // slots still owed to the horizontal window
   logic owed;                           // frames in the queue, or slots owed: f_n != 0 || tail != 0
   // The border walkers of the newest row (column) of the window: the index read, reflect101's
   // direction, the window position and inside flag of the newest tap.
-  logic [16:0] vw_at, hw_at, vw_at_n, hw_at_n;
+  logic [16:0] vw_at, vw_at_n;
+  logic [HA-1:0] hw_at, hw_at_n;      // a column index, or m past the last one
   logic vw_up, hw_up, vw_up_n, hw_up_n;
   logic [PW-1:0] vw_pos, hw_pos, vw_pos_n, hw_pos_n;
   logic vw_in, hw_in, vw_in_n, hw_in_n;
@@ -473,6 +476,7 @@ module tapsmith_blur #(
   logic head_out, out_now, first_row, pop_frame;
   logic [AW-1:0] last_col, last_col1;
   logic [15:0] out_last, out_last1;
+  logic out_one;
   logic [CW-1:0] out_vcls, out_hcls;
 
   always_comb begin
@@ -500,6 +504,7 @@ module tapsmith_blur #(
     // With m > 0 nothing reads these but for the head.
     out_last = (M > 0 || head_out) ? h_last : hold_h1;
     out_last1 = (M > 0 || head_out) ? h_last1 : hold_h2;
+    out_one = (M > 0 || head_out) ? h_one : hold_h_one;
     out_vcls = (M > 0 || head_out) ? h_vcls : hold_vcls;
     out_hcls = (M > 0 || head_out) ? h_hcls : hold_hcls;
     first_row = o_first;
@@ -538,7 +543,7 @@ module tapsmith_blur #(
     end else if (BORDER == 1) begin
       if (vw_at == {1'b0, out_last}) vw_pos_n = vw_pos - PW'(1);
       else vw_at_n = vw_at + 17'd1;
-    end else if (out_last == '0) begin
+    end else if (out_one) begin
       vw_pos_n = vw_pos - PW'(1);
     end else begin
       // The turn is known from the index before the step (the last - 1 and 1 that it reaches).
@@ -554,23 +559,23 @@ module tapsmith_blur #(
     if (x0) begin
       for (int c = 0; c < CLS; c++) begin
         if (out_hcls == CW'(c)) begin
-          hw_at_n = 17'(START_AT[c*RW +: RW]);
+          hw_at_n = HA'(START_AT[c*RW +: RW]);
           hw_up_n = START_UP[c];
           hw_pos_n = START_POS[(c*NW + NW - 1)*PW +: PW];
           hw_in_n = START_IN[c*NW + NW - 1];
         end
       end
     end else if (BORDER == 2) begin
-      hw_at_n = hw_at + 17'd1;
-      hw_in_n = hw_at < 17'(last_col);
+      hw_at_n = hw_at + HA'(1);
+      hw_in_n = hw_at < HA'(last_col);
     end else if (BORDER == 1) begin
-      if (hw_at == 17'(last_col)) hw_pos_n = hw_pos - PW'(1);
-      else hw_at_n = hw_at + 17'd1;
+      if (hw_at == HA'(last_col)) hw_pos_n = hw_pos - PW'(1);
+      else hw_at_n = hw_at + HA'(1);
     end else if (x0 ? (start ? hold_w_one : s_one) : s_one) begin
       hw_pos_n = hw_pos - PW'(1);
     end else begin
-      hw_at_n = hw_up ? hw_at + 17'd1 : hw_at - 17'd1;
-      hw_up_n = hw_up ? hw_at != 17'(last_col1) : hw_at == 17'd1;
+      hw_at_n = hw_up ? hw_at + HA'(1) : hw_at - HA'(1);
+      hw_up_n = hw_up ? hw_at != HA'(last_col1) : hw_at == HA'(1);
       if (!hw_up) hw_pos_n = hw_pos - PW'(2);
     end
   end
@@ -626,11 +631,13 @@ module tapsmith_blur #(
       if (pop_frame ? f_n != 2'd2 : f_n == '0) begin
         h_last <= hold_h1;
         h_last1 <= hold_h2;
+        h_one <= hold_h_one;
         h_vcls <= hold_vcls;
         h_hcls <= hold_hcls;
       end else if (pop_frame) begin
         h_last <= f_last[!f_hp];
         h_last1 <= f_last1[!f_hp];
+        h_one <= f_one[!f_hp];
         h_vcls <= f_vcls[!f_hp];
         h_hcls <= f_hcls[!f_hp];
       end

@@ -131,6 +131,7 @@ architecture rtl of tapsmith_blur is
   constant TWV : natural := VSUM_W + 3;                    -- vertical tree, signed
   constant TWH : natural := HSUM_W + 3;                    -- horizontal tree, signed
   constant RW  : natural := clog2(M + 2);              -- 0 .. m+1
+  constant HA  : natural := clog2(MAX_WIDTH + M + 2);  -- 0 .. MAX_WIDTH + m + 1
 
   function bool_bit(b : boolean) return std_logic is
   begin
@@ -498,6 +499,7 @@ architecture rtl of tapsmith_blur is
   signal f_one, f_ready : std_logic_vector(0 to 1);  -- one row high; its wait is over
   -- The head's entry, copied as it becomes the head, so that no walker reads through f_hp.
   signal h_last, h_last1 : unsigned(15 downto 0);
+  signal h_one : std_logic;
   signal h_vcls, h_hcls : cls_t;
   signal f_hp, f_tp : std_logic;
   signal f_n : unsigned(1 downto 0);
@@ -510,7 +512,8 @@ architecture rtl of tapsmith_blur is
   signal o_row : unsigned(15 downto 0);
   signal tail : unsigned(RW - 1 downto 0);
   signal owed : std_logic;  -- frames in the queue, or slots owed: f_n /= 0 or tail /= 0
-  signal vw_at, hw_at : unsigned(16 downto 0);
+  signal vw_at : unsigned(16 downto 0);
+  signal hw_at : unsigned(HA - 1 downto 0);  -- a column index, or m past the last one
   signal vw_up, hw_up, vw_in, hw_in : std_logic;
   signal vw_pos, hw_pos : pos_t;
 
@@ -518,9 +521,11 @@ architecture rtl of tapsmith_blur is
   signal head_out, out_now, first_row, pop_frame : std_logic;
   signal last_col, last_col1, x_n : unsigned(AW - 1 downto 0);
   signal out_last, out_last1, o_row_n : unsigned(15 downto 0);
+  signal out_one : std_logic;
   signal out_vcls, out_hcls : cls_t;
   signal hp_n, o_last_n : std_logic;
-  signal vw_at_n, hw_at_n : unsigned(16 downto 0);
+  signal vw_at_n : unsigned(16 downto 0);
+  signal hw_at_n : unsigned(HA - 1 downto 0);
   signal vw_up_n, hw_up_n, vw_in_n, hw_in_n : std_logic;
   signal vw_pos_n, hw_pos_n : pos_t;
 
@@ -673,11 +678,13 @@ begin
     if M > 0 or v_head_out = '1' then
       out_last <= h_last;
       out_last1 <= h_last1;
+      out_one <= h_one;
       out_vcls <= h_vcls;
       out_hcls <= h_hcls;
     else
       out_last <= hold_h1;
       out_last1 <= hold_h2;
+      out_one <= hold_h_one;
       out_vcls <= hold_vcls;
       out_hcls <= hold_hcls;
     end if;
@@ -773,7 +780,7 @@ begin
       else
         vw_at_n <= vw_at + 1;
       end if;
-    elsif out_last = 0 then
+    elsif out_one = '1' then
       vw_pos_n <= vw_pos - 1;
     else
       -- The turn is known from the index before the step (the last - 1 and 1 that it reaches).
@@ -799,7 +806,7 @@ begin
     if x0 = '1' then
       for c in 0 to CLS - 1 loop
         if out_hcls = c then
-          hw_at_n <= to_unsigned(START_AT(c), 17);
+          hw_at_n <= to_unsigned(START_AT(c), HA);
           hw_up_n <= START_UP(c);
           hw_pos_n <= START_POS(c * NW + NW - 1);
           hw_in_n <= START_IN(c * NW + NW - 1);
@@ -807,9 +814,9 @@ begin
       end loop;
     elsif BORDER = 2 then
       hw_at_n <= hw_at + 1;
-      hw_in_n <= bool_bit(hw_at < resize(last_col, 17));
+      hw_in_n <= bool_bit(hw_at < resize(last_col, HA));
     elsif BORDER = 1 then
-      if hw_at = resize(last_col, 17) then
+      if hw_at = resize(last_col, HA) then
         hw_pos_n <= hw_pos - 1;
       else
         hw_at_n <= hw_at + 1;
@@ -819,7 +826,7 @@ begin
     else
       if hw_up = '1' then
         hw_at_n <= hw_at + 1;
-        hw_up_n <= bool_bit(hw_at /= resize(last_col1, 17));
+        hw_up_n <= bool_bit(hw_at /= resize(last_col1, HA));
       else
         hw_at_n <= hw_at - 1;
         hw_up_n <= bool_bit(hw_at = 1);
@@ -880,16 +887,19 @@ begin
         if (pop_frame = '1' and f_n /= 2) or (pop_frame = '0' and f_n = 0) then
           h_last <= hold_h1;
           h_last1 <= hold_h2;
+          h_one <= hold_h_one;
           h_vcls <= hold_vcls;
           h_hcls <= hold_hcls;
         elsif pop_frame = '1' and f_hp = '0' then
           h_last <= f_last(1);
           h_last1 <= f_last1(1);
+          h_one <= f_one(1);
           h_vcls <= f_vcls(1);
           h_hcls <= f_hcls(1);
         elsif pop_frame = '1' then
           h_last <= f_last(0);
           h_last1 <= f_last1(0);
+          h_one <= f_one(0);
           h_vcls <= f_vcls(0);
           h_hcls <= f_hcls(0);
         end if;
