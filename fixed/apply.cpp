@@ -314,11 +314,25 @@ void add_errors(const image& in, const image& out, std::uint32_t channel, const 
               [&](std::int64_t y, const double* sum) { add_row(out, channel, y, sum, sums); });
 }
 
-// The samples of `img`, channel by channel (alpha left out), each in raster
-// order: one sample a line in hexadecimal, as $readmemh and VHDL textio read.
-void write_hex(std::FILE* stream, const image& img) {
+// The samples of `img` in hexadecimal, as $readmemh and VHDL textio read
+// them. With `ppc` 0, one sample a line, channel by channel (alpha left
+// out), each in raster order; otherwise one line a beat of `ppc` pixels in
+// raster order, every channel, as the filter cores take them: pixel 0 in the
+// low bits, channel 0 lowest within a pixel.
+void write_hex(std::FILE* stream, const image& img, int ppc) {
     cli::output out(cli::write_to_stream, stream);
     const std::size_t pixels = std::size_t{img.width} * img.height;
+    const std::string_view sample = img.bit_depth > 8 ? "{0:04x}" : "{0:02x}";
+    if (ppc > 0) {
+        const std::size_t beat = static_cast<std::size_t>(ppc) * img.channels;
+        for (std::size_t first = 0; first < pixels * img.channels; first += beat) {
+            for (std::size_t i = beat; i-- > 0;) {
+                cli::print(out, sample, {std::int64_t{img.samples[first + i]}});
+            }
+            cli::print(out, "\n", {});
+        }
+        return;
+    }
     const std::string_view line = img.bit_depth > 8 ? "{0:04x}\n" : "{0:02x}\n";
     for (std::uint32_t c = 0; c < img.channels; ++c) {
         if (static_cast<int>(c) == img.alpha) {
@@ -381,8 +395,8 @@ std::string apply_to_png(const fixed_result& result, const image& in, image_figu
     figures.psnr_db = 10.0 * std::log10(peak * peak / (sums.squares / static_cast<double>(sums.count)));
     problem = write_png(files.stream(0), o.output, out, o.png_compression);
     if (problem.empty() && o.vectors != nullptr) {
-        write_hex(files.stream(1), in);
-        write_hex(files.stream(2), out);
+        write_hex(files.stream(1), in, o.ppc);
+        write_hex(files.stream(2), out, o.ppc);
     }
     return problem;
 }

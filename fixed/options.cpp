@@ -35,6 +35,8 @@ const std::string_view usage_text =
     "  -o, --output=OUT.png where the filtered image goes\n"
     "  -e, --border=EDGE    reflect101 (default), replicate or zero\n"
     "      --vectors=PREFIX also write PREFIX_in.hex and PREFIX_out.hex for testbenches\n"
+    "      --ppc=K          with --vectors: a line a beat of K pixels (1, 2, 4 or 8), all\n"
+    "                       channels, as the filter cores take them\n"
     "      --png-compression=L  0 (none) to 9 (smallest file) for OUT.png; the default\n"
     "                       1 is fast; the pixels are the same\n"
     "      --threads=N      filter and check the image on N threads (default: one per\n"
@@ -88,8 +90,9 @@ parsed_command parse_command(int argc, char** argv) {
         {"output", required_argument, nullptr, 'o'},    {"border", required_argument, nullptr, 'e'},
         {"vectors", required_argument, nullptr, 'v'},   {"minimize", required_argument, nullptr, 'M'},
         {"max-error", required_argument, nullptr, 'E'}, {"png-compression", required_argument, nullptr, 'Z'},
-        {"threads", required_argument, nullptr, 'T'},   {"help", no_argument, nullptr, 'h'},
-        {"version", no_argument, nullptr, 'V'},         {nullptr, 0, nullptr, 0},
+        {"threads", required_argument, nullptr, 'T'},   {"ppc", required_argument, nullptr, 'K'},
+        {"help", no_argument, nullptr, 'h'},            {"version", no_argument, nullptr, 'V'},
+        {nullptr, 0, nullptr, 0},
     };
     parsed_command command;
     fixed_options& o = command.options;
@@ -170,6 +173,14 @@ parsed_command parse_command(int argc, char** argv) {
                 threads_given = true;
                 break;
             }
+            case 'K': {
+                const auto count = cli::read_integer(value, 1, 8);
+                if (!count || (*count & (*count - 1)) != 0) {
+                    return usage_error(quoted("invalid pixels per beat (1, 2, 4 or 8):", value));
+                }
+                o.ppc = static_cast<int>(*count);
+                break;
+            }
             case 'M':
                 if (value != "adders") {
                     return usage_error(quoted(bad_minimize, value));
@@ -223,6 +234,9 @@ parsed_command parse_command(int argc, char** argv) {
     }
     if (threads_given && o.apply == nullptr) {
         return usage_error("--threads needs --apply");
+    }
+    if (o.ppc != 0 && o.vectors == nullptr) {
+        return usage_error("--ppc needs --vectors");
     }
     if (max_error_given && !s.minimize_adders) {
         return usage_error("--max-error needs --minimize=adders");

@@ -23,6 +23,7 @@ struct fixed_options {
     border edge = border::reflect101;
     int png_compression = 1;  // --png-compression: 0 stores, 1 fast, .. 9 smallest
     int threads = 0;          // --threads: 0 for one per core
+    int ppc = 0;              // --ppc: vectors as beats of this many pixels; 0 a sample a line
     bool bits_given = false;  // --bits on the command line, as a number or auto
 };
 

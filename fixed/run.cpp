@@ -94,6 +94,10 @@ int run_fixed(int argc, char** argv) noexcept {
                 quoted("the image's pixel bits plus twice the bits exceed 64:",
                        std::to_string(o.settings.pixel_bits) + " + 2 * " + std::to_string(o.settings.bits));
         }
+        if (usage.empty() && o.ppc > 1 && in.width % static_cast<std::uint32_t>(o.ppc) != 0) {
+            usage = quoted("the image's width is not a multiple of --ppc:",
+                           std::to_string(in.width) + " and " + std::to_string(o.ppc));
+        }
         if (!usage.empty()) {
             return usage_error(usage);
         }

@@ -324,6 +324,46 @@ TEST_F(Apply, ExpandsPaletteImagesAndWritesTestVectors) {
     EXPECT_EQ(out_hex.substr(std::size_t{9} * 6 * 3, 3), hex(out.samples[1]));
 }
 
+// --ppc writes the beats the cores take: pixel 0 low, channel 0 lowest, and
+// a width the beat does not divide is a usage error. One tap is the
+// identity, so the output vectors equal the input ones.
+TEST_F(Apply, WritesVectorsAsBeats) {
+    const struct {
+        const char* name;
+        std::uint32_t width, height, channels, depth;
+        std::vector<std::uint16_t> samples;
+        const char* ppc;
+        int status;
+        std::string hex;  // the input vectors, or the message after "tapsmith-fixed: "
+    } rows[] = {
+        {"grey+alpha, two pixels a beat", 4, 1, 2, 8, {1, 2, 3, 4, 5, 6, 7, 8}, "2", 0, "04030201\n08070605\n"},
+        {"16-bit RGB, a pixel a beat", 1, 2, 3, 16, {1, 2, 3, 4, 5, 0xabcd}, "1", 0,
+         "000300020001\nabcd00050004\n"},
+        {"grey, eight pixels a beat", 8, 1, 1, 8, {0, 1, 2, 3, 4, 5, 6, 0xff}, "8", 0, "ff06050403020100\n"},
+        {"width not a multiple", 6, 1, 1, 8, {0, 0, 0, 0, 0, 0}, "4", 2,
+         "the image's width is not a multiple of --ppc: '6 and 4'"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        tapsmith::image img;
+        ASSERT_TRUE(tapsmith::make_image(img, row.width, row.height, row.channels, row.depth));
+        std::copy(row.samples.begin(), row.samples.end(), img.samples.get());
+        const fs::path source = dir_ / "beats.png";
+        ASSERT_EQ(tapsmith::write_png(source.c_str(), img), "");
+        const std::string prefix = (dir_ / "b").string();
+        const run_result r = run({"--apply=" + source.string(), "--output=" + (dir_ / "b.png").string(),
+                                  "--vectors=" + prefix, std::string("--ppc=") + row.ppc, "1", "1"},
+                                 dir_);
+        ASSERT_EQ(r.status, row.status) << r.err;
+        if (row.status != 0) {
+            EXPECT_EQ(r.err.substr(0, r.err.find('\n')), "tapsmith-fixed: " + row.hex);
+            continue;
+        }
+        EXPECT_EQ(slurp(prefix + "_in.hex"), row.hex);
+        EXPECT_EQ(slurp(prefix + "_out.hex"), row.hex);
+    }
+}
+
 TEST_F(Apply, BadInputFailsWithOneLineAndLeavesNoOutput) {
     const fs::path good = dir_ / "good.png";
     tapsmith::image img;
