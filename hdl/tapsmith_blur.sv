@@ -11,6 +11,11 @@
 // bits, and the only rounding (half up) at the very end. Outside the image an index reads by
 // BORDER: 0 reflect101 (folded as often as needed), 1 replicate, 2 zero.
 //
+// A pixel has CHANNELS components of P bits (1 to 4), channel 0 in the low bits of a beat's
+// tdata: grey is 1, RGB 3, RGBA 4. Every channel is filtered on its own, as the golden model
+// does, with one line-buffer word and one set of row and column selects for all of them. With
+// ALPHA = 1 the last channel is alpha: it leaves as it came, delayed to stay with its pixel.
+//
 // Frame protocol
 //   1. A beat with s_axis_tuser = 1 starts a frame; width and height are taken from that beat
 //      only. Beats outside a frame (before the first start, or after a frame's W*H pixels and
@@ -76,7 +81,9 @@ module tapsmith_blur #(
   parameter logic [32*N-1:0] TAPS = {32'd14, 32'd62, 32'd104, 32'd62, 32'd14},
   parameter int P = 8,
   parameter int MAX_WIDTH = 1920,
-  parameter int BORDER = 0          // 0 reflect101, 1 replicate, 2 zero
+  parameter int BORDER = 0,         // 0 reflect101, 1 replicate, 2 zero
+  parameter int CHANNELS = 1,       // components a pixel, channel 0 in the low bits
+  parameter int ALPHA = 0           // 1: the last channel passes through unfiltered
 ) (
   input  logic clk,
   input  logic rst,
@@ -84,32 +91,37 @@ module tapsmith_blur #(
   input  logic [15:0] height,
   input  logic s_axis_tvalid,
   output logic s_axis_tready,
-  input  logic [P-1:0] s_axis_tdata,
+  input  logic [CHANNELS*P-1:0] s_axis_tdata,
   input  logic s_axis_tuser,
   input  logic s_axis_tlast,
   output logic m_axis_tvalid,
   input  logic m_axis_tready,
-  output logic [P-1:0] m_axis_tdata,
+  output logic [CHANNELS*P-1:0] m_axis_tdata,
   output logic m_axis_tuser,
   output logic m_axis_tlast
 );
 
 
   // -----------------------------------------------------------------------------------------------
-  // Sizes and the taps' arithmetic, worked out at elaboration. Vectors are flat (element i of W
-  // bits at [i*W +: W]) and functions plain, so that Yosys, Verilator and Icarus all read them.
+  // Sizes and the taps' arithmetic, worked out at elaboration. Tables are flat vectors (element i
+  // of W bits at [i*W +: W]) and functions plain, so that Yosys, Verilator and Icarus all read
+  // them. Wide datapath signals are arrays of elements instead: a simulator that propagates a
+  // vector whole (Icarus) would copy all of it for every element that changes.
 
   localparam int M = (N - 1) / 2;
   localparam int NW = 2 * M + 1;                              // window rows (columns)
   localparam int NB = 2 * M;                                  // line buffers
   localparam int AW = (MAX_WIDTH > 1) ? $clog2(MAX_WIDTH) : 1;
+  localparam int CP = CHANNELS * P;                           // a pixel, every channel
   localparam int VW = P + SHIFT;                              // vertical sums
   localparam int HW = P + 2 * SHIFT;                          // horizontal sums
   localparam int PW = (NW > 1) ? $clog2(NW) : 1;              // a window position
   localparam int CLS = M + 2;                                 // size classes 1 .. m+2
   localparam int CW = $clog2(CLS + 1);
-  localparam int TWV = VW + 3;                                // vertical tree, signed
-  localparam int TWH = HW + 3;                                // horizontal tree, signed
+  // The trees add and subtract modulo 2^VW (2^HW): a pass's true total lies in [0, 2^VW), so its
+  // low bits are exact whatever the partial sums' signs, and no node needs headroom.
+  localparam int TWV = VW;                                    // vertical tree
+  localparam int TWH = HW;                                    // horizontal tree
   localparam int RW = $clog2(M + 2);                          // 0 .. m+1
   localparam int HA = $clog2(MAX_WIDTH + M + 2);              // 0 .. MAX_WIDTH + m + 1
 
@@ -371,6 +383,9 @@ module tapsmith_blur #(
       if (TAPS[32*i +: 32] != TAPS[32*(N-1-i) +: 32]) $fatal(1, "tapsmith_blur: taps not symmetric");
     if (MAX_WIDTH < 1 || MAX_WIDTH > 65535) $fatal(1, "tapsmith_blur: MAX_WIDTH = %0d", MAX_WIDTH);
     if (BORDER < 0 || BORDER > 2) $fatal(1, "tapsmith_blur: BORDER = %0d", BORDER);
+    if (CHANNELS < 1 || CHANNELS > 4) $fatal(1, "tapsmith_blur: CHANNELS = %0d", CHANNELS);
+    if (ALPHA < 0 || ALPHA > 1 || (ALPHA == 1 && CHANNELS < 2))
+      $fatal(1, "tapsmith_blur: ALPHA = %0d needs a colour channel beside it", ALPHA);
   end
 `endif
 
@@ -389,7 +404,7 @@ module tapsmith_blur #(
   logic running;
   logic hold_valid, hold_user, hold_same, hold_w_one, hold_h_one, hold_h_two;
   logic hold_go;                        // the beat in hold starts a frame that yields pixels
-  logic [P-1:0] hold_data;
+  logic [CP-1:0] hold_data;
   logic [AW-1:0] hold_w1, hold_w2;      // width - 1, width - 2
   logic [15:0] hold_h1, hold_h2;        // height - 1, height - 2
   logic [CW-1:0] hold_vcls, hold_hcls;
@@ -583,7 +598,7 @@ module tapsmith_blur #(
   // What the slot carries: to the line buffers, to the rows' selects, to the output.
   logic t0_valid, t0_wr, t0_vload, t0_vstep, t0_vin;
   logic [AW-1:0] t0_addr;
-  logic [P-1:0] t0_pix;
+  logic [CP-1:0] t0_pix;
   logic [CW-1:0] t0_vcls;
   logic [PW-1:0] t0_vpos;
   logic [KW-1:0] t0_k;
@@ -709,21 +724,21 @@ module tapsmith_blur #(
   localparam int NQ = (NB > 0) ? NB : 1;
   logic ta_valid, ta_wr, ta_vload, ta_vstep, ta_vin, tb_valid, tb_wr;
   logic [AW-1:0] ta_addr, tb_addr;
-  logic [P-1:0] ta_pix;
+  logic [CP-1:0] ta_pix;
   logic [CW-1:0] ta_vcls;
   logic [PW-1:0] ta_vpos;
   logic [KW-1:0] ta_k, tb_k;
   /* verilator lint_off UNDRIVEN */  // with one tap there are no line buffers
-  logic [NQ*P-1:0] ram_q;
+  logic [NQ*CP-1:0] ram_q;
   /* verilator lint_on UNDRIVEN */
-  logic [NW*P-1:0] eb, ec;
+  logic [NW*CP-1:0] eb, ec;
   logic fwd_a, fwd_b;                   // the read of stage A's slot missed B's, C's write
 
   for (genvar k = 1; k <= NB; k++) begin : g_line
-    (* no_rw_check *) logic [P-1:0] mem [0:MAX_WIDTH-1];
+    (* no_rw_check *) logic [CP-1:0] mem [0:MAX_WIDTH-1];
     always_ff @(posedge clk) begin
-      if (tb_valid && tb_wr) mem[tb_addr] <= eb[(k-1)*P +: P];
-      if (ce) ram_q[(k-1)*P +: P] <= mem[t0_addr];
+      if (tb_valid && tb_wr) mem[tb_addr] <= eb[(k-1)*CP +: CP];
+      if (ce) ram_q[(k-1)*CP +: CP] <= mem[t0_addr];
     end
   end
 
@@ -750,9 +765,9 @@ module tapsmith_blur #(
       tb_k <= ta_k;
       fwd_a <= t0_valid && ta_valid && ta_wr && ta_addr == t0_addr;
       fwd_b <= t0_valid && tb_valid && tb_wr && tb_addr == t0_addr;
-      eb[0 +: P] <= ta_pix;
+      eb[0 +: CP] <= ta_pix;
       for (int k = 1; k <= NB; k++)
-        eb[k*P +: P] <= fwd_a ? eb[(k-1)*P +: P] : fwd_b ? ec[(k-1)*P +: P] : ram_q[(k-1)*P +: P];
+        eb[k*CP +: CP] <= fwd_a ? eb[(k-1)*CP +: CP] : fwd_b ? ec[(k-1)*CP +: CP] : ram_q[(k-1)*CP +: CP];
       ec <= eb;
     end
   end
@@ -761,7 +776,7 @@ module tapsmith_blur #(
   // Vertical pass. Row selects follow the slot: loaded or stepped as its first token of a row
   // enters stage B. Stage C: the selected rows w; D: pre-added pairs u; E: the terms; then one
   // registered tree level a stage. Every element is its own register (generate blocks), wired into
-  // flat vectors.
+  // arrays. The row selects move whole pixels; the arithmetic is one copy a channel.
 
   /* verilator lint_off UNUSEDSIGNAL */  // read by the neighbour below; row 0's by none
   logic [NW*PW-1:0] vpos;
@@ -769,17 +784,16 @@ module tapsmith_blur #(
   /* verilator lint_on UNUSEDSIGNAL */
   logic [LV+2:0] tv_valid;              // stages C, D, E and the tree levels
   logic [(LV+3)*KW-1:0] tv_k;
-  logic [NW*P-1:0] vw;
-  logic [(M+1)*(P+1)-1:0] vu;
-  /* verilator lint_off UNUSEDSIGNAL */  // each level fills only its first nodes
-  logic [(LV+1)*TV*TWV-1:0] vt;
+  /* verilator lint_off UNUSEDSIGNAL */  // an alpha channel reads only the centre row
+  logic [CP-1:0] vw [0:NW-1];
   /* verilator lint_on UNUSEDSIGNAL */
+  logic [CHANNELS*VW-1:0] vsum;
 
   for (genvar i = 0; i < NW; i++) begin : g_vrow
     // Row i of the window is line y - m + i, that is buffer 2m - i.
     logic [PW-1:0] pos;
     logic in;
-    logic [P-1:0] w;
+    logic [CP-1:0] w;
     always_ff @(posedge clk) begin
       if (ce && ta_valid && ta_vload) begin
         for (int c = 0; c < CLS; c++) begin
@@ -794,54 +808,72 @@ module tapsmith_blur #(
       end
       if (ce) begin
         w <= '0;
-        for (int p = 0; p < NW; p++) if (CAND[i*NW + p] && pos == PW'(p) && in) w <= eb[(NB-p)*P +: P];
+        for (int p = 0; p < NW; p++) if (CAND[i*NW + p] && pos == PW'(p) && in) w <= eb[(NB-p)*CP +: CP];
       end
     end
     assign vpos[i*PW +: PW] = pos;
     assign vin[i] = in;
-    assign vw[i*P +: P] = w;
+    assign vw[i] = w;
   end
 
-  for (genvar k = 0; k <= M; k++) begin : g_vpair
-    logic [P:0] u;
-    always_ff @(posedge clk) begin
-      if (ce) u <= (k == M) ? {1'b0, vw[k*P +: P]} :
-                   (tap(k) != 0) ? {1'b0, vw[k*P +: P]} + {1'b0, vw[(NB-k)*P +: P]} : '0;
-    end
-    assign vu[k*(P+1) +: P+1] = u;
-  end
-
-  for (genvar t = 0; t < TV; t++) begin : g_vterm
-    logic signed [TWV-1:0] q;
-    always_ff @(posedge clk) begin
-      if (ce) q <= TWV'(vu[TERM_TAP[8*t +: 8]*(P+1) +: P+1]) << TERM_SHIFT[8*t +: 8];
-    end
-    assign vt[t*TWV +: TWV] = q;
-  end
-
-  for (genvar l = 0; l < LV; l++) begin : g_vlevel
-    for (genvar i = 0; i < nodes(TV, l + 1); i++) begin : g_node
-      localparam logic [1:0] KIND = VNODE[2*(TH*l + i) +: 2];
-      localparam int A = (l*TV + 2*i) * TWV;
-      localparam int B = (KIND == 2'd0) ? A : (l*TV + 2*i + 1) * TWV;
-      logic signed [TWV-1:0] q;
+  for (genvar ch = 0; ch < CHANNELS; ch++) begin : g_vch
+    if (ALPHA != 0 && ch == CHANNELS - 1) begin : g_alpha
+      // The centre row, as many stages as a sum takes, then as the sum of a lone centre tap.
+      logic [(LV+2)*P-1:0] d;
       always_ff @(posedge clk) begin
-        if (ce) begin
-          case (KIND)
-            2'd1: q <= vt[A +: TWV] + vt[B +: TWV];
-            2'd2: q <= vt[B +: TWV] - vt[A +: TWV];
-            2'd3: q <= vt[A +: TWV] - vt[B +: TWV];
-            default: q <= vt[A +: TWV];
-          endcase
+        if (ce) d <= {d[(LV+1)*P-1:0], vw[M][ch*P +: P]};
+      end
+      assign vsum[ch*VW +: VW] = VW'(d[(LV+2)*P-1 -: P]) << SHIFT;
+    end else begin : g_sum
+      logic [P:0] vu [0:M];
+      // Each level fills only its first nodes. One spare element: Icarus 11 aborts on an array of
+      // one element (a single term, no tree) wired to a register.
+      /* verilator lint_off UNUSEDSIGNAL */
+      logic [TWV-1:0] vt [0:(LV+1)*TV];
+      /* verilator lint_on UNUSEDSIGNAL */
+      assign vt[(LV+1)*TV] = '0;
+      for (genvar k = 0; k <= M; k++) begin : g_vpair
+        logic [P:0] u;
+        always_ff @(posedge clk) begin
+          if (ce) u <= (k == M) ? {1'b0, vw[k][ch*P +: P]}
+                     : (tap(k) != 0) ? {1'b0, vw[k][ch*P +: P]} + {1'b0, vw[NB-k][ch*P +: P]} : '0;
+        end
+        assign vu[k] = u;
+      end
+
+      for (genvar t = 0; t < TV; t++) begin : g_vterm
+        localparam int K = 32'(TERM_TAP[8*t +: 8]);
+        logic [TWV-1:0] q;
+        always_ff @(posedge clk) begin
+          if (ce) q <= TWV'(vu[K]) << TERM_SHIFT[8*t +: 8];
+        end
+        assign vt[t] = q;
+      end
+
+      for (genvar l = 0; l < LV; l++) begin : g_vlevel
+        for (genvar i = 0; i < nodes(TV, l + 1); i++) begin : g_node
+          localparam logic [1:0] KIND = VNODE[2*(TH*l + i) +: 2];
+          localparam int A = l*TV + 2*i;
+          localparam int B = (KIND == 2'd0) ? A : l*TV + 2*i + 1;
+          logic [TWV-1:0] q;
+          always_ff @(posedge clk) begin
+            if (ce) begin
+              case (KIND)
+                2'd1: q <= vt[A] + vt[B];
+                2'd2: q <= vt[B] - vt[A];
+                2'd3: q <= vt[A] - vt[B];
+                default: q <= vt[A];
+              endcase
+            end
+          end
+          assign vt[(l+1)*TV + i] = q;
+        end
+        // The places no node of this level fills.
+        for (genvar i = nodes(TV, l + 1); i < TV; i++) begin : g_unused
+          assign vt[(l+1)*TV + i] = '0;
         end
       end
-      assign vt[((l+1)*TV + i)*TWV +: TWV] = q;
-    end
-    // The places no node of this level fills.
-    if (nodes(TV, l + 1) < TV) begin : g_unused
-      /* verilator lint_off WIDTHCONCAT */  // wide for long filters
-      assign vt[((l+1)*TV + nodes(TV, l + 1))*TWV +: (TV - nodes(TV, l + 1))*TWV] = '0;
-      /* verilator lint_on WIDTHCONCAT */
+      assign vsum[ch*VW +: VW] = VW'(vt[LV*TV]);
     end
   end
 
@@ -860,8 +892,7 @@ module tapsmith_blur #(
 
   logic new_valid, fresh_mid;
   logic [KW-1:0] new_k, mid_k;
-  logic [VW-1:0] vsum;
-  logic [NW*VW-1:0] hwin;
+  logic [CHANNELS*VW-1:0] hwin [0:NW-1];
   logic [NW-1:0] hs_valid;              // the window's slots
   logic [NW*KW-1:0] hs_k;
   /* verilator lint_off UNUSEDSIGNAL */  // read by the neighbour to the left; column 0's by none
@@ -870,15 +901,13 @@ module tapsmith_blur #(
   /* verilator lint_on UNUSEDSIGNAL */
   logic [LH+2:0] th_valid;              // stages H1 (selected), H2 (pre-added), H3, the tree levels
   logic [(LH+3)*2-1:0] th_k;            // output pixel flags: tuser, tlast
-  logic [NW*VW-1:0] hw;
-  logic [(M+1)*(VW+1)-1:0] hu;
-  /* verilator lint_off UNUSEDSIGNAL */  // each level fills only its first nodes
-  logic [(LH+1)*TH*TWH-1:0] ht;
+  /* verilator lint_off UNUSEDSIGNAL */  // an alpha channel reads only the centre's top bits
+  logic [CHANNELS*VW-1:0] hw [0:NW-1];
   /* verilator lint_on UNUSEDSIGNAL */
+  logic [CP-1:0] result;
 
   assign new_valid = tv_valid[LV+2];
   assign new_k = tv_k[(LV+2)*KW +: KW];
-  assign vsum = VW'(vt[LV*TV*TWV +: TWV]);
   // The slot that becomes the middle one with the next shift sets the columns for it.
   assign mid_k = (M == 0) ? new_k : hs_k[((M == 0) ? 0 : M + 1)*KW +: KW];
 
@@ -896,13 +925,13 @@ module tapsmith_blur #(
   end
 
   for (genvar j = 0; j < NW; j++) begin : g_hcol
-    logic [VW-1:0] win, w;
+    logic [CHANNELS*VW-1:0] win, w;
     logic [KW-1:0] slot;
     logic [PW-1:0] pos;
     logic in;
     always_ff @(posedge clk) begin
       if (ce && new_valid) begin
-        win <= (j == NW - 1) ? vsum : hwin[((j+1) % NW)*VW +: VW];
+        win <= (j == NW - 1) ? vsum : hwin[(j+1) % NW];
         slot <= (j == NW - 1) ? new_k : hs_k[((j+1) % NW)*KW +: KW];
         if (mid_k[K_LOAD]) begin
           for (int c = 0; c < CLS; c++) begin
@@ -918,56 +947,72 @@ module tapsmith_blur #(
       end
       if (ce) begin
         w <= '0;
-        for (int p = 0; p < NW; p++) if (CAND[j*NW + p] && pos == PW'(p) && in) w <= hwin[p*VW +: VW];
+        for (int p = 0; p < NW; p++) if (CAND[j*NW + p] && pos == PW'(p) && in) w <= hwin[p];
       end
     end
-    assign hwin[j*VW +: VW] = win;
+    assign hwin[j] = win;
     assign hs_k[j*KW +: KW] = slot;
     assign hpos[j*PW +: PW] = pos;
     assign hin[j] = in;
-    assign hw[j*VW +: VW] = w;
+    assign hw[j] = w;
   end
 
-  for (genvar k = 0; k <= M; k++) begin : g_hpair
-    logic [VW:0] u;
-    always_ff @(posedge clk) begin
-      if (ce) u <= (k == M) ? {1'b0, hw[k*VW +: VW]} :
-                   (tap(k) != 0) ? {1'b0, hw[k*VW +: VW]} + {1'b0, hw[(NB-k)*VW +: VW]} : '0;
-    end
-    assign hu[k*(VW+1) +: VW+1] = u;
-  end
-
-  for (genvar t = 0; t < TH; t++) begin : g_hterm
-    logic signed [TWH-1:0] q;
-    always_ff @(posedge clk) begin
-      if (ce) q <= (t == TV) ? TWH'(1) << ((SHIFT > 0) ? 2 * SHIFT - 1 : 0)
-                             : TWH'(hu[TERM_TAP[8*t +: 8]*(VW+1) +: VW+1]) << TERM_SHIFT[8*t +: 8];
-    end
-    assign ht[t*TWH +: TWH] = q;
-  end
-
-  for (genvar l = 0; l < LH; l++) begin : g_hlevel
-    for (genvar i = 0; i < nodes(TH, l + 1); i++) begin : g_node
-      localparam logic [1:0] KIND = HNODE[2*(TH*l + i) +: 2];
-      localparam int A = (l*TH + 2*i) * TWH;
-      localparam int B = (KIND == 2'd0) ? A : (l*TH + 2*i + 1) * TWH;
-      logic signed [TWH-1:0] q;
+  for (genvar ch = 0; ch < CHANNELS; ch++) begin : g_hch
+    if (ALPHA != 0 && ch == CHANNELS - 1) begin : g_alpha
+      // The centre column's pixel, back from its sum, as many stages as a result takes.
+      logic [(LH+2)*P-1:0] d;
       always_ff @(posedge clk) begin
-        if (ce) begin
-          case (KIND)
-            2'd1: q <= ht[A +: TWH] + ht[B +: TWH];
-            2'd2: q <= ht[B +: TWH] - ht[A +: TWH];
-            2'd3: q <= ht[A +: TWH] - ht[B +: TWH];
-            default: q <= ht[A +: TWH];
-          endcase
+        if (ce) d <= {d[(LH+1)*P-1:0], hw[M][ch*VW + VW-1 -: P]};
+      end
+      assign result[ch*P +: P] = d[(LH+2)*P-1 -: P];
+    end else begin : g_sum
+      logic [VW:0] hu [0:M];
+      /* verilator lint_off UNUSEDSIGNAL */  // as vt
+      logic [TWH-1:0] ht [0:(LH+1)*TH];
+      /* verilator lint_on UNUSEDSIGNAL */
+      assign ht[(LH+1)*TH] = '0;
+      for (genvar k = 0; k <= M; k++) begin : g_hpair
+        logic [VW:0] u;
+        always_ff @(posedge clk) begin
+          if (ce) u <= (k == M) ? {1'b0, hw[k][ch*VW +: VW]}
+                     : (tap(k) != 0) ? {1'b0, hw[k][ch*VW +: VW]} + {1'b0, hw[NB-k][ch*VW +: VW]} : '0;
+        end
+        assign hu[k] = u;
+      end
+
+      for (genvar t = 0; t < TH; t++) begin : g_hterm
+        localparam int K = 32'(TERM_TAP[8*t +: 8]);
+        logic [TWH-1:0] q;
+        always_ff @(posedge clk) begin
+          if (ce) q <= (t == TV) ? TWH'(1) << ((SHIFT > 0) ? 2 * SHIFT - 1 : 0)
+                                 : TWH'(hu[K]) << TERM_SHIFT[8*t +: 8];
+        end
+        assign ht[t] = q;
+      end
+
+      for (genvar l = 0; l < LH; l++) begin : g_hlevel
+        for (genvar i = 0; i < nodes(TH, l + 1); i++) begin : g_node
+          localparam logic [1:0] KIND = HNODE[2*(TH*l + i) +: 2];
+          localparam int A = l*TH + 2*i;
+          localparam int B = (KIND == 2'd0) ? A : l*TH + 2*i + 1;
+          logic [TWH-1:0] q;
+          always_ff @(posedge clk) begin
+            if (ce) begin
+              case (KIND)
+                2'd1: q <= ht[A] + ht[B];
+                2'd2: q <= ht[B] - ht[A];
+                2'd3: q <= ht[A] - ht[B];
+                default: q <= ht[A];
+              endcase
+            end
+          end
+          assign ht[(l+1)*TH + i] = q;
+        end
+        for (genvar i = nodes(TH, l + 1); i < TH; i++) begin : g_unused
+          assign ht[(l+1)*TH + i] = '0;
         end
       end
-      assign ht[((l+1)*TH + i)*TWH +: TWH] = q;
-    end
-    if (nodes(TH, l + 1) < TH) begin : g_unused
-      /* verilator lint_off WIDTHCONCAT */  // wide for long filters
-      assign ht[((l+1)*TH + nodes(TH, l + 1))*TWH +: (TH - nodes(TH, l + 1))*TWH] = '0;
-      /* verilator lint_on WIDTHCONCAT */
+      assign result[ch*P +: P] = ht[LH*TH][HW-1 -: P];
     end
   end
 
@@ -984,17 +1029,15 @@ module tapsmith_blur #(
   // Output register and skid buffer. The pipeline runs while the skid buffer is empty; a result
   // that finds the output register full and not taken waits there.
 
-  logic [P-1:0] result;
   logic out_valid, out_user, out_last_col;
   // The skid buffer's flag is kept as "empty", the clock enable itself: an inverted enable costs
   // an inverter at every flip-flop on some families (Yosys's xc7 mapping).
   logic o_valid, k_empty;
-  logic [P+1:0] o_beat, k_beat;
+  logic [CP+1:0] o_beat, k_beat;
   logic o_pop;
 
   assign out_valid = th_valid[LH+2];
   assign {out_user, out_last_col} = th_k[(LH+2)*2 +: 2];
-  assign result = ht[(LH*TH)*TWH + HW-1 -: P];
   assign ce = k_empty;
   assign o_pop = o_valid && m_axis_tready;
   assign m_axis_tvalid = o_valid;

@@ -11,6 +11,11 @@
 -- bits, and the only rounding (half up) at the very end. Outside the image an index reads by
 -- BORDER: 0 reflect101 (folded as often as needed), 1 replicate, 2 zero.
 --
+-- A pixel has CHANNELS components of P bits (1 to 4), channel 0 in the low bits of a beat's
+-- tdata: grey is 1, RGB 3, RGBA 4. Every channel is filtered on its own, as the golden model
+-- does, with one line-buffer word and one set of row and column selects for all of them. With
+-- ALPHA = 1 the last channel is alpha: it leaves as it came, delayed to stay with its pixel.
+--
 -- Frame protocol
 --   1. A beat with s_axis_tuser = 1 starts a frame; width and height are taken from that beat
 --      only. Beats outside a frame (before the first start, or after a frame's W*H pixels and
@@ -81,18 +86,20 @@ entity tapsmith_blur is
     TAPS      : integer_vector := (14, 62, 104, 62, 14);
     P         : natural        := 8;
     MAX_WIDTH : natural        := 1920;
-    BORDER    : natural        := 0);     -- 0 reflect101, 1 replicate, 2 zero
+    BORDER    : natural        := 0;      -- 0 reflect101, 1 replicate, 2 zero
+    CHANNELS  : natural        := 1;      -- components a pixel, channel 0 in the low bits
+    ALPHA     : natural        := 0);     -- 1: the last channel passes through unfiltered
   port (
     clk, rst      : in  std_logic;        -- rst synchronous, active high
     width, height : in  std_logic_vector(15 downto 0);
     s_axis_tvalid : in  std_logic;
     s_axis_tready : out std_logic;
-    s_axis_tdata  : in  std_logic_vector(P - 1 downto 0);
+    s_axis_tdata  : in  std_logic_vector(CHANNELS * P - 1 downto 0);
     s_axis_tuser  : in  std_logic;
     s_axis_tlast  : in  std_logic;
     m_axis_tvalid : out std_logic;
     m_axis_tready : in  std_logic;
-    m_axis_tdata  : out std_logic_vector(P - 1 downto 0);
+    m_axis_tdata  : out std_logic_vector(CHANNELS * P - 1 downto 0);
     m_axis_tuser  : out std_logic;
     m_axis_tlast  : out std_logic);
 end entity tapsmith_blur;
@@ -123,13 +130,17 @@ architecture rtl of tapsmith_blur is
   constant NW  : natural := 2 * M + 1;                 -- window rows (columns)
   constant NB  : natural := 2 * M;                     -- line buffers
   constant AW  : natural := max(clog2(MAX_WIDTH), 1);
+  constant CP  : natural := CHANNELS * P;              -- a pixel, every channel
   constant VSUM_W  : natural := P + SHIFT;                 -- vertical sums
   constant HSUM_W  : natural := P + 2 * SHIFT;             -- horizontal sums
   constant PW  : natural := max(clog2(NW), 1);         -- a window position
   constant CLS : natural := M + 2;                     -- size classes 1 .. m+2
   constant CW  : natural := clog2(CLS + 1);
-  constant TWV : natural := VSUM_W + 3;                    -- vertical tree, signed
-  constant TWH : natural := HSUM_W + 3;                    -- horizontal tree, signed
+  -- The trees add and subtract modulo 2^VSUM_W (2^HSUM_W): a pass's true total lies in
+  -- [0, 2^VSUM_W), so its low bits are exact whatever the partial sums' signs, and no node needs
+  -- headroom.
+  constant TWV : natural := VSUM_W;                        -- vertical tree
+  constant TWH : natural := HSUM_W;                        -- horizontal tree
   constant RW  : natural := clog2(M + 2);              -- 0 .. m+1
   constant HA  : natural := clog2(MAX_WIDTH + M + 2);  -- 0 .. MAX_WIDTH + m + 1
 
@@ -468,10 +479,11 @@ architecture rtl of tapsmith_blur is
   subtype token_t is std_logic_vector(KW - 1 downto 0);
   type token_array is array (natural range <>) of token_t;
 
-  subtype pix_t is unsigned(P - 1 downto 0);
+  subtype pix_t is unsigned(CP - 1 downto 0);          -- a pixel, every channel
   type pix_array is array (natural range <>) of pix_t;
   subtype vsum_t is unsigned(VSUM_W - 1 downto 0);
-  type vsum_array is array (natural range <>) of vsum_t;
+  type col_sums is array (0 to CHANNELS - 1) of vsum_t;  -- a column's sums, channel by channel
+  type col_sums_array is array (natural range <>) of col_sums;
   type vpair_array is array (natural range <>) of unsigned(P downto 0);
   type hpair_array is array (natural range <>) of unsigned(VSUM_W downto 0);
   type vtree_array is array (natural range <>) of signed(TWV - 1 downto 0);
@@ -551,27 +563,23 @@ architecture rtl of tapsmith_blur is
   signal tv_valid : std_logic_vector(0 to LV + 2);
   signal tv_k : token_array(0 to LV + 2);
   signal vw : pix_array(0 to NW - 1);
-  signal vu : vpair_array(0 to M);
-  signal vt : vtree_array(0 to (LV + 1) * TV - 1);
 
   signal new_valid, fresh_mid : std_logic;
   signal new_k, mid_k : token_t;
-  signal vsum : vsum_t;
-  signal hwin, hw : vsum_array(0 to NW - 1);
+  signal vsum : col_sums;
+  signal hwin, hw : col_sums_array(0 to NW - 1);
   signal hs_valid : std_logic_vector(0 to NW - 1);
   signal hs_k : token_array(0 to NW - 1);
   signal hpos : pos_array(0 to NW - 1);
   signal hin : std_logic_vector(0 to NW - 1);
   signal th_valid : std_logic_vector(0 to LH + 2);
   signal th_user, th_last : std_logic_vector(0 to LH + 2);
-  signal hu : hpair_array(0 to M);
-  signal ht : htree_array(0 to (LH + 1) * TH - 1);
 
   signal result : pix_t;
   -- The skid buffer's flag is kept as "empty", the clock enable itself: an inverted enable costs
   -- an inverter at every flip-flop on some families (Yosys's xc7 mapping).
   signal o_valid, k_empty, o_pop : std_logic;
-  signal o_beat, k_beat : std_logic_vector(P + 1 downto 0);
+  signal o_beat, k_beat : std_logic_vector(CP + 1 downto 0);
 
 begin
 
@@ -581,6 +589,8 @@ begin
     report "tapsmith_blur: P must be 1 .. 16, SHIFT at most 30, P + 2 * SHIFT at most 64" severity failure;
   assert MAX_WIDTH >= 1 and MAX_WIDTH <= 65535 and BORDER <= 2
     report "tapsmith_blur: bad MAX_WIDTH or BORDER" severity failure;
+  assert CHANNELS >= 1 and CHANNELS <= 4 and ALPHA <= 1 and (ALPHA = 0 or CHANNELS >= 2)
+    report "tapsmith_blur: CHANNELS must be 1 .. 4, ALPHA 0 or 1 beside a colour channel" severity failure;
 
   ---------------------------------------------------------------------------------------------------
   -- Clock enable and input register. What the sequencer needs of a beat's size is worked out as
@@ -1085,53 +1095,77 @@ begin
     end process;
   end generate;
 
-  g_vpair : for k in 0 to M generate
-    process (clk)
-    begin
-      if rising_edge(clk) then
-        if ce = '1' then
-          if k = M then
-            vu(k) <= '0' & vw(k);
-          elsif tap(k) /= 0 then
-            vu(k) <= ('0' & vw(k)) + ('0' & vw(NB - k));
-          else
-            vu(k) <= (others => '0');
-          end if;
-        end if;
-      end if;
-    end process;
-  end generate;
-
-  g_vterm : for t in 0 to TV - 1 generate
-    process (clk)
-    begin
-      if rising_edge(clk) then
-        if ce = '1' then
-          vt(t) <= shift_left(signed(resize(vu(TERM_TAP(t)), TWV)), TERM_SHIFT(t));
-        end if;
-      end if;
-    end process;
-  end generate;
-
-  g_vlevel : for l in 0 to LV - 1 generate
-    g_node : for i in 0 to nodes(TV, l + 1) - 1 generate
-      constant KIND : natural := node_kind(TV, l, i);
-      constant A    : natural := l * TV + 2 * i;
-      constant B    : natural := l * TV + 2 * i + boolean'pos(KIND /= 0);
+  g_vch : for ch in 0 to CHANNELS - 1 generate
+    -- The centre row, as many stages as a sum takes, then as the sum of a lone centre tap.
+    g_alpha : if ALPHA /= 0 and ch = CHANNELS - 1 generate
+      type delay_t is array (0 to LV + 1) of unsigned(P - 1 downto 0);
+      signal d : delay_t;
     begin
       process (clk)
       begin
         if rising_edge(clk) then
           if ce = '1' then
-            case KIND is
-              when 1 => vt((l + 1) * TV + i) <= vt(A) + vt(B);
-              when 2 => vt((l + 1) * TV + i) <= vt(B) - vt(A);
-              when 3 => vt((l + 1) * TV + i) <= vt(A) - vt(B);
-              when others => vt((l + 1) * TV + i) <= vt(A);
-            end case;
+            d <= vw(M)(ch * P + P - 1 downto ch * P) & d(0 to LV);
           end if;
         end if;
       end process;
+      vsum(ch) <= shift_left(resize(d(LV + 1), VSUM_W), SHIFT);
+    end generate;
+
+    g_sum : if ALPHA = 0 or ch < CHANNELS - 1 generate
+      signal vu : vpair_array(0 to M);
+      signal vt : vtree_array(0 to (LV + 1) * TV - 1);
+    begin
+      g_vpair : for k in 0 to M generate
+        process (clk)
+        begin
+          if rising_edge(clk) then
+            if ce = '1' then
+              if k = M then
+                vu(k) <= '0' & vw(k)(ch * P + P - 1 downto ch * P);
+              elsif tap(k) /= 0 then
+                vu(k) <= ('0' & vw(k)(ch * P + P - 1 downto ch * P)) + ('0' & vw(NB - k)(ch * P + P - 1 downto ch * P));
+              else
+                vu(k) <= (others => '0');
+              end if;
+            end if;
+          end if;
+        end process;
+      end generate;
+
+      g_vterm : for t in 0 to TV - 1 generate
+        process (clk)
+        begin
+          if rising_edge(clk) then
+            if ce = '1' then
+              vt(t) <= shift_left(signed(resize(vu(TERM_TAP(t)), TWV)), TERM_SHIFT(t));
+            end if;
+          end if;
+        end process;
+      end generate;
+
+      g_vlevel : for l in 0 to LV - 1 generate
+        g_node : for i in 0 to nodes(TV, l + 1) - 1 generate
+          constant KIND : natural := node_kind(TV, l, i);
+          constant A    : natural := l * TV + 2 * i;
+          constant B    : natural := l * TV + 2 * i + boolean'pos(KIND /= 0);
+        begin
+          process (clk)
+          begin
+            if rising_edge(clk) then
+              if ce = '1' then
+                case KIND is
+                  when 1 => vt((l + 1) * TV + i) <= vt(A) + vt(B);
+                  when 2 => vt((l + 1) * TV + i) <= vt(B) - vt(A);
+                  when 3 => vt((l + 1) * TV + i) <= vt(A) - vt(B);
+                  when others => vt((l + 1) * TV + i) <= vt(A);
+                end case;
+              end if;
+            end if;
+          end process;
+        end generate;
+      end generate;
+      vsum(ch) <= unsigned(vt(LV * TV)(VSUM_W - 1 downto 0));
     end generate;
   end generate;
 
@@ -1155,7 +1189,6 @@ begin
 
   new_valid <= tv_valid(LV + 2);
   new_k <= tv_k(LV + 2);
-  vsum <= unsigned(vt(LV * TV)(VSUM_W - 1 downto 0));
   -- The slot that becomes the middle one with the next shift sets the columns for it.
   mid_k <= new_k when M = 0 else hs_k((M + 1) mod NW);
 
@@ -1212,7 +1245,7 @@ begin
           end if;
         end if;
         if ce = '1' then
-          hw(j) <= (others => '0');
+          hw(j) <= (others => (others => '0'));
           for q in 0 to NW - 1 loop
             if CAND_OK(j * NW + q) and hpos(j) = q and hin(j) = '1' then
               hw(j) <= hwin(q);
@@ -1223,57 +1256,81 @@ begin
     end process;
   end generate;
 
-  g_hpair : for k in 0 to M generate
-    process (clk)
-    begin
-      if rising_edge(clk) then
-        if ce = '1' then
-          if k = M then
-            hu(k) <= '0' & hw(k);
-          elsif tap(k) /= 0 then
-            hu(k) <= ('0' & hw(k)) + ('0' & hw(NB - k));
-          else
-            hu(k) <= (others => '0');
-          end if;
-        end if;
-      end if;
-    end process;
-  end generate;
-
-  g_hterm : for t in 0 to TH - 1 generate
-    process (clk)
-    begin
-      if rising_edge(clk) then
-        if ce = '1' then
-          if t = TV then
-            ht(t) <= shift_left(to_signed(1, TWH), max(2 * SHIFT, 1) - 1);
-          else
-            ht(t) <= shift_left(signed(resize(hu(TERM_TAP(t)), TWH)), TERM_SHIFT(t));
-          end if;
-        end if;
-      end if;
-    end process;
-  end generate;
-
-  g_hlevel : for l in 0 to LH - 1 generate
-    g_node : for i in 0 to nodes(TH, l + 1) - 1 generate
-      constant KIND : natural := node_kind(TH, l, i);
-      constant A    : natural := l * TH + 2 * i;
-      constant B    : natural := l * TH + 2 * i + boolean'pos(KIND /= 0);
+  g_hch : for ch in 0 to CHANNELS - 1 generate
+    -- The centre column's pixel, back from its sum, as many stages as a result takes.
+    g_alpha : if ALPHA /= 0 and ch = CHANNELS - 1 generate
+      type delay_t is array (0 to LH + 1) of unsigned(P - 1 downto 0);
+      signal d : delay_t;
     begin
       process (clk)
       begin
         if rising_edge(clk) then
           if ce = '1' then
-            case KIND is
-              when 1 => ht((l + 1) * TH + i) <= ht(A) + ht(B);
-              when 2 => ht((l + 1) * TH + i) <= ht(B) - ht(A);
-              when 3 => ht((l + 1) * TH + i) <= ht(A) - ht(B);
-              when others => ht((l + 1) * TH + i) <= ht(A);
-            end case;
+            d <= hw(M)(ch)(VSUM_W - 1 downto VSUM_W - P) & d(0 to LH);
           end if;
         end if;
       end process;
+      result(ch * P + P - 1 downto ch * P) <= d(LH + 1);
+    end generate;
+
+    g_sum : if ALPHA = 0 or ch < CHANNELS - 1 generate
+      signal hu : hpair_array(0 to M);
+      signal ht : htree_array(0 to (LH + 1) * TH - 1);
+    begin
+      g_hpair : for k in 0 to M generate
+        process (clk)
+        begin
+          if rising_edge(clk) then
+            if ce = '1' then
+              if k = M then
+                hu(k) <= '0' & hw(k)(ch);
+              elsif tap(k) /= 0 then
+                hu(k) <= ('0' & hw(k)(ch)) + ('0' & hw(NB - k)(ch));
+              else
+                hu(k) <= (others => '0');
+              end if;
+            end if;
+          end if;
+        end process;
+      end generate;
+
+      g_hterm : for t in 0 to TH - 1 generate
+        process (clk)
+        begin
+          if rising_edge(clk) then
+            if ce = '1' then
+              if t = TV then
+                ht(t) <= shift_left(to_signed(1, TWH), max(2 * SHIFT, 1) - 1);
+              else
+                ht(t) <= shift_left(signed(resize(hu(TERM_TAP(t)), TWH)), TERM_SHIFT(t));
+              end if;
+            end if;
+          end if;
+        end process;
+      end generate;
+
+      g_hlevel : for l in 0 to LH - 1 generate
+        g_node : for i in 0 to nodes(TH, l + 1) - 1 generate
+          constant KIND : natural := node_kind(TH, l, i);
+          constant A    : natural := l * TH + 2 * i;
+          constant B    : natural := l * TH + 2 * i + boolean'pos(KIND /= 0);
+        begin
+          process (clk)
+          begin
+            if rising_edge(clk) then
+              if ce = '1' then
+                case KIND is
+                  when 1 => ht((l + 1) * TH + i) <= ht(A) + ht(B);
+                  when 2 => ht((l + 1) * TH + i) <= ht(B) - ht(A);
+                  when 3 => ht((l + 1) * TH + i) <= ht(A) - ht(B);
+                  when others => ht((l + 1) * TH + i) <= ht(A);
+                end case;
+              end if;
+            end if;
+          end process;
+        end generate;
+      end generate;
+      result(ch * P + P - 1 downto ch * P) <= unsigned(ht(LH * TH)(HSUM_W - 1 downto HSUM_W - P));
     end generate;
   end generate;
 
@@ -1298,16 +1355,15 @@ begin
   -- Output register and skid buffer. The pipeline runs while the skid buffer is empty; a result
   -- that finds the output register full and not taken waits there.
 
-  result <= unsigned(ht(LH * TH)(HSUM_W - 1 downto HSUM_W - P));
   ce <= k_empty;
   o_pop <= o_valid and m_axis_tready;
   m_axis_tvalid <= o_valid;
-  m_axis_tuser <= o_beat(P + 1);
-  m_axis_tlast <= o_beat(P);
-  m_axis_tdata <= o_beat(P - 1 downto 0);
+  m_axis_tuser <= o_beat(CP + 1);
+  m_axis_tlast <= o_beat(CP);
+  m_axis_tdata <= o_beat(CP - 1 downto 0);
 
   output : process (clk)
-    variable beat : std_logic_vector(P + 1 downto 0);
+    variable beat : std_logic_vector(CP + 1 downto 0);
   begin
     if rising_edge(clk) then
       beat := th_user(LH + 2) & th_last(LH + 2) & std_logic_vector(result);

@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: MIT
 // Writes the test vectors the HDL co-simulations replay: for each core
-// configuration CASE, CASE.cfg (N SHIFT P BORDER MAX_WIDTH taps...),
-// CASE.vec (stray beats and frames, each frame with the outputs the golden
+// configuration CASE, CASE.cfg (N SHIFT P BORDER MAX_WIDTH CHANNELS ALPHA
+// taps...), CASE.vec (stray beats and frames, each frame with the outputs the golden
 // model gives for it under the cores' frame protocol: records "stray K" and
-// "frame W H K", then hexadecimal samples, nothing else), CASE.notes (what
+// "frame W H K", then hexadecimal pixels, every channel of a pixel in one
+// number, channel 0 in the low bits; nothing else), CASE.notes (what
 // each record is for, a line each), and CASE_fullrate.cfg/.vec/.period/.latency: equal
 // frames back to back, the cycles each must take at full rate and the
 // latency of its first pixel. Everything
@@ -46,20 +47,25 @@ struct config {  // NOLINT(clang-analyzer-optin.performance.Padding): fields in 
     std::int32_t bits;
     std::int32_t pixel_bits;
     border how;
+    std::uint32_t channels;
+    bool alpha;  // the last channel is alpha, which the core passes through
 };
 
 // Few configurations, since each costs a simulator build; every one gets
-// many frames. Together: each tap count, pixel width and border, and the
-// widest accumulator (16 + 2 * 24 = 64 bits).
+// many frames. Together: each tap count, pixel width and border, the
+// widest accumulator (16 + 2 * 24 = 64 bits), colour and colour with alpha
+// (the widest beat, 4 x 16 bits).
 constexpr config configs[] = {
-    {"n1_p8_reflect101", 1, 1.0, 8, 8, border::reflect101},
-    {"n3_p10_replicate", 3, 0.8, 10, 10, border::replicate},
-    {"n5_p8_reflect101", 5, 1.0, 8, 8, border::reflect101},
-    {"n5_p16_zero", 5, 1.1, 12, 16, border::zero},
-    {"n9_p8_zero", 9, 1.5, 10, 8, border::zero},
-    {"n9_p10_reflect101", 9, 1.6, 14, 10, border::reflect101},
-    {"n15_p8_reflect101", 15, 2.5, 12, 8, border::reflect101},
-    {"n15_p16_replicate", 15, 2.5, 24, 16, border::replicate},
+    {"n1_p8_reflect101", 1, 1.0, 8, 8, border::reflect101, 1, false},
+    {"n3_p10_replicate", 3, 0.8, 10, 10, border::replicate, 1, false},
+    {"n5_p8_reflect101", 5, 1.0, 8, 8, border::reflect101, 1, false},
+    {"n5_p16_zero", 5, 1.1, 12, 16, border::zero, 1, false},
+    {"n9_p8_zero", 9, 1.5, 10, 8, border::zero, 1, false},
+    {"n9_p10_reflect101", 9, 1.6, 14, 10, border::reflect101, 1, false},
+    {"n15_p8_reflect101", 15, 2.5, 12, 8, border::reflect101, 1, false},
+    {"n15_p16_replicate", 15, 2.5, 24, 16, border::replicate, 1, false},
+    {"n5_p8_rgb_zero", 5, 1.2, 8, 8, border::zero, 3, false},
+    {"n3_p16_rgba_replicate", 3, 0.9, 12, 16, border::replicate, 4, true},
 };
 
 constexpr std::size_t max_width = 64;
@@ -70,9 +76,10 @@ enum class pattern { ramp, checker, noise, bright_centre, bright_corner, full, c
 constexpr const char* pattern_names[] = {
     "ramp", "checkerboard", "noise", "bright centre pixel", "bright corner pixel", "all at the maximum"};
 
+// Pixels in raster order, a pixel's channels side by side.
 using image = std::vector<std::uint16_t>;
 
-image make_image(pattern what, std::size_t w, std::size_t h, std::uint32_t max, rng& r) {
+image make_plane(pattern what, std::size_t w, std::size_t h, std::uint32_t max, rng& r) {
     image img(w * h, 0);
     for (std::size_t y = 0; y < h; ++y) {
         for (std::size_t x = 0; x < w; ++x) {
@@ -106,6 +113,25 @@ image make_image(pattern what, std::size_t w, std::size_t h, std::uint32_t max, 
     return img;
 }
 
+// Channel c shows the pattern after `what` c places on, so that a core
+// that mixed up its channels would show it.
+image make_image(std::uint32_t channels, pattern what, std::size_t w, std::size_t h, std::uint32_t max,
+                 rng& r) {
+    if (channels == 1) {
+        return make_plane(what, w, h, max, r);
+    }
+    image img(w * h * channels, 0);
+    const auto patterns = static_cast<std::uint32_t>(pattern::count);
+    for (std::uint32_t c = 0; c < channels; ++c) {
+        const image plane = make_plane(static_cast<pattern>((static_cast<std::uint32_t>(what) + c) % patterns), w,
+                                       h, max, r);
+        for (std::size_t i = 0; i < plane.size(); ++i) {
+            img[i * channels + c] = plane[i];
+        }
+    }
+    return img;
+}
+
 struct writer {
     std::string text;
     std::size_t digits;
@@ -117,7 +143,7 @@ struct writer {
     }
     // Fixed-width hex, so that readers which insist on a full-width field
     // (VHDL's hread) take every line.
-    void hex(std::uint32_t v) {
+    void hex(std::uint64_t v) {
         char buf[16];
         const auto res = std::to_chars(buf, buf + sizeof buf, v, 16);
         const auto len = static_cast<std::size_t>(res.ptr - buf);
@@ -139,13 +165,23 @@ struct vec_file {
     std::size_t frames = 0;
     std::size_t pixels = 0;
 
-    void stray(const std::vector<std::uint16_t>& beats, std::string_view note) {
+    // Pixel i of `img` as one beat: its channels side by side, channel 0 lowest.
+    void beat(const image& img, std::size_t i) {
+        std::uint64_t v = 0;
+        for (std::uint32_t c = cfg.channels; c-- > 0;) {
+            v = (v << static_cast<unsigned>(cfg.pixel_bits)) | img[i * cfg.channels + c];
+        }
+        out.hex(v);
+    }
+
+    // Stray beats carry each value in every channel.
+    void stray(const std::vector<std::uint16_t>& values, std::string_view note) {
         notes.line(note);
         out.text += "stray ";
-        out.number(beats.size());
+        out.number(values.size());
         out.text += '\n';
-        for (const auto b : beats) {
-            out.hex(b);
+        for (const auto b : values) {
+            beat(image(cfg.channels, b), 0);
         }
     }
 
@@ -161,30 +197,37 @@ struct vec_file {
         out.text += ' ';
         out.number(k);
         out.text += '\n';
-        image seen(w * h, 0);
+        const std::size_t ch = cfg.channels;
+        image seen(w * h * ch, 0);
         const auto max = static_cast<std::uint32_t>((1U << cfg.pixel_bits) - 1);
         for (std::size_t i = 0; i < k; ++i) {
-            const std::uint16_t beat = i < img.size() ? img[i] : static_cast<std::uint16_t>(r.next() & max);
-            if (i < seen.size()) {
-                seen[i] = beat;
+            image sent(ch, 0);
+            for (std::size_t c = 0; c < ch; ++c) {
+                sent[c] = i * ch < img.size() ? img[i * ch + c] : static_cast<std::uint16_t>(r.next() & max);
+                if (i < w * h) {
+                    seen[i * ch + c] = sent[c];
+                }
             }
-            out.hex(beat);
+            beat(sent, 0);
         }
         if (w == 0 || h == 0 || w > max_width) {
             return true;
         }
-        image res(w * h, 0);
+        image res(w * h * ch, 0);
         const status st =
-            blur(seen.data(), res.data(), {w, h, 1}, {cfg.n, taps, cfg.bits, cfg.pixel_bits, cfg.how});
+            blur(seen.data(), res.data(), {w, h, ch}, {cfg.n, taps, cfg.bits, cfg.pixel_bits, cfg.how});
         if (st != status::ok) {
             (void)std::fprintf(stderr, "tapsmith_make_vectors: %s: %s\n", cfg.name, describe(st));
             return false;
         }
-        for (const auto p : res) {
-            out.hex(p);
+        for (std::size_t i = 0; i < w * h; ++i) {
+            if (cfg.alpha) {
+                res[i * ch + ch - 1] = seen[i * ch + ch - 1];
+            }
+            beat(res, i);
         }
         ++frames;
-        pixels += res.size();
+        pixels += w * h;
         return true;
     }
 };
@@ -245,8 +288,9 @@ bool write_config(const config& cfg, std::uint64_t seed, const std::filesystem::
 
     writer c{{}, 0};
     c.number(static_cast<std::uint64_t>(cfg.n));
-    for (const std::int64_t v : {std::int64_t{cfg.bits}, std::int64_t{cfg.pixel_bits},
-                                 std::int64_t{hdl_code(cfg.how)}, static_cast<std::int64_t>(max_width)}) {
+    for (const std::int64_t v : {std::int64_t{cfg.bits}, std::int64_t{cfg.pixel_bits}, std::int64_t{hdl_code(cfg.how)},
+                                 static_cast<std::int64_t>(max_width), std::int64_t{cfg.channels},
+                                 std::int64_t{cfg.alpha ? 1 : 0}}) {
         c.text += ' ';
         c.number(static_cast<std::uint64_t>(v));
     }
@@ -258,7 +302,7 @@ bool write_config(const config& cfg, std::uint64_t seed, const std::filesystem::
 
     rng r{seed};
     const auto max = static_cast<std::uint32_t>((1U << cfg.pixel_bits) - 1);
-    vec_file v{cfg, taps.data(), {{}, static_cast<std::size_t>((cfg.pixel_bits + 3) / 4)}, {{}, 0}};
+    vec_file v{cfg, taps.data(), {{}, (cfg.channels * static_cast<std::size_t>(cfg.pixel_bits) + 3) / 4}, {{}, 0}};
     // Stray beats before the first frame are dropped.
     v.stray({1, static_cast<std::uint16_t>(max), 0, 3}, "stray beats before the first frame");
 
@@ -298,7 +342,7 @@ bool write_config(const config& cfg, std::uint64_t seed, const std::filesystem::
     for (const auto& [w, h] : unique) {
         for (std::size_t p = 0; p < patterns; ++p) {
             const auto what = static_cast<pattern>(p);
-            const image img = make_image(what, w, h, max, r);
+            const image img = make_image(cfg.channels, what, w, h, max, r);
             if (!v.frame(img, w, h, w * h, r, describe_frame(w, h, pattern_names[p]))) {
                 return false;
             }
@@ -308,7 +352,7 @@ bool write_config(const config& cfg, std::uint64_t seed, const std::filesystem::
     // Protocol cases: the sequence matters, so each is followed by a good
     // frame.
     const auto good = [&](std::size_t w, std::size_t h) {
-        return v.frame(make_image(pattern::noise, w, h, max, r), w, h, w * h, r,
+        return v.frame(make_image(cfg.channels, pattern::noise, w, h, max, r), w, h, w * h, r,
                        describe_frame(w, h, "noise after a protocol case"));
     };
     struct cut {
@@ -316,23 +360,23 @@ bool write_config(const config& cfg, std::uint64_t seed, const std::filesystem::
     };
     for (const cut& s :
          {cut{9, 7, 30}, cut{max_width, 6, 1}, cut{n + 1, n + 2, (n + 1) * (n + 2) - 1}, cut{5, 5, 5}}) {
-        if (!v.frame(make_image(pattern::noise, s.w, s.h, max, r), s.w, s.h, s.k, r,
+        if (!v.frame(make_image(cfg.channels, pattern::noise, s.w, s.h, max, r), s.w, s.h, s.k, r,
                      describe_frame(s.w, s.h, "noise cut short: the core completes it with zeros")) ||
             !good(11, 4)) {
             return false;
         }
     }
-    if (!v.frame(make_image(pattern::ramp, 6, 3, max, r), 6, 3, 10, r,
+    if (!v.frame(make_image(cfg.channels, pattern::ramp, 6, 3, max, r), 6, 3, 10, r,
                  describe_frame(6, 3, "ramp cut short, then another cut short"))) {
         return false;
     }
-    if (!v.frame(make_image(pattern::full, 4, 4, max, r), 4, 4, 7, r,
+    if (!v.frame(make_image(cfg.channels, pattern::full, 4, 4, max, r), 4, 4, 7, r,
                  describe_frame(4, 4, "full cut short")) ||
         !good(3, 5)) {
         return false;
     }
     for (const cut& s : {cut{8, 5, 8 * 5 + 7}, cut{1, 1, 4}, cut{max_width, 2, max_width * 3}}) {
-        if (!v.frame(make_image(pattern::noise, s.w, s.h, max, r), s.w, s.h, s.k, r,
+        if (!v.frame(make_image(cfg.channels, pattern::noise, s.w, s.h, max, r), s.w, s.h, s.k, r,
                      describe_frame(s.w, s.h, "noise with extra beats, which are dropped")) ||
             !good(7, 6)) {
             return false;
@@ -343,7 +387,7 @@ bool write_config(const config& cfg, std::uint64_t seed, const std::filesystem::
     if (!good(13, 9)) {
         return false;
     }
-    if (!v.frame(make_image(pattern::checker, 5, 4, max, r), 5, 4, 23, r,
+    if (!v.frame(make_image(cfg.channels, pattern::checker, 5, 4, max, r), 5, 4, 23, r,
                  "5x4 checkerboard with extra beats")) {
         return false;
     }
@@ -356,7 +400,7 @@ bool write_config(const config& cfg, std::uint64_t seed, const std::filesystem::
         std::size_t w, h, k;
     };
     for (const refused& s : {refused{0, 3, 3}, refused{4, 0, 2}, refused{max_width + 1, 2, 5}}) {
-        if (!v.frame(make_image(pattern::noise, s.k, 1, max, r), s.w, s.h, s.k, r,
+        if (!v.frame(make_image(cfg.channels, pattern::noise, s.k, 1, max, r), s.w, s.h, s.k, r,
                      describe_frame(s.w, s.h, "refused: no output")) ||
             !good(6, 5)) {
             return false;
@@ -369,7 +413,7 @@ bool write_config(const config& cfg, std::uint64_t seed, const std::filesystem::
     constexpr std::size_t run_h = 11;
     vec_file run{cfg, taps.data(), {{}, v.out.digits}, {{}, 0}};
     for (int f = 0; f < 12; ++f) {
-        if (!run.frame(make_image(pattern::noise, run_w, run_h, max, r), run_w, run_h, run_w * run_h, r,
+        if (!run.frame(make_image(cfg.channels, pattern::noise, run_w, run_h, max, r), run_w, run_h, run_w * run_h, r,
                        describe_frame(run_w, run_h, "noise, back to back"))) {
             return false;
         }

@@ -86,19 +86,20 @@ run() {
 for key in "${keys[@]}"; do
     read -r -a items <<<"$key"
     read -r -a names <<<"${cases[$key]}"
-    # N SHIFT P BORDER MAX_WIDTH t0 .. t(N-1), all small decimal numbers.
-    if [[ ! "$key" =~ ^[0-9]{1,10}( [0-9]{1,10})*$ ]] || [ ${#items[@]} -lt 6 ] ||
-        [ ${#items[@]} -ne $((10#${items[0]} + 5)) ]; then
+    # N SHIFT P BORDER MAX_WIDTH CHANNELS ALPHA t0 .. t(N-1), all small decimal numbers.
+    if [[ ! "$key" =~ ^[0-9]{1,10}( [0-9]{1,10})*$ ]] || [ ${#items[@]} -lt 8 ] ||
+        [ ${#items[@]} -ne $((10#${items[0]} + 7)) ]; then
         for name in "${names[@]}"; do fail "$name: malformed configuration '$key'"; done
         continue
     fi
     n=$((10#${items[0]}))
     taps=""
     for ((i = n - 1; i >= 0; i--)); do
-        taps+=$(printf '%08x' "$((10#${items[5 + i]}))")
+        taps+=$(printf '%08x' "$((10#${items[7 + i]}))")
     done
     params=(-GN="$n" -GSHIFT="$((10#${items[1]}))" -GP="$((10#${items[2]}))"
-        -GBORDER="$((10#${items[3]}))" -GMAX_WIDTH="$((10#${items[4]}))" -GTAPS="$((32 * n))'h$taps")
+        -GBORDER="$((10#${items[3]}))" -GMAX_WIDTH="$((10#${items[4]}))" -GCHANNELS="$((10#${items[5]}))"
+        -GALPHA="$((10#${items[6]}))" -GTAPS="$((32 * n))'h$taps")
     dir="$work/cfg_$(printf '%s' "$key" | cksum | cut -d' ' -f1)"
     mkdir -p "$dir"
 
@@ -117,12 +118,6 @@ for key in "${keys[@]}"; do
     [ "$sim" = icarus ] || runtime_objs=$dir
     for name in "${names[@]}"; do
         log="$dir/$name.log"
-        # Icarus interprets: the stalled runs of the wider windows would take minutes each. It
-        # replays their full-rate runs, and everything of the smaller ones.
-        if [ "$sim" = icarus ] && [ "$n" -gt 5 ] && [ ! -f "$vectors/$name.period" ]; then
-            echo "skip $name: N = $n under Icarus (its full-rate run is replayed)"
-            continue
-        fi
         extra=()
         if [ -f "$vectors/$name.period" ]; then
             extra=(+nostall "+period=$(cat "$vectors/$name.period")" "+latency=$(cat "$vectors/$name.latency")")

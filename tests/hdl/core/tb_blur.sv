@@ -4,9 +4,11 @@
 // the same bench in VHDL, cycle for cycle: the same stimulus, stalls and checks, so that the three
 // simulators' output beats can be compared by the cycle they leave on. It replays a CASE.cfg /
 // CASE.vec pair written from the C++ golden model:
-//   +cfg=CASE.cfg    N SHIFT P BORDER MAX_WIDTH t0 .. t(N-1); must match the parameters compiled in
+//   +cfg=CASE.cfg    N SHIFT P BORDER MAX_WIDTH CHANNELS ALPHA t0 .. t(N-1); must match the
+//                    parameters compiled in
 //   +vec=CASE.vec    records "stray K" and "frame W H K", each followed by its K input pixels and,
-//                    for a frame the core accepts, its W*H expected output pixels, in hex
+//                    for a frame the core accepts, its W*H expected output pixels, in hex (a
+//                    pixel's channels in one number, channel 0 in the low bits)
 //   +seed=S          stall pattern (default 1)
 //   +nostall         both sides always ready
 //   +period=C        with +nostall: consecutive frames must start C cycles apart and the input may
@@ -25,24 +27,28 @@ module tb_blur #(
   parameter logic [32*N-1:0] TAPS = {32'd14, 32'd62, 32'd104, 32'd62, 32'd14},
   parameter int P = 8,
   parameter int MAX_WIDTH = 1920,
-  parameter int BORDER = 0
+  parameter int BORDER = 0,
+  parameter int CHANNELS = 1,
+  parameter int ALPHA = 0
 );
   localparam int M = (N - 1) / 2;
+  localparam int CP = CHANNELS * P;
   localparam int HANG = 4 * (MAX_WIDTH + 2 * M) * (M + 2) + 4000;
-  localparam int MAX_BEATS = 1 << 20;
+  localparam int MAX_BEATS = 1 << 18;
 
   logic clk = 1'b0;
   logic rst = 1'b1;
   logic [15:0] width = '0, height = '0;
   logic s_valid = 1'b0, s_user = 1'b0, s_last = 1'b0;
-  logic [P-1:0] s_data = '0;
+  logic [CP-1:0] s_data = '0;
   logic s_ready;
   logic m_valid, m_user, m_last;
-  logic [P-1:0] m_data;
+  logic [CP-1:0] m_data;
   logic m_ready = 1'b0;
 
   tapsmith_blur #(
-    .N(N), .SHIFT(SHIFT), .TAPS(TAPS), .P(P), .MAX_WIDTH(MAX_WIDTH), .BORDER(BORDER)
+    .N(N), .SHIFT(SHIFT), .TAPS(TAPS), .P(P), .MAX_WIDTH(MAX_WIDTH), .BORDER(BORDER),
+    .CHANNELS(CHANNELS), .ALPHA(ALPHA)
   ) dut (
     .clk(clk), .rst(rst), .width(width), .height(height),
     .s_axis_tvalid(s_valid), .s_axis_tready(s_ready), .s_axis_tdata(s_data),
@@ -54,12 +60,12 @@ module tb_blur #(
   always #5 clk = !clk;
 
   // Input beats and expected output beats, read before the clock starts.
-  int in_data [0:MAX_BEATS-1];
+  logic [CP-1:0] in_data [0:MAX_BEATS-1];
   int in_w [0:MAX_BEATS-1];
   int in_h [0:MAX_BEATS-1];
   bit in_user [0:MAX_BEATS-1];
   bit in_last [0:MAX_BEATS-1];
-  int exp_data [0:MAX_BEATS-1];
+  logic [CP-1:0] exp_data [0:MAX_BEATS-1];
   bit exp_user [0:MAX_BEATS-1];
   bit exp_last [0:MAX_BEATS-1];
   int n_in = 0, n_exp = 0, frames = 0;
@@ -75,7 +81,7 @@ module tb_blur #(
     int fd, v, i, got;
     fd = $fopen(path, "r");
     if (fd == 0) fail({"cannot open ", path});
-    for (i = 0; i < 5 + N; i++) begin
+    for (i = 0; i < 7 + N; i++) begin
       got = $fscanf(fd, "%d", v);
       if (got != 1) fail($sformatf("%s: item %0d missing", path, i));
       if (i == 0 && v != N) fail($sformatf("%s: N is %0d, the bench has %0d", path, v, N));
@@ -83,13 +89,24 @@ module tb_blur #(
       if (i == 2 && v != P) fail($sformatf("%s: P is %0d, the bench has %0d", path, v, P));
       if (i == 3 && v != BORDER) fail($sformatf("%s: BORDER is %0d, the bench has %0d", path, v, BORDER));
       if (i == 4 && v != MAX_WIDTH) fail($sformatf("%s: MAX_WIDTH is %0d, the bench has %0d", path, v, MAX_WIDTH));
-      if (i >= 5 && v != TAPS[32*(i-5) +: 32]) fail($sformatf("%s: tap %0d is %0d", path, i - 5, v));
+      if (i == 5 && v != CHANNELS) fail($sformatf("%s: CHANNELS is %0d, the bench has %0d", path, v, CHANNELS));
+      if (i == 6 && v != ALPHA) fail($sformatf("%s: ALPHA is %0d, the bench has %0d", path, v, ALPHA));
+      if (i >= 7 && v != TAPS[32*(i-7) +: 32]) fail($sformatf("%s: tap %0d is %0d", path, i - 7, v));
     end
     $fclose(fd);
   endtask
 
+  // A pixel as read, every channel: nothing may stand above its CP bits.
+  task automatic check_pixel(input int got, input logic [63:0] v, input string path,
+                             output logic [CP-1:0] p);
+    if (got != 1) fail($sformatf("%s: a pixel is missing", path));
+    if (CP < 64 && (v >> CP) != 0) fail($sformatf("%s: pixel %0h wider than %0d bits", path, v, CP));
+    p = CP'(v);
+  endtask
+
   task automatic read_vec(input string path);
-    int fd, w, h, k, i, v, got, pixels;
+    int fd, w, h, k, i, got, pixels;
+    logic [63:0] v;
     logic [8*8-1:0] word;
     bit open_short;
     open_short = 1'b0;
@@ -101,8 +118,9 @@ module tb_blur #(
         if (open_short) fail("stray beats right after a cut-short frame would be its pixels");
         got = $fscanf(fd, "%d", k);
         for (i = 0; i < k; i++) begin
+          if (n_in == MAX_BEATS) fail($sformatf("%s: more than %0d input beats", path, MAX_BEATS));
           got = $fscanf(fd, "%h", v);
-          in_data[n_in] = v;
+          check_pixel(got, v, path, in_data[n_in]);
           in_user[n_in] = 1'b0;
           in_last[n_in] = 1'b0;
           in_w[n_in] = -1;
@@ -113,8 +131,9 @@ module tb_blur #(
         got = $fscanf(fd, "%d %d %d", w, h, k);
         if (got != 3 || w < 0 || w > 65535 || h < 0 || h > 65535 || k < 1) fail("bad frame record");
         for (i = 0; i < k; i++) begin
+          if (n_in == MAX_BEATS) fail($sformatf("%s: more than %0d input beats", path, MAX_BEATS));
           got = $fscanf(fd, "%h", v);
-          in_data[n_in] = v;
+          check_pixel(got, v, path, in_data[n_in]);
           in_user[n_in] = i == 0;
           in_last[n_in] = w != 0 && i % w == w - 1;
           // The size only on the first beat: whatever is on the others must not matter.
@@ -125,8 +144,9 @@ module tb_blur #(
         // A frame the core must refuse (zero size, too wide) has no expected pixels.
         pixels = (w == 0 || h == 0 || w > MAX_WIDTH) ? 0 : w * h;
         for (i = 0; i < pixels; i++) begin
+          if (n_exp == MAX_BEATS) fail($sformatf("%s: more than %0d output beats", path, MAX_BEATS));
           got = $fscanf(fd, "%h", v);
-          exp_data[n_exp] = v;
+          check_pixel(got, v, path, exp_data[n_exp]);
           exp_user[n_exp] = i == 0;
           exp_last[n_exp] = i % w == w - 1;
           n_exp = n_exp + 1;
@@ -160,7 +180,7 @@ module tb_blur #(
   logic [31:0] r = '0;
   /* verilator lint_on UNUSEDSIGNAL */
   bit was_stalled = 1'b0;
-  logic [P-1:0] stalled_data = '0;
+  logic [CP-1:0] stalled_data = '0;
   logic stalled_user = 1'b0, stalled_last = 1'b0;
 
   initial begin
@@ -199,7 +219,7 @@ module tb_blur #(
       if (m_valid && m_ready) begin
         idle = 0;
         if (out_idx >= n_exp) fail($sformatf("extra output beat %0h after all %0d expected", m_data, n_exp));
-        if (m_data != P'(exp_data[out_idx]) || m_user != exp_user[out_idx] || m_last != exp_last[out_idx])
+        if (m_data != exp_data[out_idx] || m_user != exp_user[out_idx] || m_last != exp_last[out_idx])
           fail($sformatf("beat %0d: got data %0h user %0b last %0b, want %0h %0b %0b", out_idx, m_data,
                          m_user, m_last, exp_data[out_idx], exp_user[out_idx], exp_last[out_idx]));
         if (out_idx == 0 && latency != 0 && cycle - first_in != latency + M * in_w[0] + M)
@@ -236,7 +256,7 @@ module tb_blur #(
         if (idx < n_in) r = next_rand();
         if (idx < n_in && int'(r[2:0]) < in_prob) begin
           s_valid <= 1'b1;
-          s_data <= P'(in_data[idx]);
+          s_data <= in_data[idx];
           s_user <= in_user[idx];
           s_last <= in_last[idx];
           if (in_w[idx] < 0) begin
@@ -252,7 +272,7 @@ module tb_blur #(
           // Nothing offered: noise on the lines, which the core must not pick up.
           s_valid <= 1'b0;
           r = next_rand();
-          s_data <= P'(r);
+          s_data <= CP'({r, r});
           r = next_rand();
           s_user <= r[0];
           r = next_rand();

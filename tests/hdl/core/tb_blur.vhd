@@ -2,9 +2,10 @@
 --
 -- Co-simulation bench for tapsmith_blur under GHDL: tb_blur.sv in VHDL, cycle for cycle (the same
 -- xorshift32 stimulus, stalls and checks), so that the output beats of all three simulators can be
--- compared by the cycle they leave on. CFG_FILE ("N SHIFT P BORDER MAX_WIDTH t0 .. t(N-1)") sets
--- the core's generics; VEC_FILE holds records "stray K" and "frame W H K", each followed by its K
--- input pixels and, for a frame the core accepts, its W*H expected output pixels, in hex.
+-- compared by the cycle they leave on. CFG_FILE ("N SHIFT P BORDER MAX_WIDTH CHANNELS ALPHA t0 ..
+-- t(N-1)") sets the core's generics; VEC_FILE holds records "stray K" and "frame W H K", each
+-- followed by its K input pixels and, for a frame the core accepts, its W*H expected output
+-- pixels, in hex (a pixel's channels in one number, channel 0 in the low bits).
 --   ghdl -r --std=08 tb_blur -gCFG_FILE=CASE.cfg -gVEC_FILE=CASE.vec [-gSEED=S]
 --     [-gNOSTALL=true [-gPERIOD=C] [-gLATENCY=L]]   (both sides always ready; frames C cycles
 --     apart, the input never waiting; the first output beat L + m*W + m cycles after the first input)
@@ -31,23 +32,23 @@ architecture sim of tb_blur is
     file f          : text;
     variable status : file_open_status;
     variable l      : line;
-    variable v      : integer_vector(0 to 4 + 4096);
+    variable v      : integer_vector(0 to 6 + 4096);
     variable good   : boolean;
   begin
     file_open(status, f, name, read_mode);
     assert status = open_ok report "cannot open " & name severity failure;
     readline(f, l);
-    for i in 0 to 4 loop
+    for i in 0 to 6 loop
       read(l, v(i), good);
-      assert good report name & ": expected N SHIFT P BORDER MAX_WIDTH" severity failure;
+      assert good report name & ": expected N SHIFT P BORDER MAX_WIDTH CHANNELS ALPHA" severity failure;
     end loop;
     assert v(0) mod 2 = 1 and v(0) <= 4096 report name & ": bad N" severity failure;
     for i in 0 to v(0) - 1 loop
-      read(l, v(5 + i), good);
+      read(l, v(7 + i), good);
       assert good report name & ": expected " & integer'image(v(0)) & " taps" severity failure;
     end loop;
     file_close(f);
-    return v(0 to 4 + v(0));
+    return v(0 to 6 + v(0));
   end function;
 
   constant CFG       : integer_vector := read_cfg(CFG_FILE);
@@ -56,26 +57,31 @@ architecture sim of tb_blur is
   constant P         : natural := CFG(2);
   constant BORDER    : natural := CFG(3);
   constant MAX_WIDTH : natural := CFG(4);
-  constant TAPS      : integer_vector(0 to N - 1) := CFG(5 to 4 + N);
+  constant CHANNELS  : natural := CFG(5);
+  constant ALPHA     : natural := CFG(6);
+  constant TAPS      : integer_vector(0 to N - 1) := CFG(7 to 6 + N);
+  constant CP        : natural := CHANNELS * P;
   constant M         : natural := (N - 1) / 2;
   constant HANG      : natural := 4 * (MAX_WIDTH + 2 * M) * (M + 2) + 4000;
-  constant MAX_BEATS : natural := 2 ** 20;
+  constant MAX_BEATS : natural := 2 ** 18;
 
   signal clk           : std_logic := '0';
   signal rst           : std_logic := '1';
   signal width, height : std_logic_vector(15 downto 0) := (others => '0');
   signal s_valid       : std_logic := '0';
   signal s_ready       : std_logic;
-  signal s_data        : std_logic_vector(P - 1 downto 0) := (others => '0');
+  signal s_data        : std_logic_vector(CP - 1 downto 0) := (others => '0');
   signal s_user        : std_logic := '0';
   signal s_last        : std_logic := '0';
   signal m_valid       : std_logic;
   signal m_ready       : std_logic := '0';
-  signal m_data        : std_logic_vector(P - 1 downto 0);
+  signal m_data        : std_logic_vector(CP - 1 downto 0);
   signal m_user        : std_logic;
   signal m_last        : std_logic;
 
   type ints is access integer_vector;
+  type beat_vector is array (natural range <>) of std_logic_vector(CP - 1 downto 0);
+  type beats is access beat_vector;
   type bits is access boolean_vector;
 
   procedure fail(msg : string) is
@@ -111,28 +117,56 @@ architecture sim of tb_blur is
     end loop;
   end procedure;
 
-  procedure read_number(file f : text; l : inout line; hex : boolean; v : out integer) is
+  -- A hexadecimal digit's value; 99 for anything else.
+  function digit(c : character) return natural is
+  begin
+    case c is
+      when '0' to '9' => return character'pos(c) - character'pos('0');
+      when 'a' to 'f' => return character'pos(c) - character'pos('a') + 10;
+      when 'A' to 'F' => return character'pos(c) - character'pos('A') + 10;
+      when others     => return 99;
+    end case;
+  end function;
+
+  -- A decimal number of at most 8 digits.
+  procedure read_number(file f : text; l : inout line; v : out integer) is
     variable word : string(1 to 12);
     variable len  : natural;
-    variable r, d : integer := 0;
+    variable r    : integer := 0;
   begin
     next_word(f, l, word, len);
-    if len = 0 or len > 10 then
+    if len = 0 or len > 8 then
       fail(VEC_FILE & ": a number is missing or too long");
     end if;
     for i in 1 to len loop
-      case word(i) is
-        when '0' to '9' => d := character'pos(word(i)) - character'pos('0');
-        when 'a' to 'f' => d := character'pos(word(i)) - character'pos('a') + 10;
-        when 'A' to 'F' => d := character'pos(word(i)) - character'pos('A') + 10;
-        when others     => d := 99;
-      end case;
-      if (hex and d > 15) or (not hex and d > 9) or r > 2 ** 26 then
+      if digit(word(i)) > 9 then
         fail(VEC_FILE & ": bad number '" & word(1 to len) & "'");
       end if;
-      r := r * 16 + d when hex else r * 10 + d;
+      r := r * 10 + digit(word(i));
     end loop;
     v := r;
+  end procedure;
+
+  -- A pixel in hex, all its channels: at most as many digits as CP bits need, and no bit above.
+  procedure read_beat(file f : text; l : inout line; v : out std_logic_vector(CP - 1 downto 0)) is
+    variable word : string(1 to 20);
+    variable len  : natural;
+    variable r    : unsigned(4 * word'length - 1 downto 0) := (others => '0');
+  begin
+    next_word(f, l, word, len);
+    if len = 0 or len > (CP + 3) / 4 then
+      fail(VEC_FILE & ": a pixel is missing or too long");
+    end if;
+    for i in 1 to len loop
+      if digit(word(i)) > 15 then
+        fail(VEC_FILE & ": bad pixel '" & word(1 to len) & "'");
+      end if;
+      r := shift_left(r, 4) + to_unsigned(digit(word(i)), r'length);
+    end loop;
+    if r(r'high downto CP) /= 0 then
+      fail(VEC_FILE & ": pixel '" & word(1 to len) & "' wider than " & integer'image(CP) & " bits");
+    end if;
+    v := std_logic_vector(r(CP - 1 downto 0));
   end procedure;
 
   -- xorshift32: the same stalls as the SystemVerilog bench.
@@ -167,7 +201,7 @@ begin
 
   dut : entity work.tapsmith_blur
     generic map (N => N, SHIFT => SHIFT, TAPS => TAPS, P => P, MAX_WIDTH => MAX_WIDTH,
-                 BORDER => BORDER)
+                 BORDER => BORDER, CHANNELS => CHANNELS, ALPHA => ALPHA)
     port map (clk => clk, rst => rst, width => width, height => height,
               s_axis_tvalid => s_valid, s_axis_tready => s_ready, s_axis_tdata => s_data,
               s_axis_tuser => s_user, s_axis_tlast => s_last,
@@ -176,7 +210,8 @@ begin
 
   bench : process
     -- Input beats and expected output beats, read before the clock starts.
-    variable in_data, in_w, in_h, exp_data : ints := new integer_vector(0 to MAX_BEATS - 1);
+    variable in_w, in_h : ints := new integer_vector(0 to MAX_BEATS - 1);
+    variable in_data, exp_data : beats := new beat_vector(0 to MAX_BEATS - 1);
     variable in_user, in_last, exp_user, exp_last : bits := new boolean_vector(0 to MAX_BEATS - 1);
     variable n_in, n_exp, frames : natural := 0;
 
@@ -185,7 +220,7 @@ begin
     variable l, msg  : line;
     variable word    : string(1 to 8);
     variable len     : natural;
-    variable w, h, k, v, pixels : integer;
+    variable w, h, k, pixels : integer;
     variable open_short : boolean := false;
 
     variable rng : unsigned(31 downto 0) := to_unsigned(1, 32);
@@ -194,7 +229,7 @@ begin
     variable started, last_start, last_out, waited, first_in : natural := 0;
     variable timing : unsigned(31 downto 0) := (others => '0');
     variable was_stalled : boolean := false;
-    variable stalled_data : std_logic_vector(P - 1 downto 0);
+    variable stalled_data : std_logic_vector(CP - 1 downto 0);
     variable stalled_user, stalled_last : std_logic;
   begin
     phase_left := 0;
@@ -212,10 +247,12 @@ begin
         if open_short then
           fail("stray beats right after a cut-short frame would be its pixels");
         end if;
-        read_number(f, l, false, k);
+        read_number(f, l, k);
         for i in 0 to k - 1 loop
-          read_number(f, l, true, v);
-          in_data(n_in) := v;
+          if n_in = MAX_BEATS then
+            fail(VEC_FILE & ": more than " & img(MAX_BEATS) & " input beats");
+          end if;
+          read_beat(f, l, in_data(n_in));
           in_user(n_in) := false;
           in_last(n_in) := false;
           in_w(n_in) := -1;
@@ -223,15 +260,17 @@ begin
           n_in := n_in + 1;
         end loop;
       elsif word(1 to len) = "frame" then
-        read_number(f, l, false, w);
-        read_number(f, l, false, h);
-        read_number(f, l, false, k);
+        read_number(f, l, w);
+        read_number(f, l, h);
+        read_number(f, l, k);
         if w > 65535 or h > 65535 or k < 1 then
           fail("bad frame record");
         end if;
         for i in 0 to k - 1 loop
-          read_number(f, l, true, v);
-          in_data(n_in) := v;
+          if n_in = MAX_BEATS then
+            fail(VEC_FILE & ": more than " & img(MAX_BEATS) & " input beats");
+          end if;
+          read_beat(f, l, in_data(n_in));
           in_user(n_in) := i = 0;
           in_last(n_in) := w /= 0 and i mod w = w - 1;
           -- The size only on the first beat: whatever is on the others must not matter.
@@ -242,8 +281,10 @@ begin
         -- A frame the core must refuse (zero size, too wide) has no expected pixels.
         pixels := 0 when w = 0 or h = 0 or w > MAX_WIDTH else w * h;
         for i in 0 to pixels - 1 loop
-          read_number(f, l, true, v);
-          exp_data(n_exp) := v;
+          if n_exp = MAX_BEATS then
+            fail(VEC_FILE & ": more than " & img(MAX_BEATS) & " output beats");
+          end if;
+          read_beat(f, l, exp_data(n_exp));
           exp_user(n_exp) := i = 0;
           exp_last(n_exp) := i mod w = w - 1;
           n_exp := n_exp + 1;
@@ -295,11 +336,11 @@ begin
           if out_idx >= n_exp then
             fail("extra output beat " & to_hstring(m_data) & " after all " & img(n_exp) & " expected");
           end if;
-          if is_x(m_data) or to_integer(unsigned(m_data)) /= exp_data(out_idx) or
+          if is_x(m_data) or m_data /= exp_data(out_idx) or
              (m_user = '1') /= exp_user(out_idx) or (m_last = '1') /= exp_last(out_idx) then
             fail("beat " & img(out_idx) & ": got data " & to_hstring(m_data) & " user " &
                  std_logic'image(m_user) & " last " & std_logic'image(m_last) & ", want " &
-                 to_hstring(to_unsigned(exp_data(out_idx), P)) & " " & boolean'image(exp_user(out_idx)) &
+                 to_hstring(exp_data(out_idx)) & " " & boolean'image(exp_user(out_idx)) &
                  " " & boolean'image(exp_last(out_idx)));
           end if;
           if out_idx = 0 and LATENCY /= 0 and cycle - first_in /= LATENCY + M * in_w(0) + M then
@@ -340,7 +381,7 @@ begin
           end if;
           if idx < n_in and low(rng, 3) < in_prob then
             s_valid <= '1';
-            s_data <= std_logic_vector(to_unsigned(in_data(idx), P));
+            s_data <= in_data(idx);
             s_user <= '1' when in_user(idx) else '0';
             s_last <= '1' when in_last(idx) else '0';
             if in_w(idx) < 0 then
@@ -356,7 +397,7 @@ begin
             -- Nothing offered: noise on the lines, which the core must not pick up.
             s_valid <= '0';
             next_rand(rng);
-            s_data <= std_logic_vector(rng(P - 1 downto 0));
+            s_data <= std_logic_vector(resize(rng & rng, CP));
             next_rand(rng);
             s_user <= rng(0);
             next_rand(rng);
