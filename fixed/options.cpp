@@ -84,14 +84,22 @@ std::int32_t read_count(std::string_view text) noexcept {
 
 parsed_command parse_command(int argc, char** argv) {
     static const option long_options[] = {
-        {"bits", required_argument, nullptr, 'b'},      {"pixel-bits", required_argument, nullptr, 'p'},
-        {"sampling", required_argument, nullptr, 's'},  {"format", required_argument, nullptr, 'f'},
-        {"name", required_argument, nullptr, 'n'},      {"apply", required_argument, nullptr, 'a'},
-        {"output", required_argument, nullptr, 'o'},    {"border", required_argument, nullptr, 'e'},
-        {"vectors", required_argument, nullptr, 'v'},   {"minimize", required_argument, nullptr, 'M'},
-        {"max-error", required_argument, nullptr, 'E'}, {"png-compression", required_argument, nullptr, 'Z'},
-        {"threads", required_argument, nullptr, 'T'},   {"ppc", required_argument, nullptr, 'K'},
-        {"help", no_argument, nullptr, 'h'},            {"version", no_argument, nullptr, 'V'},
+        {"bits", required_argument, nullptr, 'b'},
+        {"pixel-bits", required_argument, nullptr, 'p'},
+        {"sampling", required_argument, nullptr, 's'},
+        {"format", required_argument, nullptr, 'f'},
+        {"name", required_argument, nullptr, 'n'},
+        {"apply", required_argument, nullptr, 'a'},
+        {"output", required_argument, nullptr, 'o'},
+        {"border", required_argument, nullptr, 'e'},
+        {"vectors", required_argument, nullptr, 'v'},
+        {"minimize", required_argument, nullptr, 'M'},
+        {"max-error", required_argument, nullptr, 'E'},
+        {"png-compression", required_argument, nullptr, 'Z'},
+        {"threads", required_argument, nullptr, 'T'},
+        {"ppc", required_argument, nullptr, 'K'},
+        {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, 'V'},
         {nullptr, 0, nullptr, 0},
     };
     parsed_command command;

@@ -336,12 +336,10 @@ TEST_F(Apply, WritesVectorsAsBeats) {
         int status;
         std::string hex;  // the input vectors, or the message after "tapsmith-fixed: "
     } rows[] = {
-        {"grey+alpha, two pixels a beat", 4, 1, 2, 8, {1, 2, 3, 4, 5, 6, 7, 8}, "2", 0, "04030201\n08070605\n"},
-        {"16-bit RGB, a pixel a beat", 1, 2, 3, 16, {1, 2, 3, 4, 5, 0xabcd}, "1", 0,
-         "000300020001\nabcd00050004\n"},
-        {"grey, eight pixels a beat", 8, 1, 1, 8, {0, 1, 2, 3, 4, 5, 6, 0xff}, "8", 0, "ff06050403020100\n"},
-        {"width not a multiple", 6, 1, 1, 8, {0, 0, 0, 0, 0, 0}, "4", 2,
-         "the image's width is not a multiple of --ppc: '6 and 4'"},
+        {"grey+alpha, 2 a beat", 4, 1, 2, 8, {1, 2, 3, 4, 5, 6, 7, 8}, "2", 0, "04030201\n08070605\n"},
+        {"16-bit RGB", 1, 2, 3, 16, {1, 2, 3, 4, 5, 0xabcd}, "1", 0, "000300020001\nabcd00050004\n"},
+        {"grey, 8 a beat", 8, 1, 1, 8, {0, 1, 2, 3, 4, 5, 6, 0xff}, "8", 0, "ff06050403020100\n"},
+        {"width 6", 6, 1, 1, 8, {}, "4", 2, "the image's width is not a multiple of --ppc: '6 and 4'"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);

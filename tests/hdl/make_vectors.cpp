@@ -123,8 +123,8 @@ image make_image(std::uint32_t channels, pattern what, std::size_t w, std::size_
     image img(w * h * channels, 0);
     const auto patterns = static_cast<std::uint32_t>(pattern::count);
     for (std::uint32_t c = 0; c < channels; ++c) {
-        const image plane = make_plane(static_cast<pattern>((static_cast<std::uint32_t>(what) + c) % patterns), w,
-                                       h, max, r);
+        const image plane =
+            make_plane(static_cast<pattern>((static_cast<std::uint32_t>(what) + c) % patterns), w, h, max, r);
         for (std::size_t i = 0; i < plane.size(); ++i) {
             img[i * channels + c] = plane[i];
         }
@@ -288,9 +288,9 @@ bool write_config(const config& cfg, std::uint64_t seed, const std::filesystem::
 
     writer c{{}, 0};
     c.number(static_cast<std::uint64_t>(cfg.n));
-    for (const std::int64_t v : {std::int64_t{cfg.bits}, std::int64_t{cfg.pixel_bits}, std::int64_t{hdl_code(cfg.how)},
-                                 static_cast<std::int64_t>(max_width), std::int64_t{cfg.channels},
-                                 std::int64_t{cfg.alpha ? 1 : 0}}) {
+    for (const std::int64_t v : {std::int64_t{cfg.bits}, std::int64_t{cfg.pixel_bits},
+                                 std::int64_t{hdl_code(cfg.how)}, static_cast<std::int64_t>(max_width),
+                                 std::int64_t{cfg.channels}, std::int64_t{cfg.alpha ? 1 : 0}}) {
         c.text += ' ';
         c.number(static_cast<std::uint64_t>(v));
     }
@@ -302,7 +302,8 @@ bool write_config(const config& cfg, std::uint64_t seed, const std::filesystem::
 
     rng r{seed};
     const auto max = static_cast<std::uint32_t>((1U << cfg.pixel_bits) - 1);
-    vec_file v{cfg, taps.data(), {{}, (cfg.channels * static_cast<std::size_t>(cfg.pixel_bits) + 3) / 4}, {{}, 0}};
+    vec_file v{
+        cfg, taps.data(), {{}, (cfg.channels * static_cast<std::size_t>(cfg.pixel_bits) + 3) / 4}, {{}, 0}};
     // Stray beats before the first frame are dropped.
     v.stray({1, static_cast<std::uint16_t>(max), 0, 3}, "stray beats before the first frame");
 
@@ -413,8 +414,8 @@ bool write_config(const config& cfg, std::uint64_t seed, const std::filesystem::
     constexpr std::size_t run_h = 11;
     vec_file run{cfg, taps.data(), {{}, v.out.digits}, {{}, 0}};
     for (int f = 0; f < 12; ++f) {
-        if (!run.frame(make_image(cfg.channels, pattern::noise, run_w, run_h, max, r), run_w, run_h, run_w * run_h, r,
-                       describe_frame(run_w, run_h, "noise, back to back"))) {
+        if (!run.frame(make_image(cfg.channels, pattern::noise, run_w, run_h, max, r), run_w, run_h,
+                       run_w * run_h, r, describe_frame(run_w, run_h, "noise, back to back"))) {
             return false;
         }
     }
