@@ -83,7 +83,8 @@ module tapsmith_blur #(
   parameter int MAX_WIDTH = 1920,
   parameter int BORDER = 0,         // 0 reflect101, 1 replicate, 2 zero
   parameter int CHANNELS = 1,       // components a pixel, channel 0 in the low bits
-  parameter int ALPHA = 0           // 1: the last channel passes through unfiltered
+  parameter int ALPHA = 0,          // 1: the last channel passes through unfiltered
+  parameter int PPC = 1             // pixels a beat (1, 2, 4 or 8), pixel 0 in the low bits
 ) (
   input  logic clk,
   input  logic rst,
@@ -91,12 +92,12 @@ module tapsmith_blur #(
   input  logic [15:0] height,
   input  logic s_axis_tvalid,
   output logic s_axis_tready,
-  input  logic [CHANNELS*P-1:0] s_axis_tdata,
+  input  logic [PPC*CHANNELS*P-1:0] s_axis_tdata,
   input  logic s_axis_tuser,
   input  logic s_axis_tlast,
   output logic m_axis_tvalid,
   input  logic m_axis_tready,
-  output logic [CHANNELS*P-1:0] m_axis_tdata,
+  output logic [PPC*CHANNELS*P-1:0] m_axis_tdata,
   output logic m_axis_tuser,
   output logic m_axis_tlast
 );
@@ -386,6 +387,7 @@ module tapsmith_blur #(
     if (CHANNELS < 1 || CHANNELS > 4) $fatal(1, "tapsmith_blur: CHANNELS = %0d", CHANNELS);
     if (ALPHA < 0 || ALPHA > 1 || (ALPHA == 1 && CHANNELS < 2))
       $fatal(1, "tapsmith_blur: ALPHA = %0d needs a colour channel beside it", ALPHA);
+    if (PPC != 1) $fatal(1, "tapsmith_blur: PPC = %0d is not built yet", PPC);
   end
 `endif
 

@@ -88,18 +88,19 @@ entity tapsmith_blur is
     MAX_WIDTH : natural        := 1920;
     BORDER    : natural        := 0;      -- 0 reflect101, 1 replicate, 2 zero
     CHANNELS  : natural        := 1;      -- components a pixel, channel 0 in the low bits
-    ALPHA     : natural        := 0);     -- 1: the last channel passes through unfiltered
+    ALPHA     : natural        := 0;      -- 1: the last channel passes through unfiltered
+    PPC       : natural        := 1);     -- pixels a beat (1, 2, 4 or 8), pixel 0 in the low bits
   port (
     clk, rst      : in  std_logic;        -- rst synchronous, active high
     width, height : in  std_logic_vector(15 downto 0);
     s_axis_tvalid : in  std_logic;
     s_axis_tready : out std_logic;
-    s_axis_tdata  : in  std_logic_vector(CHANNELS * P - 1 downto 0);
+    s_axis_tdata  : in  std_logic_vector(PPC * CHANNELS * P - 1 downto 0);
     s_axis_tuser  : in  std_logic;
     s_axis_tlast  : in  std_logic;
     m_axis_tvalid : out std_logic;
     m_axis_tready : in  std_logic;
-    m_axis_tdata  : out std_logic_vector(CHANNELS * P - 1 downto 0);
+    m_axis_tdata  : out std_logic_vector(PPC * CHANNELS * P - 1 downto 0);
     m_axis_tuser  : out std_logic;
     m_axis_tlast  : out std_logic);
 end entity tapsmith_blur;
@@ -591,6 +592,8 @@ begin
     report "tapsmith_blur: bad MAX_WIDTH or BORDER" severity failure;
   assert CHANNELS >= 1 and CHANNELS <= 4 and ALPHA <= 1 and (ALPHA = 0 or CHANNELS >= 2)
     report "tapsmith_blur: CHANNELS must be 1 .. 4, ALPHA 0 or 1 beside a colour channel" severity failure;
+  assert PPC = 1
+    report "tapsmith_blur: PPC = " & integer'image(PPC) & " is not built yet" severity failure;
 
   ---------------------------------------------------------------------------------------------------
   -- Clock enable and input register. What the sequencer needs of a beat's size is worked out as
