@@ -5,11 +5,13 @@
 # taps from tapsmith-fixed with sigma N/5 and 8 bits), placed and routed on iCE40 HX8K (ct256) and
 # UP5K (sg48, whose 39 pins take the core with width and height loaded serially, 32 flip-flops
 # more) with nextpnr-ice40 (seed 1 unless its routing never converges), and synthesised for
-# xc7; and N = 5, 1920 wide with RGB pixels (CHANNELS = 3). One table row per core and size:
-#   core N width channels | iCE40 LUT4 FF BRAM MAC16 | HX8K Fmax | UP5K Fmax | xc7 LUT FF RAMB18 DSP48
+# xc7; and N = 5, 1920 wide with RGB pixels (CHANNELS = 3) and with 2, 4 and 8 pixels a clock
+# (PPC). One table row per core and size:
+#   core N width channels ppc | iCE40 LUT4 FF BRAM MAC16 | HX8K Fmax | UP5K Fmax | xc7 LUT FF RAMB18 DSP48
 # "no fit" where the design does not fit the part. Slow (tens of minutes); CI does not run it.
 #   bench/hdl_cost.sh [BUILD_DIR] [CORE...]   (default build/release; cores sv vhdl)
-# Environment: SIZES ("N:WIDTH[:CHANNELS] ..." to measure fewer), JOBS (parallel configurations).
+# Environment: SIZES ("N:WIDTH[:CHANNELS[:PPC]] ..." to measure fewer), JOBS (parallel
+# configurations).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # shellcheck source=tools/require.sh
@@ -24,7 +26,7 @@ cores=("$@")
 [ ${#cores[@]} -gt 0 ] || cores=(sv vhdl)
 program=$build/fixed/tapsmith-fixed
 [ -x "$program" ] || { echo "build $build first (cmake --workflow --preset release)" >&2; exit 1; }
-read -r -a sizes <<<"${SIZES:-3:640 3:1920 5:640 5:1920 9:640 9:1920 15:640 15:1920 5:1920:3}"
+read -r -a sizes <<<"${SIZES:-3:640 3:1920 5:640 5:1920 9:640 9:1920 15:640 15:1920 5:1920:3 5:1920:1:2 5:1920:1:4 5:1920:1:8}"
 jobs=${JOBS:-$(nproc)}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -49,10 +51,10 @@ fmax() {  # fmax DEVICE PACKAGE DIR: MHz, "no fit" or "unrouted"
     echo "unrouted"
 }
 
-measure() {  # measure CORE N:WIDTH[:CHANNELS]: one table row in $work/row-CORE-N:WIDTH[:CHANNELS]
-    local core=$1 n width channels dir=$work/$1-$2 taps ice xc
-    IFS=: read -r n width channels <<<"$2"
-    export CHANNELS=${channels:-1}
+measure() {  # measure CORE N:WIDTH[:CHANNELS[:PPC]]: one table row in $work/row-CORE-SIZE
+    local core=$1 n width channels ppc dir=$work/$1-$2 taps ice xc
+    IFS=: read -r n width channels ppc <<<"$2"
+    export CHANNELS=${channels:-1} PPC=${ppc:-1}
     sigma=$(awk -v n="$n" 'BEGIN { printf "%.1f", n / 5 }')
     read -r -a taps <<<"$("$program" --format=json "$n" "$sigma" | sed -n 's/^  "taps": \[\(.*\)\],$/\1/p' | tr -d ,)"
     ice=$(bash "$top/tests/hdl/core/synth_one.sh" "$core" ice40 "$dir/ice40" "$n" "$width" "${taps[@]}") || ice="failed"
@@ -67,8 +69,8 @@ measure() {  # measure CORE N:WIDTH[:CHANNELS]: one table row in $work/row-CORE-
     fi
     read -r l f b d _ <<<"$ice"
     read -r xl xf xb xd _ <<<"$xc"
-    printf '| %s | %s | %s | %s | %s / %s / %s / %s | %s | %s | %s / %s / %s / %s |\n' "$core" "$n" "$width" \
-        "$CHANNELS" "$l" "$f" "$b" "$d" "$hx" "$up" "$xl" "$xf" "$xb" "$xd" >"$work/row-$core-$2"
+    printf '| %s | %s | %s | %s | %s | %s / %s / %s / %s | %s | %s | %s / %s / %s / %s |\n' "$core" "$n" \
+        "$width" "$CHANNELS" "$PPC" "$l" "$f" "$b" "$d" "$hx" "$up" "$xl" "$xf" "$xb" "$xd" >"$work/row-$core-$2"
 }
 
 running=0
@@ -83,8 +85,8 @@ for core in "${cores[@]}"; do
     done
 done
 wait
-echo "| core | N | MAX_WIDTH | CHANNELS | iCE40 LUT4 / FF / BRAM / SB_MAC16 | HX8K Fmax | UP5K Fmax | xc7 LUT / FF / RAMB18 / DSP48 |"
-echo "|---|---|---|---|---|---|---|---|"
+echo "| core | N | MAX_WIDTH | CHANNELS | PPC | iCE40 LUT4 / FF / BRAM / SB_MAC16 | HX8K Fmax | UP5K Fmax | xc7 LUT / FF / RAMB18 / DSP48 |"
+echo "|---|---|---|---|---|---|---|---|---|"
 for core in "${cores[@]}"; do
     for size in "${sizes[@]}"; do
         cat "$work/row-$core-$size"

@@ -6,8 +6,8 @@
 #  xc7: LUT1..6, FD*, RAMB18/RAMB36 (a RAMB36 counts two), DSP48E1, latches, CARRY4, unmapped).
 # The VHDL core goes through ghdl --synth (a wrapper entity sets TAPS, which -g cannot).
 #   tests/hdl/core/synth_one.sh sv|vhdl ice40|xc7 WORK_DIR N MAX_WIDTH TAP...
-# P = 8, SHIFT = log2(sum of the taps), BORDER 0 (reflect101), CHANNELS from the environment
-# (default 1). iCE40 leaves WORK_DIR/netlist.json
+# P = 8, SHIFT = log2(sum of the taps), BORDER 0 (reflect101), CHANNELS and PPC from the
+# environment (default 1). iCE40 leaves WORK_DIR/netlist.json
 # for nextpnr-ice40, and synthesises with -dsp: no multiplier may appear even where Yosys may
 # use one. With PINS=few the core is wrapped so that width and height come from a 32-bit shift
 # register loaded through two pins (27 pins in all, for packages as small as the UP5K's sg48).
@@ -28,7 +28,8 @@ shift_bits=0
 while [ $((1 << shift_bits)) -lt "$sum" ]; do shift_bits=$((shift_bits + 1)); done
 mkdir -p "$work"
 channels=${CHANNELS:-1}
-msb=$((8 * channels - 1))
+ppc=${PPC:-1}
+msb=$((8 * channels * ppc - 1))
 
 top=tapsmith_blur
 wrap=""
@@ -59,7 +60,7 @@ if [ "$lang" = sv ]; then
     hex=""
     for ((i = n - 1; i >= 0; i--)); do hex+=$(printf '%08x' "${taps[i]}"); done
     read="read_verilog -sv $hdl/tapsmith_blur.sv
-chparam -set N $n -set SHIFT $shift_bits -set P 8 -set MAX_WIDTH $width -set BORDER 0 -set CHANNELS $channels -set TAPS $((32 * n))'h$hex tapsmith_blur"
+chparam -set N $n -set SHIFT $shift_bits -set P 8 -set MAX_WIDTH $width -set BORDER 0 -set CHANNELS $channels -set PPC $ppc -set TAPS $((32 * n))'h$hex tapsmith_blur"
 else
     list=$(IFS=,; echo "${taps[*]}")
     [ "$n" -gt 1 ] || list="0 => $list"
@@ -77,7 +78,7 @@ architecture wrap of top is
 begin
   core : entity work.tapsmith_blur
     generic map (N => $n, SHIFT => $shift_bits, TAPS => ($list), P => 8, MAX_WIDTH => $width, BORDER => 0,
-                 CHANNELS => $channels)
+                 CHANNELS => $channels, PPC => $ppc)
     port map (clk, rst, width, height, s_axis_tvalid, s_axis_tready, s_axis_tdata, s_axis_tuser,
               s_axis_tlast, m_axis_tvalid, m_axis_tready, m_axis_tdata, m_axis_tuser, m_axis_tlast);
 end architecture;
