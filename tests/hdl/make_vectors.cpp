@@ -55,8 +55,11 @@ struct config {  // NOLINT(clang-analyzer-optin.performance.Padding): fields in 
 
 // Few configurations, since each costs a simulator build; every one gets
 // many frames. Together: each tap count, pixel width and border, the
-// widest accumulator (16 + 2 * 24 = 64 bits), colour and colour with alpha
-// (the widest beat, 4 x 16 bits).
+// widest accumulator (16 + 2 * 24 = 64 bits), colour and colour with alpha,
+// one pixel a beat; then 2, 4 and 8 pixels a beat for grey, colour and four
+// channels, with a vertical reach of several beats (n = 15 at 2 pixels a beat), of one
+// beat (n = 9 at 8) and of less than a beat (n = 3 at 8), and the widest beat
+// (8 x 4 x 16 = 512 bits). Wide beats come last, so that the others keep their seeds.
 constexpr config configs[] = {
     {"n1_p8_reflect101", 1, 1.0, 8, 8, border::reflect101, 1, false, 1},
     {"n3_p10_replicate", 3, 0.8, 10, 10, border::replicate, 1, false, 1},
@@ -68,6 +71,15 @@ constexpr config configs[] = {
     {"n15_p16_replicate", 15, 2.5, 24, 16, border::replicate, 1, false, 1},
     {"n5_p8_rgb_zero", 5, 1.2, 8, 8, border::zero, 3, false, 1},
     {"n3_p16_rgba_replicate", 3, 0.9, 12, 16, border::replicate, 4, true, 1},
+    {"ppc2_n15_p8_reflect101", 15, 2.5, 12, 8, border::reflect101, 1, false, 2},
+    {"ppc2_n9_p12_rgb_zero", 9, 1.5, 10, 12, border::zero, 3, false, 2},
+    {"ppc2_n1_p10_rgba_replicate", 1, 1.0, 8, 10, border::replicate, 4, true, 2},
+    {"ppc4_n5_p16_zero", 5, 1.1, 14, 16, border::zero, 1, false, 4},
+    {"ppc4_n3_p10_rgb_reflect101", 3, 0.8, 10, 10, border::reflect101, 3, false, 4},
+    {"ppc4_n7_p8_rgba_replicate", 7, 1.3, 10, 8, border::replicate, 4, true, 4},
+    {"ppc8_n9_p10_replicate", 9, 1.6, 14, 10, border::replicate, 1, false, 8},
+    {"ppc8_n3_p8_rgb_zero", 3, 0.9, 8, 8, border::zero, 3, false, 8},
+    {"ppc8_n5_p16_4ch_reflect101", 5, 1.2, 12, 16, border::reflect101, 4, false, 8},
 };
 
 constexpr std::size_t max_width = 64;
