@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 //
-// tapsmith_blur: a streaming separable Gaussian filter over AXI4-Stream video, one pixel a clock,
+// tapsmith_blur: a streaming separable Gaussian filter over AXI4-Stream video, 1 to 8 pixels a clock,
 // without multipliers. The same design is written in VHDL (tapsmith_blur.vhd): the same stages,
 // registers and handshake, so that both give the same beats on the same cycles.
 //
@@ -16,33 +16,40 @@
 // does, with one line-buffer word and one set of row and column selects for all of them. With
 // ALPHA = 1 the last channel is alpha: it leaves as it came, delayed to stay with its pixel.
 //
+// A beat carries PPC pixels (1, 2, 4 or 8) of a line, pixel 0 in the low bits: channel ch of pixel
+// l is tdata bits (l*CHANNELS + ch)*P and up. A frame's width must be a multiple of PPC. A beat is
+// one line-buffer word, the beat's pixels share the row selects, and the horizontal pass reads the
+// columns of all of them from one window of the beats' vertical sums.
+//
 // Frame protocol
 //   1. A beat with s_axis_tuser = 1 starts a frame; width and height are taken from that beat
-//      only. Beats outside a frame (before the first start, or after a frame's W*H pixels and
+//      only. Beats outside a frame (before the first start, or after a frame's W*H/PPC beats and
 //      before the next start) are taken and thrown away. s_axis_tlast is not looked at.
-//   2. A start of frame that arrives before the current frame has its W*H pixels ends that frame
-//      early: the core keeps the beat, fills the missing pixels with 0 on its own while
+//   2. A start of frame that arrives before the current frame has its W*H/PPC beats ends that
+//      frame early: the core keeps the beat, fills the missing pixels with 0 on its own while
 //      s_axis_tready is low, then opens the new frame with it.
-//   3. A frame announced with width 0, height 0 or width > MAX_WIDTH yields nothing; its beats are
-//      thrown away like those of rule 1.
-//   4. Each frame leaves as W*H beats in raster order, m_axis_tuser on its first beat and
+//   3. A frame announced with width 0, height 0, width > MAX_WIDTH or a width that is not a
+//      multiple of PPC yields nothing; its beats are thrown away like those of rule 1.
+//   4. Each frame leaves as W*H/PPC beats in raster order, m_axis_tuser on its first beat and
 //      m_axis_tlast on the last beat of each line.
 //
 // Timing
-//   The core works in slots, at most one a clock: a slot reads one column of the line buffers and
-//   writes the input pixel there. A line's slots go row after row in one stream: the rows of a
+//   The core works in slots, at most one a clock: a slot reads one column (a beat's worth) of the
+//   line buffers and writes the input beat there. A line's slots go row after row in one stream: the rows of a
 //   frame, then its last m rows again as flush rows, which output the frame's last m lines. A
 //   frame whose width equals the previous one's starts right after that frame's input, its first
 //   m rows sharing their slots with the previous frame's flush rows; so back-to-back W x H frames
-//   take exactly W*H cycles each (c = 0), and s_axis_tready stays high inside and across lines and
+//   take exactly W*H/PPC cycles each (c = 0), and s_axis_tready stays high inside and across lines and
 //   frames while m_axis_tready is high. With no next frame, the flush rows run on their own: a
 //   frame's last lines come out without waiting for another. Once a next frame has started, its
 //   first m rows and the previous frame's last m lines move together. A frame of another width
 //   waits until the previous one has left. Latency: at full rate, output beat k of a frame leaves
-//   11 + LV + LH cycles after input beat k + m*W + m was taken (past the frame's end, counting on
-//   into the next frame's beats or the flush rows' cycles), LV and LH the depths of the two
+//   11 + LV + LH cycles after input beat k + m*WB + G was taken (past the frame's end, counting on
+//   into the next frame's beats or the flush rows' cycles), WB = W/PPC the beats a line, G =
+//   ceil(m/PPC) the beats the window reaches either side, LV and LH the depths of the two
 //   adder trees: ceil(log2) of the terms a pass sums, one per signed digit of t_0 .. t_m (and,
-//   horizontally, the rounding constant). 17 cycles (+ 2W + 2) for the default 5 taps.
+//   horizontally, the rounding constant). 17 cycles (+ 2W + 2) for the default 5 taps, one
+//   pixel a beat.
 //
 // Micro-architecture
 //
@@ -68,7 +75,9 @@
 //   - Borders: per output row (and column) each tap's source among the 2m+1 rows (sums) of the
 //     window is a small register, loaded from a table by the frame's size at the first row and
 //     shifted down with one new entry from a walker per row; a tap selects only among the
-//     positions it can ever need.
+//     positions it can ever need. With several pixels a beat, the window holds 2G+1 beats and
+//     tap j of pixel l selects among the PPC + 2m sums around the middle beat by a table, indexed
+//     by how near the beat is to either end of its line: min(b, G) and min(WB-1-b, G) for beat b.
 //   - Arithmetic: symmetric taps, so mirrored samples are added first (PRE_ADDS); each product is
 //     shifts and adds over the tap's canonical signed digits (DIGIT_ADDERS), summed with the
 //     others in one tree (TREE_ADDERS); every tree level is registered. No multiplier.
@@ -112,8 +121,20 @@ module tapsmith_blur #(
   localparam int M = (N - 1) / 2;
   localparam int NW = 2 * M + 1;                              // window rows (columns)
   localparam int NB = 2 * M;                                  // line buffers
-  localparam int AW = (MAX_WIDTH > 1) ? $clog2(MAX_WIDTH) : 1;
   localparam int CP = CHANNELS * P;                           // a pixel, every channel
+  localparam int BW = PPC * CP;                               // a beat
+  localparam int LPPC = (PPC > 1) ? $clog2(PPC) : 0;
+  localparam int WBMAX = (MAX_WIDTH + PPC - 1) / PPC;         // beats in the widest row
+  localparam int AW = (WBMAX > 1) ? $clog2(WBMAX) : 1;
+  // The horizontal window, in beats: the middle one and G either side, G = ceil(m / PPC). Of
+  // its pixels the PPC + 2m around the middle beat's can be read: element e is pixel
+  // G*PPC - m + e of the window.
+  localparam int G = (M + PPC - 1) / PPC;
+  localparam int NWH = 2 * G + 1;
+  localparam int NE = PPC + 2 * M;
+  localparam int EW = (NE > 1) ? $clog2(NE) : 1;
+  localparam int GW = (G > 0) ? $clog2(G + 1) : 1;            // 0 .. G
+  localparam int NS = (G + 1) * (G + 1);                      // beat states (a, r)
   localparam int VW = P + SHIFT;                              // vertical sums
   localparam int HW = P + 2 * SHIFT;                          // horizontal sums
   localparam int PW = (NW > 1) ? $clog2(NW) : 1;              // a window position
@@ -370,6 +391,60 @@ module tapsmith_blur #(
 
   localparam logic [NW*NW-1:0] CAND = cand_table(0);
 
+  // Several pixels a beat: what tap j of the beat's pixel l reads depends only on the beat's
+  // state (a, r) = (min(b, G), min(WB - 1 - b, G)), b the beat in a row of WB beats. Further from
+  // both ends than G beats no tap reaches past the row; nearer, a and r give b and WB exactly, or
+  // the one end within reach and that a single fold there. State s = a * (G + 1) + r stands for
+  // beat a of a row of a + r + 1 beats. Each entry: the element read and whether it is inside.
+  function automatic integer wide_pick(input integer s, input integer l, input integer j,
+                                       input integer what);
+    integer x, w, c;
+    x = (s / (G + 1)) * PPC + l;
+    w = (s / (G + 1) + s % (G + 1) + 1) * PPC;
+    c = x - M + j;
+    if (what == 1) wide_pick = (BORDER != 2 || (c >= 0 && c < w)) ? 1 : 0;
+    else wide_pick = (BORDER == 2) ? l + j : fold(c, w) - x + l + M;
+  endfunction
+
+  /* verilator lint_off WIDTHCONCAT */
+  function automatic logic [NS*PPC*NW*EW-1:0] wide_sel_table(input integer unused);
+    integer s, l, j;
+    logic [NS*PPC*NW*EW-1:0] table_;
+    table_ = '0;
+    for (s = 0; s < NS; s = s + 1)
+      for (l = 0; l < PPC; l = l + 1)
+        for (j = 0; j < NW; j = j + 1)
+          table_[((s*PPC + l)*NW + j)*EW +: EW] = EW'(wide_pick(s, l, j + unused - unused, 0));
+    wide_sel_table = table_;
+  endfunction
+
+  function automatic logic [NS*PPC*NW-1:0] wide_in_table(input integer unused);
+    integer s, l, j;
+    logic [NS*PPC*NW-1:0] table_;
+    table_ = '0;
+    for (s = 0; s < NS; s = s + 1)
+      for (l = 0; l < PPC; l = l + 1)
+        for (j = 0; j < NW; j = j + 1) table_[(s*PPC + l)*NW + j] = wide_pick(s, l, j + unused - unused, 1) != 0;
+    wide_in_table = table_;
+  endfunction
+
+  // The elements tap j of pixel l can ever read.
+  function automatic logic [PPC*NW*NE-1:0] wide_cand_table(input integer unused);
+    integer s, l, j;
+    logic [PPC*NW*NE-1:0] table_;
+    table_ = '0;
+    for (s = 0; s < NS; s = s + 1)
+      for (l = 0; l < PPC; l = l + 1)
+        for (j = 0; j < NW; j = j + 1)
+          if (wide_pick(s, l, j, 1) != 0) table_[(l*NW + j)*NE + wide_pick(s, l, j + unused - unused, 0)] = 1'b1;
+    wide_cand_table = table_;
+  endfunction
+  /* verilator lint_on WIDTHCONCAT */
+
+  localparam logic [NS*PPC*NW*EW-1:0] WIDE_SEL = wide_sel_table(0);
+  localparam logic [NS*PPC*NW-1:0] WIDE_IN = wide_in_table(0);
+  localparam logic [PPC*NW*NE-1:0] WIDE_CAND = wide_cand_table(0);
+
 `ifndef SYNTHESIS
   // Wrong parameters would give a core that quietly computes something else.
   initial begin
@@ -387,16 +462,19 @@ module tapsmith_blur #(
     if (CHANNELS < 1 || CHANNELS > 4) $fatal(1, "tapsmith_blur: CHANNELS = %0d", CHANNELS);
     if (ALPHA < 0 || ALPHA > 1 || (ALPHA == 1 && CHANNELS < 2))
       $fatal(1, "tapsmith_blur: ALPHA = %0d needs a colour channel beside it", ALPHA);
-    if (PPC != 1) $fatal(1, "tapsmith_blur: PPC = %0d is not built yet", PPC);
+    if (PPC != 1 && PPC != 2 && PPC != 4 && PPC != 8) $fatal(1, "tapsmith_blur: PPC = %0d", PPC);
   end
 `endif
 
   // A token travels with its slot: the horizontal fields to the output, bit by bit at these
   // offsets: output pixel, tuser, tlast, first column (load the columns), a later column (step
-  // them), the newest tap's inside flag, the size class, the newest tap's position.
+  // them), the newest tap's inside flag, the size class, the newest tap's position; with several
+  // pixels a beat, the beat's state (a, r) instead of the last five.
   localparam int K_OUT = 0, K_USER = 1, K_LAST = 2, K_LOAD = 3, K_STEP = 4, K_IN = 5, K_CLS = 6;
   localparam int K_POS = K_CLS + CW;
-  localparam int KW = K_POS + PW;
+  localparam int K_A = K_POS + PW;
+  localparam int K_R = K_A + GW;
+  localparam int KW = K_R + GW;                               // one pixel a beat: (a, r) stay 0
 
   // -----------------------------------------------------------------------------------------------
   // Clock enable and input register. What the sequencer needs of a beat's size is worked out as
@@ -406,12 +484,19 @@ module tapsmith_blur #(
   logic running;
   logic hold_valid, hold_user, hold_same, hold_w_one, hold_h_one, hold_h_two;
   logic hold_go;                        // the beat in hold starts a frame that yields pixels
-  logic [CP-1:0] hold_data;
-  logic [AW-1:0] hold_w1, hold_w2;      // width - 1, width - 2
+  logic [BW-1:0] hold_data;
+  logic [AW-1:0] hold_w1, hold_w2;      // beats a row - 1, - 2
+  logic [GW-1:0] hold_r0;               // the first beat's r: min(beats - 1, G)
+  logic [AW-1:0] hold_wg;               // beats - 1 - G, the last beat whose r is G
+  logic hold_g0;                        // that is the first beat
   logic [15:0] hold_h1, hold_h2;        // height - 1, height - 2
   logic [CW-1:0] hold_vcls, hold_hcls;
   logic pop_hold, drop, start;
-  logic [AW-1:0] s_last, s_last1;       // the stream's width - 1, width - 2
+  logic [AW-1:0] s_last, s_last1;       // the stream's beats a row - 1, - 2
+  logic [GW-1:0] s_r0;
+  logic [AW-1:0] s_wg;
+  logic s_g0;
+  logic [15:0] wb;                      // the beat's width in beats
 
   // A side's size class, 0-based: min(size, m + 2) - 1.
   function automatic logic [CW-1:0] size_class(input logic [15:0] size);
@@ -420,19 +505,23 @@ module tapsmith_blur #(
 
   logic unused_tlast;
   assign unused_tlast = s_axis_tlast;
+  assign wb = width >> LPPC;
 
   always_ff @(posedge clk) begin
     running <= !rst;
     if (s_axis_tvalid && s_axis_tready) begin
       hold_data <= s_axis_tdata;
       hold_user <= s_axis_tuser;
-      hold_w1 <= AW'(width - 16'd1);
-      hold_w2 <= AW'(width - 16'd2);
+      hold_w1 <= AW'(wb - 16'd1);
+      hold_w2 <= AW'(wb - 16'd2);
+      hold_r0 <= (32'(wb) > G) ? GW'(G) : GW'(wb - 16'd1);
+      hold_wg <= AW'(wb - 16'd1 - 16'(G));
+      hold_g0 <= 32'(wb) == G + 1;
       hold_h1 <= height - 16'd1;
       hold_h2 <= height - 16'd2;
       // The stream's width once the beat in hold, if it starts a frame now, has gone in.
-      hold_same <= AW'(width - 16'd1) == (start ? hold_w1 : s_last);
-      hold_w_one <= width == 16'd1;
+      hold_same <= AW'(wb - 16'd1) == (start ? hold_w1 : s_last);
+      hold_w_one <= wb == 16'd1;
       hold_h_one <= height == 16'd1;
       hold_h_two <= height == 16'd2;
       hold_vcls <= size_class(height);
@@ -443,7 +532,9 @@ module tapsmith_blur #(
       hold_go <= 1'b0;
     end else if (s_axis_tvalid && s_axis_tready) begin
       hold_valid <= 1'b1;
-      hold_go <= s_axis_tuser && width != '0 && height != '0 && 32'(width) <= MAX_WIDTH;
+      // A width that is not a whole number of beats is refused like width 0.
+      hold_go <= s_axis_tuser && width != '0 && height != '0 && 32'(width) <= MAX_WIDTH &&
+                 (width & 16'(PPC - 1)) == '0;
     end else if (pop_hold) begin
       hold_valid <= 1'b0;
       hold_go <= 1'b0;
@@ -469,6 +560,10 @@ module tapsmith_blur #(
   // Flags kept beside the counters, so that no decision waits for a comparison: x is 0, x is the
   // stream's last column, the stream is one column wide, the head's output row is its last.
   logic x0, x_last, s_one, o_last, o_first;
+  // Several pixels a beat: the state (a, r) of beat x and whether x is the last beat with r = G,
+  // kept like the flags above; at x = 0 they come from the row's width instead.
+  logic [GW-1:0] bt_a, bt_r, st_a, st_r;
+  logic x_g, st_g;
   logic [15:0] o_row;                   // output row of the head frame
   logic [1:0] f_one;                    // a frame in the queue is one row high
   logic [1:0] f_ready;                  // its wait is over
@@ -511,6 +606,9 @@ module tapsmith_blur #(
     pop_hold = (ce && running && (x0 ? (in_active ? hold_valid && !hold_user : start)
                                      : row_in && in_active && hold_valid && !hold_user)) || drop;
     last_col = start ? hold_w1 : s_last;
+    st_a = x0 ? '0 : bt_a;
+    st_r = x0 ? (start ? hold_r0 : s_r0) : bt_r;
+    st_g = x0 ? (start ? hold_g0 : s_g0) : x_g;
     last_col1 = start ? hold_w2 : s_last1;
     row_end = !push && (x0 ? (start ? hold_w_one : s_one) : x_last);
     // The frame this slot outputs a row of: the head once its wait is over; with m = 0 a frame
@@ -600,7 +698,7 @@ module tapsmith_blur #(
   // What the slot carries: to the line buffers, to the rows' selects, to the output.
   logic t0_valid, t0_wr, t0_vload, t0_vstep, t0_vin;
   logic [AW-1:0] t0_addr;
-  logic [CP-1:0] t0_pix;
+  logic [BW-1:0] t0_pix;
   logic [CW-1:0] t0_vcls;
   logic [PW-1:0] t0_vpos;
   logic [KW-1:0] t0_k;
@@ -624,6 +722,8 @@ module tapsmith_blur #(
     t0_k[K_IN] = hw_in_n;
     t0_k[K_CLS +: CW] = out_hcls;
     t0_k[K_POS +: PW] = hw_pos_n;
+    t0_k[K_A +: GW] = (PPC > 1) ? st_a : '0;
+    t0_k[K_R +: GW] = (PPC > 1) ? st_r : '0;
   end
 
   always_ff @(posedge clk) begin
@@ -642,6 +742,9 @@ module tapsmith_blur #(
       x <= x_n;
       x0 <= x_n == '0;
       x_last <= x_n == (start ? hold_w1 : s_last);
+      x_g <= x_n == (start ? hold_wg : s_wg);
+      bt_a <= (st_a == GW'(G)) ? st_a : st_a + 1'b1;
+      bt_r <= (G == 0) ? '0 : (st_r != GW'(G)) ? st_r - 1'b1 : st_g ? GW'(G - 1) : st_r;
       o_last <= o_last_n;
       // The next head: the second entry once the head leaves a full queue, or a frame that starts
       // as the queue empties or is empty; in an empty queue the copy is never read.
@@ -666,6 +769,9 @@ module tapsmith_blur #(
       if (start) begin
         s_last <= hold_w1;
         s_last1 <= hold_w2;
+        s_r0 <= hold_r0;
+        s_wg <= hold_wg;
+        s_g0 <= hold_g0;
         s_one <= hold_w_one;
         in_active <= 1'b1;
         in_row <= '0;
@@ -700,9 +806,9 @@ module tapsmith_blur #(
       if (pop_frame) f_hp <= !f_hp;
       f_n <= f_n + {1'b0, start} - {1'b0, pop_frame};
       o_row <= o_row_n;
-      if (out_now) tail <= RW'(M);
+      if (out_now) tail <= RW'(G);
       else if (tail != '0) tail <= tail - 1'b1;
-      owed <= f_n + {1'b0, start} - {1'b0, pop_frame} != '0 || (out_now ? M > 0 : tail != '0 && tail != RW'(1));
+      owed <= f_n + {1'b0, start} - {1'b0, pop_frame} != '0 || (out_now ? G > 0 : tail != '0 && tail != RW'(1));
       if (out_now && x0) begin
         vw_at <= vw_at_n;
         vw_up <= vw_up_n;
@@ -726,21 +832,21 @@ module tapsmith_blur #(
   localparam int NQ = (NB > 0) ? NB : 1;
   logic ta_valid, ta_wr, ta_vload, ta_vstep, ta_vin, tb_valid, tb_wr;
   logic [AW-1:0] ta_addr, tb_addr;
-  logic [CP-1:0] ta_pix;
+  logic [BW-1:0] ta_pix;
   logic [CW-1:0] ta_vcls;
   logic [PW-1:0] ta_vpos;
   logic [KW-1:0] ta_k, tb_k;
   /* verilator lint_off UNDRIVEN */  // with one tap there are no line buffers
-  logic [NQ*CP-1:0] ram_q;
+  logic [NQ*BW-1:0] ram_q;
   /* verilator lint_on UNDRIVEN */
-  logic [NW*CP-1:0] eb, ec;
+  logic [NW*BW-1:0] eb, ec;
   logic fwd_a, fwd_b;                   // the read of stage A's slot missed B's, C's write
 
   for (genvar k = 1; k <= NB; k++) begin : g_line
-    (* no_rw_check *) logic [CP-1:0] mem [0:MAX_WIDTH-1];
+    (* no_rw_check *) logic [BW-1:0] mem [0:WBMAX-1];
     always_ff @(posedge clk) begin
-      if (tb_valid && tb_wr) mem[tb_addr] <= eb[(k-1)*CP +: CP];
-      if (ce) ram_q[(k-1)*CP +: CP] <= mem[t0_addr];
+      if (tb_valid && tb_wr) mem[tb_addr] <= eb[(k-1)*BW +: BW];
+      if (ce) ram_q[(k-1)*BW +: BW] <= mem[t0_addr];
     end
   end
 
@@ -767,9 +873,9 @@ module tapsmith_blur #(
       tb_k <= ta_k;
       fwd_a <= t0_valid && ta_valid && ta_wr && ta_addr == t0_addr;
       fwd_b <= t0_valid && tb_valid && tb_wr && tb_addr == t0_addr;
-      eb[0 +: CP] <= ta_pix;
+      eb[0 +: BW] <= ta_pix;
       for (int k = 1; k <= NB; k++)
-        eb[k*CP +: CP] <= fwd_a ? eb[(k-1)*CP +: CP] : fwd_b ? ec[(k-1)*CP +: CP] : ram_q[(k-1)*CP +: CP];
+        eb[k*BW +: BW] <= fwd_a ? eb[(k-1)*BW +: BW] : fwd_b ? ec[(k-1)*BW +: BW] : ram_q[(k-1)*BW +: BW];
       ec <= eb;
     end
   end
@@ -787,15 +893,15 @@ module tapsmith_blur #(
   logic [LV+2:0] tv_valid;              // stages C, D, E and the tree levels
   logic [(LV+3)*KW-1:0] tv_k;
   /* verilator lint_off UNUSEDSIGNAL */  // an alpha channel reads only the centre row
-  logic [CP-1:0] vw [0:NW-1];
+  logic [BW-1:0] vw [0:NW-1];
   /* verilator lint_on UNUSEDSIGNAL */
-  logic [CHANNELS*VW-1:0] vsum;
+  logic [PPC*CHANNELS*VW-1:0] vsum;
 
   for (genvar i = 0; i < NW; i++) begin : g_vrow
     // Row i of the window is line y - m + i, that is buffer 2m - i.
     logic [PW-1:0] pos;
     logic in;
-    logic [CP-1:0] w;
+    logic [BW-1:0] w;
     always_ff @(posedge clk) begin
       if (ce && ta_valid && ta_vload) begin
         for (int c = 0; c < CLS; c++) begin
@@ -810,7 +916,7 @@ module tapsmith_blur #(
       end
       if (ce) begin
         w <= '0;
-        for (int p = 0; p < NW; p++) if (CAND[i*NW + p] && pos == PW'(p) && in) w <= eb[(NB-p)*CP +: CP];
+        for (int p = 0; p < NW; p++) if (CAND[i*NW + p] && pos == PW'(p) && in) w <= eb[(NB-p)*BW +: BW];
       end
     end
     assign vpos[i*PW +: PW] = pos;
@@ -818,14 +924,16 @@ module tapsmith_blur #(
     assign vw[i] = w;
   end
 
-  for (genvar ch = 0; ch < CHANNELS; ch++) begin : g_vch
-    if (ALPHA != 0 && ch == CHANNELS - 1) begin : g_alpha
+  // One copy a channel of every pixel of the beat: lane ln is channel ln % CHANNELS.
+  for (genvar ln = 0; ln < PPC * CHANNELS; ln++) begin : g_vch
+    localparam int CH = ln % CHANNELS;
+    if (ALPHA != 0 && CH == CHANNELS - 1) begin : g_alpha
       // The centre row, as many stages as a sum takes, then as the sum of a lone centre tap.
       logic [(LV+2)*P-1:0] d;
       always_ff @(posedge clk) begin
-        if (ce) d <= {d[(LV+1)*P-1:0], vw[M][ch*P +: P]};
+        if (ce) d <= {d[(LV+1)*P-1:0], vw[M][ln*P +: P]};
       end
-      assign vsum[ch*VW +: VW] = VW'(d[(LV+2)*P-1 -: P]) << SHIFT;
+      assign vsum[ln*VW +: VW] = VW'(d[(LV+2)*P-1 -: P]) << SHIFT;
     end else begin : g_sum
       logic [P:0] vu [0:M];
       // Each level fills only its first nodes. One spare element: Icarus 11 aborts on an array of
@@ -837,8 +945,8 @@ module tapsmith_blur #(
       for (genvar k = 0; k <= M; k++) begin : g_vpair
         logic [P:0] u;
         always_ff @(posedge clk) begin
-          if (ce) u <= (k == M) ? {1'b0, vw[k][ch*P +: P]}
-                     : (tap(k) != 0) ? {1'b0, vw[k][ch*P +: P]} + {1'b0, vw[NB-k][ch*P +: P]} : '0;
+          if (ce) u <= (k == M) ? {1'b0, vw[k][ln*P +: P]}
+                     : (tap(k) != 0) ? {1'b0, vw[k][ln*P +: P]} + {1'b0, vw[NB-k][ln*P +: P]} : '0;
         end
         assign vu[k] = u;
       end
@@ -875,7 +983,7 @@ module tapsmith_blur #(
           assign vt[(l+1)*TV + i] = '0;
         end
       end
-      assign vsum[ch*VW +: VW] = VW'(vt[LV*TV]);
+      assign vsum[ln*VW +: VW] = VW'(vt[LV*TV]);
     end
   end
 
@@ -889,29 +997,30 @@ module tapsmith_blur #(
   end
 
   // -----------------------------------------------------------------------------------------------
-  // Horizontal pass. The window holds the sums of the last 2m+1 slots; the one in its middle is
+  // Horizontal pass. The window holds the sums of the last 2G+1 slots; the one in its middle is
   // output once, when it arrives there, with each tap's column selected by border as for rows.
+  // One pixel a beat, the columns follow a walker as the rows do; several, a table by the beat's
+  // state. The sums of a beat are shared by the PPC outputs that read them.
 
   logic new_valid, fresh_mid;
-  logic [KW-1:0] new_k, mid_k;
-  logic [CHANNELS*VW-1:0] hwin [0:NW-1];
-  logic [NW-1:0] hs_valid;              // the window's slots
-  logic [NW*KW-1:0] hs_k;
-  /* verilator lint_off UNUSEDSIGNAL */  // read by the neighbour to the left; column 0's by none
-  logic [NW*PW-1:0] hpos;
-  logic [NW-1:0] hin;
+  logic [KW-1:0] new_k;
+  /* verilator lint_off UNUSEDSIGNAL */  // the walkers' fields, or the beat's state, by PPC
+  logic [KW-1:0] mid_k;
   /* verilator lint_on UNUSEDSIGNAL */
+  logic [PPC*CHANNELS*VW-1:0] hwin [0:NWH-1];
+  logic [NWH-1:0] hs_valid;             // the window's slots
+  logic [NWH*KW-1:0] hs_k;
   logic [LH+2:0] th_valid;              // stages H1 (selected), H2 (pre-added), H3, the tree levels
   logic [(LH+3)*2-1:0] th_k;            // output pixel flags: tuser, tlast
   /* verilator lint_off UNUSEDSIGNAL */  // an alpha channel reads only the centre's top bits
-  logic [CHANNELS*VW-1:0] hw [0:NW-1];
+  logic [CHANNELS*VW-1:0] hw [0:PPC*NW-1];  // tap j of pixel l at l*NW + j
   /* verilator lint_on UNUSEDSIGNAL */
-  logic [CP-1:0] result;
+  logic [BW-1:0] result;
 
   assign new_valid = tv_valid[LV+2];
   assign new_k = tv_k[(LV+2)*KW +: KW];
   // The slot that becomes the middle one with the next shift sets the columns for it.
-  assign mid_k = (M == 0) ? new_k : hs_k[((M == 0) ? 0 : M + 1)*KW +: KW];
+  assign mid_k = (G == 0) ? new_k : hs_k[((G == 0) ? 0 : G + 1)*KW +: KW];
 
   always_ff @(posedge clk) begin
     if (rst) begin
@@ -920,53 +1029,100 @@ module tapsmith_blur #(
     end else if (ce) begin
       fresh_mid <= new_valid;
       if (new_valid) begin
-        for (int j = 0; j < NW - 1; j++) hs_valid[j] <= hs_valid[j+1];
-        hs_valid[NW-1] <= 1'b1;
+        for (int j = 0; j < NWH - 1; j++) hs_valid[j] <= hs_valid[j+1];
+        hs_valid[NWH-1] <= 1'b1;
       end
     end
   end
 
-  for (genvar j = 0; j < NW; j++) begin : g_hcol
-    logic [CHANNELS*VW-1:0] win, w;
+  for (genvar j = 0; j < NWH; j++) begin : g_hslot
+    logic [PPC*CHANNELS*VW-1:0] win;
     logic [KW-1:0] slot;
-    logic [PW-1:0] pos;
-    logic in;
     always_ff @(posedge clk) begin
       if (ce && new_valid) begin
-        win <= (j == NW - 1) ? vsum : hwin[(j+1) % NW];
-        slot <= (j == NW - 1) ? new_k : hs_k[((j+1) % NW)*KW +: KW];
-        if (mid_k[K_LOAD]) begin
-          for (int c = 0; c < CLS; c++) begin
-            if (mid_k[K_CLS +: CW] == CW'(c)) begin
-              pos <= START_POS[(c*NW + j)*PW +: PW];
-              in <= START_IN[c*NW + j];
-            end
-          end
-        end else if (mid_k[K_STEP]) begin
-          pos <= (BORDER == 2) ? PW'(j) : (j == NW - 1) ? mid_k[K_POS +: PW] : hpos[((j+1) % NW)*PW +: PW] - PW'(1);
-          in <= (j == NW - 1) ? mid_k[K_IN] : hin[(j+1) % NW];
-        end
-      end
-      if (ce) begin
-        w <= '0;
-        for (int p = 0; p < NW; p++) if (CAND[j*NW + p] && pos == PW'(p) && in) w <= hwin[p];
+        win <= (j == NWH - 1) ? vsum : hwin[(j+1) % NWH];
+        slot <= (j == NWH - 1) ? new_k : hs_k[((j+1) % NWH)*KW +: KW];
       end
     end
     assign hwin[j] = win;
     assign hs_k[j*KW +: KW] = slot;
-    assign hpos[j*PW +: PW] = pos;
-    assign hin[j] = in;
-    assign hw[j] = w;
   end
 
-  for (genvar ch = 0; ch < CHANNELS; ch++) begin : g_hch
-    if (ALPHA != 0 && ch == CHANNELS - 1) begin : g_alpha
+  if (PPC == 1) begin : g_narrow
+    /* verilator lint_off UNUSEDSIGNAL */  // read by the neighbour to the left; column 0's by none
+    logic [NW*PW-1:0] hpos;
+    logic [NW-1:0] hin;
+    /* verilator lint_on UNUSEDSIGNAL */
+    for (genvar j = 0; j < NW; j++) begin : g_hcol
+      logic [CHANNELS*VW-1:0] w;
+      logic [PW-1:0] pos;
+      logic in;
+      always_ff @(posedge clk) begin
+        if (ce && new_valid) begin
+          if (mid_k[K_LOAD]) begin
+            for (int c = 0; c < CLS; c++) begin
+              if (mid_k[K_CLS +: CW] == CW'(c)) begin
+                pos <= START_POS[(c*NW + j)*PW +: PW];
+                in <= START_IN[c*NW + j];
+              end
+            end
+          end else if (mid_k[K_STEP]) begin
+            pos <= (BORDER == 2) ? PW'(j) : (j == NW - 1) ? mid_k[K_POS +: PW] : hpos[((j+1) % NW)*PW +: PW] - PW'(1);
+            in <= (j == NW - 1) ? mid_k[K_IN] : hin[(j+1) % NW];
+          end
+        end
+        if (ce) begin
+          w <= '0;
+          for (int p = 0; p < NW; p++) if (CAND[j*NW + p] && pos == PW'(p) && in) w <= hwin[p];
+        end
+      end
+      assign hpos[j*PW +: PW] = pos;
+      assign hin[j] = in;
+      assign hw[j] = w;
+    end
+  end else begin : g_wide
+    // Element e of the window, every channel.
+    logic [CHANNELS*VW-1:0] el [0:NE-1];
+    for (genvar e = 0; e < NE; e++) begin : g_el
+      localparam int F = G * PPC - M + e;
+      assign el[e] = hwin[F / PPC][(F % PPC)*CHANNELS*VW +: CHANNELS*VW];
+    end
+    for (genvar l = 0; l < PPC; l++) begin : g_hpix
+      for (genvar j = 0; j < NW; j++) begin : g_hcol
+        logic [CHANNELS*VW-1:0] w;
+        logic [EW-1:0] sel;
+        logic in;
+        always_ff @(posedge clk) begin
+          if (ce && new_valid) begin
+            for (int st = 0; st < NS; st++) begin
+              if (mid_k[K_A +: GW] == GW'(st / (G + 1)) && mid_k[K_R +: GW] == GW'(st % (G + 1))) begin
+                sel <= WIDE_SEL[((st*PPC + l)*NW + j)*EW +: EW];
+                in <= WIDE_IN[(st*PPC + l)*NW + j];
+              end
+            end
+          end
+          if (ce) begin
+            w <= '0;
+            for (int e = 0; e < NE; e++) if (WIDE_CAND[(l*NW + j)*NE + e] && sel == EW'(e) && in) w <= el[e];
+          end
+        end
+        assign hw[l*NW + j] = w;
+      end
+    end
+  end
+
+  // One copy a channel of every output pixel: lane ln is channel ln % CHANNELS of pixel
+  // ln / CHANNELS.
+  for (genvar ln = 0; ln < PPC * CHANNELS; ln++) begin : g_hch
+    localparam int CH = ln % CHANNELS;
+    localparam int PIX = ln / CHANNELS;
+    if (ALPHA != 0 && CH == CHANNELS - 1) begin : g_alpha
       // The centre column's pixel, back from its sum, as many stages as a result takes.
       logic [(LH+2)*P-1:0] d;
       always_ff @(posedge clk) begin
-        if (ce) d <= {d[(LH+1)*P-1:0], hw[M][ch*VW + VW-1 -: P]};
+        if (ce) d <= {d[(LH+1)*P-1:0], hw[PIX*NW + M][CH*VW + VW-1 -: P]};
       end
-      assign result[ch*P +: P] = d[(LH+2)*P-1 -: P];
+      assign result[ln*P +: P] = d[(LH+2)*P-1 -: P];
     end else begin : g_sum
       logic [VW:0] hu [0:M];
       /* verilator lint_off UNUSEDSIGNAL */  // as vt
@@ -976,8 +1132,8 @@ module tapsmith_blur #(
       for (genvar k = 0; k <= M; k++) begin : g_hpair
         logic [VW:0] u;
         always_ff @(posedge clk) begin
-          if (ce) u <= (k == M) ? {1'b0, hw[k][ch*VW +: VW]}
-                     : (tap(k) != 0) ? {1'b0, hw[k][ch*VW +: VW]} + {1'b0, hw[NB-k][ch*VW +: VW]} : '0;
+          if (ce) u <= (k == M) ? {1'b0, hw[PIX*NW + k][CH*VW +: VW]}
+                     : (tap(k) != 0) ? {1'b0, hw[PIX*NW + k][CH*VW +: VW]} + {1'b0, hw[PIX*NW + NB-k][CH*VW +: VW]} : '0;
         end
         assign hu[k] = u;
       end
@@ -1014,7 +1170,7 @@ module tapsmith_blur #(
           assign ht[(l+1)*TH + i] = '0;
         end
       end
-      assign result[ch*P +: P] = ht[LH*TH][HW-1 -: P];
+      assign result[ln*P +: P] = ht[LH*TH][HW-1 -: P];
     end
   end
 
@@ -1022,9 +1178,9 @@ module tapsmith_blur #(
     if (rst) begin
       th_valid <= '0;
     end else if (ce) begin
-      th_valid <= {th_valid[LH+1:0], fresh_mid && hs_valid[M] && hs_k[M*KW + K_OUT]};
+      th_valid <= {th_valid[LH+1:0], fresh_mid && hs_valid[G] && hs_k[G*KW + K_OUT]};
     end
-    if (ce) th_k <= {th_k[(LH+2)*2-1:0], hs_k[M*KW + K_USER], hs_k[M*KW + K_LAST]};
+    if (ce) th_k <= {th_k[(LH+2)*2-1:0], hs_k[G*KW + K_USER], hs_k[G*KW + K_LAST]};
   end
 
   // -----------------------------------------------------------------------------------------------
@@ -1035,7 +1191,7 @@ module tapsmith_blur #(
   // The skid buffer's flag is kept as "empty", the clock enable itself: an inverted enable costs
   // an inverter at every flip-flop on some families (Yosys's xc7 mapping).
   logic o_valid, k_empty;
-  logic [CP+1:0] o_beat, k_beat;
+  logic [BW+1:0] o_beat, k_beat;
   logic o_pop;
 
   assign out_valid = th_valid[LH+2];

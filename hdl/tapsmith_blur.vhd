@@ -1,6 +1,6 @@
 -- SPDX-License-Identifier: MIT
 --
--- tapsmith_blur: a streaming separable Gaussian filter over AXI4-Stream video, one pixel a clock,
+-- tapsmith_blur: a streaming separable Gaussian filter over AXI4-Stream video, 1 to 8 pixels a clock,
 -- without multipliers. The same design is written in SystemVerilog (tapsmith_blur.sv): the same
 -- stages, registers and handshake, so that both give the same beats on the same cycles.
 --
@@ -16,33 +16,40 @@
 -- does, with one line-buffer word and one set of row and column selects for all of them. With
 -- ALPHA = 1 the last channel is alpha: it leaves as it came, delayed to stay with its pixel.
 --
+-- A beat carries PPC pixels (1, 2, 4 or 8) of a line, pixel 0 in the low bits: channel ch of pixel
+-- l is tdata bits (l*CHANNELS + ch)*P and up. A frame's width must be a multiple of PPC. A beat is
+-- one line-buffer word, the beat's pixels share the row selects, and the horizontal pass reads the
+-- columns of all of them from one window of the beats' vertical sums.
+--
 -- Frame protocol
 --   1. A beat with s_axis_tuser = 1 starts a frame; width and height are taken from that beat
---      only. Beats outside a frame (before the first start, or after a frame's W*H pixels and
+--      only. Beats outside a frame (before the first start, or after a frame's W*H/PPC beats and
 --      before the next start) are taken and thrown away. s_axis_tlast is not looked at.
---   2. A start of frame that arrives before the current frame has its W*H pixels ends that frame
---      early: the core keeps the beat, fills the missing pixels with 0 on its own while
+--   2. A start of frame that arrives before the current frame has its W*H/PPC beats ends that
+--      frame early: the core keeps the beat, fills the missing pixels with 0 on its own while
 --      s_axis_tready is low, then opens the new frame with it.
---   3. A frame announced with width 0, height 0 or width > MAX_WIDTH yields nothing; its beats are
---      thrown away like those of rule 1.
---   4. Each frame leaves as W*H beats in raster order, m_axis_tuser on its first beat and
+--   3. A frame announced with width 0, height 0, width > MAX_WIDTH or a width that is not a
+--      multiple of PPC yields nothing; its beats are thrown away like those of rule 1.
+--   4. Each frame leaves as W*H/PPC beats in raster order, m_axis_tuser on its first beat and
 --      m_axis_tlast on the last beat of each line.
 --
 -- Timing
---   The core works in slots, at most one a clock: a slot reads one column of the line buffers and
---   writes the input pixel there. A line's slots go row after row in one stream: the rows of a
+--   The core works in slots, at most one a clock: a slot reads one column (a beat's worth) of the
+--   line buffers and writes the input beat there. A line's slots go row after row in one stream: the rows of a
 --   frame, then its last m rows again as flush rows, which output the frame's last m lines. A
 --   frame whose width equals the previous one's starts right after that frame's input, its first
 --   m rows sharing their slots with the previous frame's flush rows; so back-to-back W x H frames
---   take exactly W*H cycles each (c = 0), and s_axis_tready stays high inside and across lines and
+--   take exactly W*H/PPC cycles each (c = 0), and s_axis_tready stays high inside and across lines and
 --   frames while m_axis_tready is high. With no next frame, the flush rows run on their own: a
 --   frame's last lines come out without waiting for another. Once a next frame has started, its
 --   first m rows and the previous frame's last m lines move together. A frame of another width
 --   waits until the previous one has left. Latency: at full rate, output beat k of a frame leaves
---   11 + LV + LH cycles after input beat k + m*W + m was taken (past the frame's end, counting on
---   into the next frame's beats or the flush rows' cycles), LV and LH the depths of the two
+--   11 + LV + LH cycles after input beat k + m*WB + G was taken (past the frame's end, counting on
+--   into the next frame's beats or the flush rows' cycles), WB = W/PPC the beats a line, G =
+--   ceil(m/PPC) the beats the window reaches either side, LV and LH the depths of the two
 --   adder trees: ceil(log2) of the terms a pass sums, one per signed digit of t_0 .. t_m (and,
---   horizontally, the rounding constant). 17 cycles (+ 2W + 2) for the default 5 taps.
+--   horizontally, the rounding constant). 17 cycles (+ 2W + 2) for the default 5 taps, one
+--   pixel a beat.
 --
 -- Micro-architecture
 --
@@ -68,7 +75,9 @@
 --   - Borders: per output row (and column) each tap's source among the 2m+1 rows (sums) of the
 --     window is a small register, loaded from a table by the frame's size at the first row and
 --     shifted down with one new entry from a walker per row; a tap selects only among the
---     positions it can ever need.
+--     positions it can ever need. With several pixels a beat, the window holds 2G+1 beats and
+--     tap j of pixel l selects among the PPC + 2m sums around the middle beat by a table, indexed
+--     by how near the beat is to either end of its line: min(b, G) and min(WB-1-b, G) for beat b.
 --   - Arithmetic: symmetric taps, so mirrored samples are added first (PRE_ADDS); each product is
 --     shifts and adds over the tap's canonical signed digits (DIGIT_ADDERS), summed with the
 --     others in one tree (TREE_ADDERS); every tree level is registered. No multiplier.
@@ -130,8 +139,20 @@ architecture rtl of tapsmith_blur is
   constant M   : natural := (N - 1) / 2;
   constant NW  : natural := 2 * M + 1;                 -- window rows (columns)
   constant NB  : natural := 2 * M;                     -- line buffers
-  constant AW  : natural := max(clog2(MAX_WIDTH), 1);
   constant CP  : natural := CHANNELS * P;              -- a pixel, every channel
+  constant BW  : natural := PPC * CP;                  -- a beat
+  constant LPPC  : natural := clog2(PPC);
+  constant WBMAX : natural := (MAX_WIDTH + PPC - 1) / PPC;  -- beats in the widest row
+  constant AW  : natural := max(clog2(WBMAX), 1);
+  -- The horizontal window, in beats: the middle one and G either side, G = ceil(m / PPC). Of its
+  -- pixels the PPC + 2m around the middle beat's can be read: element e is pixel G*PPC - m + e of
+  -- the window.
+  constant G   : natural := (M + PPC - 1) / PPC;
+  constant NWH : natural := 2 * G + 1;
+  constant NE  : natural := PPC + 2 * M;
+  constant EW  : natural := max(clog2(NE), 1);
+  constant GW  : natural := max(clog2(G + 1), 1);      -- 0 .. G
+  constant NS  : natural := (G + 1) * (G + 1);         -- beat states (a, r)
   constant VSUM_W  : natural := P + SHIFT;                 -- vertical sums
   constant HSUM_W  : natural := P + 2 * SHIFT;             -- horizontal sums
   constant PW  : natural := max(clog2(NW), 1);         -- a window position
@@ -444,6 +465,77 @@ architecture rtl of tapsmith_blur is
   constant START_UP  : std_logic_vector(0 to CLS - 1)       := up_table;
   constant CAND_OK   : bool_array(0 to NW * NW - 1)         := cand_table;
 
+  -- Several pixels a beat: what tap j of the beat's pixel l reads depends only on the beat's state
+  -- (a, r) = (min(b, G), min(WB - 1 - b, G)), b the beat in a row of WB beats. Further from both
+  -- ends than G beats no tap reaches past the row; nearer, a and r give b and WB exactly, or the
+  -- one end within reach and that a single fold there. State s = a * (G + 1) + r stands for beat a
+  -- of a row of a + r + 1 beats. Each entry: the element read and whether it is inside.
+  function wide_sel(s, l, j : natural) return natural is
+    constant x : natural := (s / (G + 1)) * PPC + l;
+    constant w : natural := (s / (G + 1) + s mod (G + 1) + 1) * PPC;
+  begin
+    if BORDER = 2 then
+      return l + j;
+    end if;
+    return fold(x - M + j, w) - x + l + M;
+  end function;
+
+  function wide_in(s, l, j : natural) return boolean is
+    constant x : natural := (s / (G + 1)) * PPC + l;
+    constant w : natural := (s / (G + 1) + s mod (G + 1) + 1) * PPC;
+  begin
+    return BORDER /= 2 or (x + j >= M and x + j - M < w);
+  end function;
+
+  subtype el_t is unsigned(EW - 1 downto 0);
+  type el_array is array (natural range <>) of el_t;
+
+  function wide_sel_table return el_array is
+    variable t : el_array(0 to NS * PPC * NW - 1);
+  begin
+    for s in 0 to NS - 1 loop
+      for l in 0 to PPC - 1 loop
+        for j in 0 to NW - 1 loop
+          t((s * PPC + l) * NW + j) := to_unsigned(wide_sel(s, l, j), EW);
+        end loop;
+      end loop;
+    end loop;
+    return t;
+  end function;
+
+  function wide_in_table return std_logic_vector is
+    variable t : std_logic_vector(0 to NS * PPC * NW - 1);
+  begin
+    for s in 0 to NS - 1 loop
+      for l in 0 to PPC - 1 loop
+        for j in 0 to NW - 1 loop
+          t((s * PPC + l) * NW + j) := bool_bit(wide_in(s, l, j));
+        end loop;
+      end loop;
+    end loop;
+    return t;
+  end function;
+
+  -- The elements tap j of pixel l can ever read.
+  function wide_cand_table return bool_array is
+    variable t : bool_array(0 to PPC * NW * NE - 1) := (others => false);
+  begin
+    for s in 0 to NS - 1 loop
+      for l in 0 to PPC - 1 loop
+        for j in 0 to NW - 1 loop
+          if wide_in(s, l, j) then
+            t((l * NW + j) * NE + wide_sel(s, l, j)) := true;
+          end if;
+        end loop;
+      end loop;
+    end loop;
+    return t;
+  end function;
+
+  constant WIDE_SEL_T  : el_array(0 to NS * PPC * NW - 1)         := wide_sel_table;
+  constant WIDE_IN_T   : std_logic_vector(0 to NS * PPC * NW - 1) := wide_in_table;
+  constant WIDE_CAND_T : bool_array(0 to PPC * NW * NE - 1)       := wide_cand_table;
+
   -- A side's size class, 0-based: min(size, m + 2) - 1.
   function size_class(size : unsigned(15 downto 0)) return cls_t is
   begin
@@ -467,7 +559,8 @@ architecture rtl of tapsmith_blur is
 
   -- A token travels with its slot: the horizontal fields to the output, bit by bit at these
   -- offsets: output pixel, tuser, tlast, first column (load the columns), a later column (step
-  -- them), the newest tap's inside flag, the size class, the newest tap's position.
+  -- them), the newest tap's inside flag, the size class, the newest tap's position; with several
+  -- pixels a beat, the beat's state (a, r) instead of the last five.
   constant K_OUT  : natural := 0;
   constant K_USER : natural := 1;
   constant K_LAST : natural := 2;
@@ -476,15 +569,19 @@ architecture rtl of tapsmith_blur is
   constant K_IN   : natural := 5;
   constant K_CLS  : natural := 6;
   constant K_POS  : natural := K_CLS + CW;
-  constant KW     : natural := K_POS + PW;
+  constant K_A    : natural := K_POS + PW;
+  constant K_R    : natural := K_A + GW;
+  constant KW     : natural := K_R + GW;                  -- one pixel a beat: (a, r) stay 0
   subtype token_t is std_logic_vector(KW - 1 downto 0);
   type token_array is array (natural range <>) of token_t;
 
-  subtype pix_t is unsigned(CP - 1 downto 0);          -- a pixel, every channel
-  type pix_array is array (natural range <>) of pix_t;
+  subtype beat_t is unsigned(BW - 1 downto 0);         -- a beat, every pixel and channel
+  type beat_array is array (natural range <>) of beat_t;
   subtype vsum_t is unsigned(VSUM_W - 1 downto 0);
   type col_sums is array (0 to CHANNELS - 1) of vsum_t;  -- a column's sums, channel by channel
   type col_sums_array is array (natural range <>) of col_sums;
+  type beat_sums is array (0 to PPC * CHANNELS - 1) of vsum_t;  -- a beat's, lane by lane
+  type beat_sums_array is array (natural range <>) of beat_sums;
   type vpair_array is array (natural range <>) of unsigned(P downto 0);
   type hpair_array is array (natural range <>) of unsigned(VSUM_W downto 0);
   type vtree_array is array (natural range <>) of signed(TWV - 1 downto 0);
@@ -496,12 +593,18 @@ architecture rtl of tapsmith_blur is
   signal ce, running : std_logic;
   signal hold_valid, hold_user, hold_same, hold_w_one, hold_h_one, hold_h_two : std_logic;
   signal hold_go : std_logic;  -- the beat in hold starts a frame that yields pixels
-  signal hold_data : pix_t;
-  signal hold_w1, hold_w2 : unsigned(AW - 1 downto 0);
+  signal hold_data : beat_t;
+  signal hold_w1, hold_w2 : unsigned(AW - 1 downto 0);  -- beats a row - 1, - 2
+  signal hold_r0 : unsigned(GW - 1 downto 0);          -- the first beat's r: min(beats - 1, G)
+  signal hold_wg : unsigned(AW - 1 downto 0);          -- beats - 1 - G, the last beat whose r is G
+  signal hold_g0 : std_logic;                          -- that is the first beat
   signal hold_h1, hold_h2 : unsigned(15 downto 0);
   signal hold_vcls, hold_hcls : cls_t;
   signal pop_hold, drop, start, tready : std_logic;
   signal s_last, s_last1 : unsigned(AW - 1 downto 0);
+  signal s_r0 : unsigned(GW - 1 downto 0);
+  signal s_wg : unsigned(AW - 1 downto 0);
+  signal s_g0 : std_logic;
 
   type u16_pair is array (0 to 1) of unsigned(15 downto 0);
   type cls_pair is array (0 to 1) of cls_t;
@@ -522,6 +625,10 @@ architecture rtl of tapsmith_blur is
   signal in_final : std_logic;                       -- the input row is the frame's last
   signal x : unsigned(AW - 1 downto 0);
   signal x0, x_last, s_one, o_last, o_first : std_logic;
+  -- Several pixels a beat: the state (a, r) of beat x and whether x is the last beat with r = G,
+  -- kept like the flags above; at x = 0 they come from the row's width instead.
+  signal bt_a, bt_r, st_a, st_r : unsigned(GW - 1 downto 0);
+  signal x_g, st_g : std_logic;
   signal o_row : unsigned(15 downto 0);
   signal tail : unsigned(RW - 1 downto 0);
   signal owed : std_logic;  -- frames in the queue, or slots owed: f_n /= 0 or tail /= 0
@@ -544,43 +651,42 @@ architecture rtl of tapsmith_blur is
 
   signal t0_valid, t0_wr, t0_vload, t0_vstep, t0_vin : std_logic;
   signal t0_addr : unsigned(AW - 1 downto 0);
-  signal t0_pix : pix_t;
+  signal t0_pix : beat_t;
   signal t0_vcls : cls_t;
   signal t0_vpos : pos_t;
   signal t0_k : token_t;
 
   signal ta_valid, ta_wr, ta_vload, ta_vstep, ta_vin, tb_valid, tb_wr : std_logic;
   signal ta_addr, tb_addr : unsigned(AW - 1 downto 0);
-  signal ta_pix : pix_t;
+  signal ta_pix : beat_t;
   signal ta_vcls : cls_t;
   signal ta_vpos : pos_t;
   signal ta_k, tb_k : token_t;
-  signal ram_q : pix_array(1 to max(NB, 1));
-  signal eb, ec : pix_array(0 to NB);
+  signal ram_q : beat_array(1 to max(NB, 1));
+  signal eb, ec : beat_array(0 to NB);
   signal fwd_a, fwd_b : std_logic;
 
   signal vpos : pos_array(0 to NW - 1);
   signal vin : std_logic_vector(0 to NW - 1);
   signal tv_valid : std_logic_vector(0 to LV + 2);
   signal tv_k : token_array(0 to LV + 2);
-  signal vw : pix_array(0 to NW - 1);
+  signal vw : beat_array(0 to NW - 1);
 
   signal new_valid, fresh_mid : std_logic;
   signal new_k, mid_k : token_t;
-  signal vsum : col_sums;
-  signal hwin, hw : col_sums_array(0 to NW - 1);
-  signal hs_valid : std_logic_vector(0 to NW - 1);
-  signal hs_k : token_array(0 to NW - 1);
-  signal hpos : pos_array(0 to NW - 1);
-  signal hin : std_logic_vector(0 to NW - 1);
+  signal vsum : beat_sums;
+  signal hwin : beat_sums_array(0 to NWH - 1);
+  signal hw : col_sums_array(0 to PPC * NW - 1);     -- tap j of pixel l at l*NW + j
+  signal hs_valid : std_logic_vector(0 to NWH - 1);
+  signal hs_k : token_array(0 to NWH - 1);
   signal th_valid : std_logic_vector(0 to LH + 2);
   signal th_user, th_last : std_logic_vector(0 to LH + 2);
 
-  signal result : pix_t;
+  signal result : beat_t;
   -- The skid buffer's flag is kept as "empty", the clock enable itself: an inverted enable costs
   -- an inverter at every flip-flop on some families (Yosys's xc7 mapping).
   signal o_valid, k_empty, o_pop : std_logic;
-  signal o_beat, k_beat : std_logic_vector(CP + 1 downto 0);
+  signal o_beat, k_beat : std_logic_vector(BW + 1 downto 0);
 
 begin
 
@@ -592,8 +698,8 @@ begin
     report "tapsmith_blur: bad MAX_WIDTH or BORDER" severity failure;
   assert CHANNELS >= 1 and CHANNELS <= 4 and ALPHA <= 1 and (ALPHA = 0 or CHANNELS >= 2)
     report "tapsmith_blur: CHANNELS must be 1 .. 4, ALPHA 0 or 1 beside a colour channel" severity failure;
-  assert PPC = 1
-    report "tapsmith_blur: PPC = " & integer'image(PPC) & " is not built yet" severity failure;
+  assert PPC = 1 or PPC = 2 or PPC = 4 or PPC = 8
+    report "tapsmith_blur: PPC must be 1, 2, 4 or 8" severity failure;
 
   ---------------------------------------------------------------------------------------------------
   -- Clock enable and input register. What the sequencer needs of a beat's size is worked out as
@@ -604,15 +710,24 @@ begin
 
   input_reg : process (clk)
     variable w1 : unsigned(AW - 1 downto 0);
+    variable wb : unsigned(15 downto 0);               -- the width in beats
   begin
     if rising_edge(clk) then
       running <= not rst;
       if s_axis_tvalid = '1' and tready = '1' then
-        w1 := resize(unsigned(width) - 1, AW);
+        wb := shift_right(unsigned(width), LPPC);
+        w1 := resize(wb - 1, AW);
         hold_data <= unsigned(s_axis_tdata);
         hold_user <= s_axis_tuser;
         hold_w1 <= w1;
-        hold_w2 <= resize(unsigned(width) - 2, AW);
+        hold_w2 <= resize(wb - 2, AW);
+        if to_integer(wb) > G then
+          hold_r0 <= to_unsigned(G, GW);
+        else
+          hold_r0 <= resize(wb - 1, GW);
+        end if;
+        hold_wg <= resize(wb - 1 - G, AW);
+        hold_g0 <= bool_bit(to_integer(wb) = G + 1);
         hold_h1 <= unsigned(height) - 1;
         hold_h2 <= unsigned(height) - 2;
         -- The stream's width once the beat in hold, if it starts a frame now, has gone in.
@@ -621,7 +736,7 @@ begin
         else
           hold_same <= '1' when w1 = s_last else '0';
         end if;
-        hold_w_one <= '1' when unsigned(width) = 1 else '0';
+        hold_w_one <= '1' when wb = 1 else '0';
         hold_h_one <= '1' when unsigned(height) = 1 else '0';
         hold_h_two <= '1' when unsigned(height) = 2 else '0';
         hold_vcls <= size_class(unsigned(height));
@@ -632,8 +747,10 @@ begin
         hold_go <= '0';
       elsif s_axis_tvalid = '1' and tready = '1' then
         hold_valid <= '1';
+        -- A width that is not a whole number of beats is refused like width 0.
         hold_go <= '1' when s_axis_tuser = '1' and unsigned(width) /= 0 and unsigned(height) /= 0 and
-                   to_integer(unsigned(width)) <= MAX_WIDTH else '0';
+                   to_integer(unsigned(width)) <= MAX_WIDTH and to_integer(unsigned(width)) mod PPC = 0
+                   else '0';
       elsif pop_hold = '1' then
         hold_valid <= '0';
         hold_go <= '0';
@@ -673,6 +790,19 @@ begin
     else
       last_col <= s_last;
       last_col1 <= s_last1;
+    end if;
+    if x0 = '0' then
+      st_a <= bt_a;
+      st_r <= bt_r;
+      st_g <= x_g;
+    elsif v_start = '1' then
+      st_a <= (others => '0');
+      st_r <= hold_r0;
+      st_g <= hold_g0;
+    else
+      st_a <= (others => '0');
+      st_r <= s_r0;
+      st_g <= s_g0;
     end if;
     if v_push = '1' then
       v_row_end := '0';
@@ -869,6 +999,10 @@ begin
     t0_k(K_IN) <= hw_in_n;
     t0_k(K_CLS + CW - 1 downto K_CLS) <= std_logic_vector(out_hcls);
     t0_k(K_POS + PW - 1 downto K_POS) <= std_logic_vector(hw_pos_n);
+    if PPC > 1 then
+      t0_k(K_A + GW - 1 downto K_A) <= std_logic_vector(st_a);
+      t0_k(K_R + GW - 1 downto K_R) <= std_logic_vector(st_r);
+    end if;
   end process;
 
   sequencer : process (clk)
@@ -890,8 +1024,24 @@ begin
         x0 <= bool_bit(x_n = 0);
         if start = '1' then
           x_last <= bool_bit(x_n = hold_w1);
+          x_g <= bool_bit(x_n = hold_wg);
         else
           x_last <= bool_bit(x_n = s_last);
+          x_g <= bool_bit(x_n = s_wg);
+        end if;
+        if st_a /= G then
+          bt_a <= st_a + 1;
+        else
+          bt_a <= st_a;
+        end if;
+        if G = 0 then
+          bt_r <= (others => '0');
+        elsif st_r /= G then
+          bt_r <= st_r - 1;
+        elsif st_g = '1' then
+          bt_r <= to_unsigned(G - 1, GW);
+        else
+          bt_r <= st_r;
         end if;
         o_last <= o_last_n;
         o_first <= bool_bit(o_row_n = 0);
@@ -923,6 +1073,9 @@ begin
         if start = '1' then
           s_last <= hold_w1;
           s_last1 <= hold_w2;
+          s_r0 <= hold_r0;
+          s_wg <= hold_wg;
+          s_g0 <= hold_g0;
           s_one <= hold_w_one;
           in_active <= '1';
           in_row <= (others => '0');
@@ -971,12 +1124,12 @@ begin
         f_n <= f_n + unsigned'('0' & start) - unsigned'('0' & pop_frame);
         o_row <= o_row_n;
         if out_now = '1' then
-          tail <= to_unsigned(M, RW);
+          tail <= to_unsigned(G, RW);
         elsif tail /= 0 then
           tail <= tail - 1;
         end if;
         owed <= bool_bit(f_n + unsigned'('0' & start) - unsigned'('0' & pop_frame) /= 0 or
-                         (out_now = '1' and M > 0) or (out_now = '0' and tail > 1));
+                         (out_now = '1' and G > 0) or (out_now = '0' and tail > 1));
         if out_now = '1' and x0 = '1' then
           vw_at <= vw_at_n;
           vw_up <= vw_up_n;
@@ -999,7 +1152,7 @@ begin
   -- reached the memory; buffer k+1 is written with E_k. Stage C keeps E one more slot for that.
 
   g_line : for k in 1 to NB generate
-    type mem_t is array (0 to MAX_WIDTH - 1) of pix_t;
+    type mem_t is array (0 to WBMAX - 1) of beat_t;
     signal mem : mem_t;
   begin
     process (clk)
@@ -1098,9 +1251,12 @@ begin
     end process;
   end generate;
 
-  g_vch : for ch in 0 to CHANNELS - 1 generate
+  -- One copy a channel of every pixel of the beat: lane ln is channel ln mod CHANNELS.
+  g_vch : for ln in 0 to PPC * CHANNELS - 1 generate
+    constant CH : natural := ln mod CHANNELS;
+  begin
     -- The centre row, as many stages as a sum takes, then as the sum of a lone centre tap.
-    g_alpha : if ALPHA /= 0 and ch = CHANNELS - 1 generate
+    g_alpha : if ALPHA /= 0 and CH = CHANNELS - 1 generate
       type delay_t is array (0 to LV + 1) of unsigned(P - 1 downto 0);
       signal d : delay_t;
     begin
@@ -1108,14 +1264,14 @@ begin
       begin
         if rising_edge(clk) then
           if ce = '1' then
-            d <= vw(M)(ch * P + P - 1 downto ch * P) & d(0 to LV);
+            d <= vw(M)(ln * P + P - 1 downto ln * P) & d(0 to LV);
           end if;
         end if;
       end process;
-      vsum(ch) <= shift_left(resize(d(LV + 1), VSUM_W), SHIFT);
+      vsum(ln) <= shift_left(resize(d(LV + 1), VSUM_W), SHIFT);
     end generate;
 
-    g_sum : if ALPHA = 0 or ch < CHANNELS - 1 generate
+    g_sum : if ALPHA = 0 or CH < CHANNELS - 1 generate
       signal vu : vpair_array(0 to M);
       signal vt : vtree_array(0 to (LV + 1) * TV - 1);
     begin
@@ -1125,9 +1281,9 @@ begin
           if rising_edge(clk) then
             if ce = '1' then
               if k = M then
-                vu(k) <= '0' & vw(k)(ch * P + P - 1 downto ch * P);
+                vu(k) <= '0' & vw(k)(ln * P + P - 1 downto ln * P);
               elsif tap(k) /= 0 then
-                vu(k) <= ('0' & vw(k)(ch * P + P - 1 downto ch * P)) + ('0' & vw(NB - k)(ch * P + P - 1 downto ch * P));
+                vu(k) <= ('0' & vw(k)(ln * P + P - 1 downto ln * P)) + ('0' & vw(NB - k)(ln * P + P - 1 downto ln * P));
               else
                 vu(k) <= (others => '0');
               end if;
@@ -1168,7 +1324,7 @@ begin
           end process;
         end generate;
       end generate;
-      vsum(ch) <= unsigned(vt(LV * TV)(VSUM_W - 1 downto 0));
+      vsum(ln) <= unsigned(vt(LV * TV)(VSUM_W - 1 downto 0));
     end generate;
   end generate;
 
@@ -1187,13 +1343,15 @@ begin
   end process;
 
   ---------------------------------------------------------------------------------------------------
-  -- Horizontal pass. The window holds the sums of the last 2m+1 slots; the one in its middle is
+  -- Horizontal pass. The window holds the sums of the last 2G+1 slots; the one in its middle is
   -- output once, when it arrives there, with each tap's column selected by border as for rows.
+  -- One pixel a beat, the columns follow a walker as the rows do; several, a table by the beat's
+  -- state. The sums of a beat are shared by the PPC outputs that read them.
 
   new_valid <= tv_valid(LV + 2);
   new_k <= tv_k(LV + 2);
   -- The slot that becomes the middle one with the next shift sets the columns for it.
-  mid_k <= new_k when M = 0 else hs_k((M + 1) mod NW);
+  mid_k <= new_k when G = 0 else hs_k((G + 1) mod NWH);
 
   hslots : process (clk)
   begin
@@ -1204,64 +1362,128 @@ begin
       elsif ce = '1' then
         fresh_mid <= new_valid;
         if new_valid = '1' then
-          for j in 0 to NW - 2 loop
+          for j in 0 to NWH - 2 loop
             hs_valid(j) <= hs_valid(j + 1);
           end loop;
-          hs_valid(NW - 1) <= '1';
+          hs_valid(NWH - 1) <= '1';
         end if;
       end if;
     end if;
   end process;
 
-  g_hcol : for j in 0 to NW - 1 generate
+  g_hslot : for j in 0 to NWH - 1 generate
     process (clk)
     begin
       if rising_edge(clk) then
         if ce = '1' and new_valid = '1' then
-          if j = NW - 1 then
+          if j = NWH - 1 then
             hwin(j) <= vsum;
             hs_k(j) <= new_k;
           else
-            hwin(j) <= hwin((j + 1) mod NW);
-            hs_k(j) <= hs_k((j + 1) mod NW);
+            hwin(j) <= hwin((j + 1) mod NWH);
+            hs_k(j) <= hs_k((j + 1) mod NWH);
           end if;
-          if mid_k(K_LOAD) = '1' then
-            for c in 0 to CLS - 1 loop
-              if unsigned(mid_k(K_CLS + CW - 1 downto K_CLS)) = c then
-                hpos(j) <= START_POS(c * NW + j);
-                hin(j) <= START_IN(c * NW + j);
-              end if;
-            end loop;
-          elsif mid_k(K_STEP) = '1' then
-            if BORDER = 2 then
-              hpos(j) <= to_unsigned(j, PW);
-            elsif j = NW - 1 then
-              hpos(j) <= unsigned(mid_k(K_POS + PW - 1 downto K_POS));
-            else
-              hpos(j) <= hpos((j + 1) mod NW) - 1;
-            end if;
-            if j = NW - 1 then
-              hin(j) <= mid_k(K_IN);
-            else
-              hin(j) <= hin((j + 1) mod NW);
-            end if;
-          end if;
-        end if;
-        if ce = '1' then
-          hw(j) <= (others => (others => '0'));
-          for q in 0 to NW - 1 loop
-            if CAND_OK(j * NW + q) and hpos(j) = q and hin(j) = '1' then
-              hw(j) <= hwin(q);
-            end if;
-          end loop;
         end if;
       end if;
     end process;
   end generate;
 
-  g_hch : for ch in 0 to CHANNELS - 1 generate
+  g_narrow : if PPC = 1 generate
+    signal hpos : pos_array(0 to NW - 1);
+    signal hin : std_logic_vector(0 to NW - 1);
+  begin
+    g_hcol : for j in 0 to NW - 1 generate
+      process (clk)
+      begin
+        if rising_edge(clk) then
+          if ce = '1' and new_valid = '1' then
+            if mid_k(K_LOAD) = '1' then
+              for c in 0 to CLS - 1 loop
+                if unsigned(mid_k(K_CLS + CW - 1 downto K_CLS)) = c then
+                  hpos(j) <= START_POS(c * NW + j);
+                  hin(j) <= START_IN(c * NW + j);
+                end if;
+              end loop;
+            elsif mid_k(K_STEP) = '1' then
+              if BORDER = 2 then
+                hpos(j) <= to_unsigned(j, PW);
+              elsif j = NW - 1 then
+                hpos(j) <= unsigned(mid_k(K_POS + PW - 1 downto K_POS));
+              else
+                hpos(j) <= hpos((j + 1) mod NW) - 1;
+              end if;
+              if j = NW - 1 then
+                hin(j) <= mid_k(K_IN);
+              else
+                hin(j) <= hin((j + 1) mod NW);
+              end if;
+            end if;
+          end if;
+          if ce = '1' then
+            hw(j) <= (others => (others => '0'));
+            for q in 0 to NW - 1 loop
+              if CAND_OK(j * NW + q) and hpos(j) = q and hin(j) = '1' then
+                for c in 0 to CHANNELS - 1 loop
+                  hw(j)(c) <= hwin(q)(c);
+                end loop;
+              end if;
+            end loop;
+          end if;
+        end if;
+      end process;
+    end generate;
+  end generate;
+
+  g_wide : if PPC > 1 generate
+    -- Element e of the window, every channel.
+    signal el : col_sums_array(0 to NE - 1);
+  begin
+    g_el : for e in 0 to NE - 1 generate
+      constant F : natural := G * PPC - M + e;
+    begin
+      g_c : for c in 0 to CHANNELS - 1 generate
+        el(e)(c) <= hwin(F / PPC)((F mod PPC) * CHANNELS + c);
+      end generate;
+    end generate;
+    g_hpix : for l in 0 to PPC - 1 generate
+      g_hcol : for j in 0 to NW - 1 generate
+        signal sel : el_t;
+        signal inside : std_logic;
+      begin
+        process (clk)
+        begin
+          if rising_edge(clk) then
+            if ce = '1' and new_valid = '1' then
+              for st in 0 to NS - 1 loop
+                if unsigned(mid_k(K_A + GW - 1 downto K_A)) = st / (G + 1) and
+                   unsigned(mid_k(K_R + GW - 1 downto K_R)) = st mod (G + 1) then
+                  sel <= WIDE_SEL_T((st * PPC + l) * NW + j);
+                  inside <= WIDE_IN_T((st * PPC + l) * NW + j);
+                end if;
+              end loop;
+            end if;
+            if ce = '1' then
+              hw(l * NW + j) <= (others => (others => '0'));
+              for e in 0 to NE - 1 loop
+                if WIDE_CAND_T((l * NW + j) * NE + e) and sel = e and inside = '1' then
+                  hw(l * NW + j) <= el(e);
+                end if;
+              end loop;
+            end if;
+          end if;
+        end process;
+      end generate;
+    end generate;
+  end generate;
+
+  -- One copy a channel of every output pixel: lane ln is channel ln mod CHANNELS of pixel
+  -- ln / CHANNELS.
+  g_hch : for ln in 0 to PPC * CHANNELS - 1 generate
+    constant CH : natural := ln mod CHANNELS;
+    constant PIX : natural := ln / CHANNELS;
+  begin
     -- The centre column's pixel, back from its sum, as many stages as a result takes.
-    g_alpha : if ALPHA /= 0 and ch = CHANNELS - 1 generate
+    g_alpha : if ALPHA /= 0 and CH = CHANNELS - 1 generate
       type delay_t is array (0 to LH + 1) of unsigned(P - 1 downto 0);
       signal d : delay_t;
     begin
@@ -1269,14 +1491,14 @@ begin
       begin
         if rising_edge(clk) then
           if ce = '1' then
-            d <= hw(M)(ch)(VSUM_W - 1 downto VSUM_W - P) & d(0 to LH);
+            d <= hw(PIX * NW + M)(CH)(VSUM_W - 1 downto VSUM_W - P) & d(0 to LH);
           end if;
         end if;
       end process;
-      result(ch * P + P - 1 downto ch * P) <= d(LH + 1);
+      result(ln * P + P - 1 downto ln * P) <= d(LH + 1);
     end generate;
 
-    g_sum : if ALPHA = 0 or ch < CHANNELS - 1 generate
+    g_sum : if ALPHA = 0 or CH < CHANNELS - 1 generate
       signal hu : hpair_array(0 to M);
       signal ht : htree_array(0 to (LH + 1) * TH - 1);
     begin
@@ -1286,9 +1508,9 @@ begin
           if rising_edge(clk) then
             if ce = '1' then
               if k = M then
-                hu(k) <= '0' & hw(k)(ch);
+                hu(k) <= '0' & hw(PIX * NW + k)(CH);
               elsif tap(k) /= 0 then
-                hu(k) <= ('0' & hw(k)(ch)) + ('0' & hw(NB - k)(ch));
+                hu(k) <= ('0' & hw(PIX * NW + k)(CH)) + ('0' & hw(PIX * NW + NB - k)(CH));
               else
                 hu(k) <= (others => '0');
               end if;
@@ -1333,7 +1555,7 @@ begin
           end process;
         end generate;
       end generate;
-      result(ch * P + P - 1 downto ch * P) <= unsigned(ht(LH * TH)(HSUM_W - 1 downto HSUM_W - P));
+      result(ln * P + P - 1 downto ln * P) <= unsigned(ht(LH * TH)(HSUM_W - 1 downto HSUM_W - P));
     end generate;
   end generate;
 
@@ -1341,11 +1563,11 @@ begin
     variable mid : token_t;
   begin
     if rising_edge(clk) then
-      mid := hs_k(M);
+      mid := hs_k(G);
       if rst = '1' then
         th_valid <= (others => '0');
       elsif ce = '1' then
-        th_valid <= (fresh_mid and hs_valid(M) and mid(K_OUT)) & th_valid(0 to LH + 1);
+        th_valid <= (fresh_mid and hs_valid(G) and mid(K_OUT)) & th_valid(0 to LH + 1);
       end if;
       if ce = '1' then
         th_user <= mid(K_USER) & th_user(0 to LH + 1);
@@ -1361,12 +1583,12 @@ begin
   ce <= k_empty;
   o_pop <= o_valid and m_axis_tready;
   m_axis_tvalid <= o_valid;
-  m_axis_tuser <= o_beat(CP + 1);
-  m_axis_tlast <= o_beat(CP);
-  m_axis_tdata <= o_beat(CP - 1 downto 0);
+  m_axis_tuser <= o_beat(BW + 1);
+  m_axis_tlast <= o_beat(BW);
+  m_axis_tdata <= o_beat(BW - 1 downto 0);
 
   output : process (clk)
-    variable beat : std_logic_vector(CP + 1 downto 0);
+    variable beat : std_logic_vector(BW + 1 downto 0);
   begin
     if rising_edge(clk) then
       beat := th_user(LH + 2) & th_last(LH + 2) & std_logic_vector(result);
