@@ -3,7 +3,7 @@
 # Co-simulates hdl/tapsmith_blur.sv against golden-model vectors with Verilator or Icarus Verilog.
 #   tests/hdl/core/sv_cosim.sh VECTOR_DIR WORK_DIR [verilator|icarus]   (default verilator)
 # VECTOR_DIR holds CASE.cfg / CASE.vec pairs (and CASE_fullrate.* runs, replayed without stalls,
-# each frame to start CASE_fullrate.period cycles after the last, the first pixel to leave as
+# each frame to start CASE_fullrate.period cycles after the last, the first beat to leave as
 # CASE_fullrate.latency says). Cases sharing a configuration
 # share one compiled bench (compiling dominates the run time). With Verilator the core must also
 # pass verilator -Wall lint, with its defaults and with each configuration; with Icarus it must
@@ -86,20 +86,20 @@ run() {
 for key in "${keys[@]}"; do
     read -r -a items <<<"$key"
     read -r -a names <<<"${cases[$key]}"
-    # N SHIFT P BORDER MAX_WIDTH CHANNELS ALPHA t0 .. t(N-1), all small decimal numbers.
-    if [[ ! "$key" =~ ^[0-9]{1,10}( [0-9]{1,10})*$ ]] || [ ${#items[@]} -lt 8 ] ||
-        [ ${#items[@]} -ne $((10#${items[0]} + 7)) ]; then
+    # N SHIFT P BORDER MAX_WIDTH CHANNELS ALPHA PPC t0 .. t(N-1), all small decimal numbers.
+    if [[ ! "$key" =~ ^[0-9]{1,10}( [0-9]{1,10})*$ ]] || [ ${#items[@]} -lt 9 ] ||
+        [ ${#items[@]} -ne $((10#${items[0]} + 8)) ]; then
         for name in "${names[@]}"; do fail "$name: malformed configuration '$key'"; done
         continue
     fi
     n=$((10#${items[0]}))
     taps=""
     for ((i = n - 1; i >= 0; i--)); do
-        taps+=$(printf '%08x' "$((10#${items[7 + i]}))")
+        taps+=$(printf '%08x' "$((10#${items[8 + i]}))")
     done
     params=(-GN="$n" -GSHIFT="$((10#${items[1]}))" -GP="$((10#${items[2]}))"
         -GBORDER="$((10#${items[3]}))" -GMAX_WIDTH="$((10#${items[4]}))" -GCHANNELS="$((10#${items[5]}))"
-        -GALPHA="$((10#${items[6]}))" -GTAPS="$((32 * n))'h$taps")
+        -GALPHA="$((10#${items[6]}))" -GPPC="$((10#${items[7]}))" -GTAPS="$((32 * n))'h$taps")
     dir="$work/cfg_$(printf '%s' "$key" | cksum | cut -d' ' -f1)"
     mkdir -p "$dir"
 

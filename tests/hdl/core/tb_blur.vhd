@@ -2,13 +2,15 @@
 --
 -- Co-simulation bench for tapsmith_blur under GHDL: tb_blur.sv in VHDL, cycle for cycle (the same
 -- xorshift32 stimulus, stalls and checks), so that the output beats of all three simulators can be
--- compared by the cycle they leave on. CFG_FILE ("N SHIFT P BORDER MAX_WIDTH CHANNELS ALPHA t0 ..
--- t(N-1)") sets the core's generics; VEC_FILE holds records "stray K" and "frame W H K", each
--- followed by its K input pixels and, for a frame the core accepts, its W*H expected output
--- pixels, in hex (a pixel's channels in one number, channel 0 in the low bits).
+-- compared by the cycle they leave on. CFG_FILE ("N SHIFT P BORDER MAX_WIDTH CHANNELS ALPHA PPC
+-- t0 .. t(N-1)") sets the core's generics; VEC_FILE holds records "stray K" and "frame W H K",
+-- each followed by its K input beats and, for a frame the core accepts (W and H not 0, W at most
+-- MAX_WIDTH and a multiple of PPC), its W*H/PPC expected output beats, a beat a line in hex (PPC
+-- pixels, pixel 0 in the low bits, each pixel's channels side by side, channel 0 lowest).
 --   ghdl -r --std=08 tb_blur -gCFG_FILE=CASE.cfg -gVEC_FILE=CASE.vec [-gSEED=S]
 --     [-gNOSTALL=true [-gPERIOD=C] [-gLATENCY=L]]   (both sides always ready; frames C cycles
---     apart, the input never waiting; the first output beat L + m*W + m cycles after the first input)
+--     apart, the input never waiting; the first output beat L + m*(W/PPC) + ceil(m/PPC) cycles
+--     after the first input)
 -- The last line is "PASS <pixels> pixels in <frames> frames, <cycles> cycles, timing <hash>"; a
 -- failure prints "FAIL <reason>" and stops with a non-zero exit.
 library ieee;
@@ -32,23 +34,24 @@ architecture sim of tb_blur is
     file f          : text;
     variable status : file_open_status;
     variable l      : line;
-    variable v      : integer_vector(0 to 6 + 4096);
+    variable v      : integer_vector(0 to 7 + 4096);
     variable good   : boolean;
   begin
     file_open(status, f, name, read_mode);
     assert status = open_ok report "cannot open " & name severity failure;
     readline(f, l);
-    for i in 0 to 6 loop
+    for i in 0 to 7 loop
       read(l, v(i), good);
-      assert good report name & ": expected N SHIFT P BORDER MAX_WIDTH CHANNELS ALPHA" severity failure;
+      assert good report name & ": expected N SHIFT P BORDER MAX_WIDTH CHANNELS ALPHA PPC" severity failure;
     end loop;
     assert v(0) mod 2 = 1 and v(0) <= 4096 report name & ": bad N" severity failure;
+    assert v(7) >= 1 report name & ": bad PPC" severity failure;
     for i in 0 to v(0) - 1 loop
-      read(l, v(7 + i), good);
+      read(l, v(8 + i), good);
       assert good report name & ": expected " & integer'image(v(0)) & " taps" severity failure;
     end loop;
     file_close(f);
-    return v(0 to 6 + v(0));
+    return v(0 to 7 + v(0));
   end function;
 
   constant CFG       : integer_vector := read_cfg(CFG_FILE);
@@ -59,9 +62,13 @@ architecture sim of tb_blur is
   constant MAX_WIDTH : natural := CFG(4);
   constant CHANNELS  : natural := CFG(5);
   constant ALPHA     : natural := CFG(6);
-  constant TAPS      : integer_vector(0 to N - 1) := CFG(7 to 6 + N);
+  constant PPC       : natural := CFG(7);
+  constant TAPS      : integer_vector(0 to N - 1) := CFG(8 to 7 + N);
   constant CP        : natural := CHANNELS * P;
+  constant BW        : natural := PPC * CP;  -- a beat
+  constant HEX_DIGITS : natural := (BW + 3) / 4;  -- of a beat
   constant M         : natural := (N - 1) / 2;
+  constant G         : natural := (M + PPC - 1) / PPC;  -- beats a beat's window reaches to either side
   constant HANG      : natural := 4 * (MAX_WIDTH + 2 * M) * (M + 2) + 4000;
   constant MAX_BEATS : natural := 2 ** 18;
 
@@ -70,17 +77,17 @@ architecture sim of tb_blur is
   signal width, height : std_logic_vector(15 downto 0) := (others => '0');
   signal s_valid       : std_logic := '0';
   signal s_ready       : std_logic;
-  signal s_data        : std_logic_vector(CP - 1 downto 0) := (others => '0');
+  signal s_data        : std_logic_vector(BW - 1 downto 0) := (others => '0');
   signal s_user        : std_logic := '0';
   signal s_last        : std_logic := '0';
   signal m_valid       : std_logic;
   signal m_ready       : std_logic := '0';
-  signal m_data        : std_logic_vector(CP - 1 downto 0);
+  signal m_data        : std_logic_vector(BW - 1 downto 0);
   signal m_user        : std_logic;
   signal m_last        : std_logic;
 
   type ints is access integer_vector;
-  type beat_vector is array (natural range <>) of std_logic_vector(CP - 1 downto 0);
+  type beat_vector is array (natural range <>) of std_logic_vector(BW - 1 downto 0);
   type beats is access beat_vector;
   type bits is access boolean_vector;
 
@@ -147,26 +154,31 @@ architecture sim of tb_blur is
     v := r;
   end procedure;
 
-  -- A pixel in hex, all its channels: at most as many digits as CP bits need, and no bit above.
-  procedure read_beat(file f : text; l : inout line; v : out std_logic_vector(CP - 1 downto 0)) is
-    variable word : string(1 to 20);
+  -- A beat in hex, all its pixels: at most as many digits as BW bits need, and no bit above. Each
+  -- digit goes straight to its place: shifting the whole beat for every digit would cost as much
+  -- as the rest of reading, with beats up to 512 bits.
+  procedure read_beat(file f : text; l : inout line; v : out std_logic_vector(BW - 1 downto 0)) is
+    variable word : string(1 to HEX_DIGITS);
     variable len  : natural;
-    variable r    : unsigned(4 * word'length - 1 downto 0) := (others => '0');
+    variable d    : natural;
+    -- a digit more than a beat needs, so that the bits above BW are never a null range
+    variable r    : unsigned(4 * HEX_DIGITS + 3 downto 0) := (others => '0');
   begin
     next_word(f, l, word, len);
-    if len = 0 or len > (CP + 3) / 4 then
-      fail(VEC_FILE & ": a pixel is missing or too long");
+    if len = 0 or len > HEX_DIGITS then
+      fail(VEC_FILE & ": a beat is missing or too long");
     end if;
     for i in 1 to len loop
-      if digit(word(i)) > 15 then
-        fail(VEC_FILE & ": bad pixel '" & word(1 to len) & "'");
+      d := digit(word(i));
+      if d > 15 then
+        fail(VEC_FILE & ": bad beat '" & word(1 to len) & "'");
       end if;
-      r := shift_left(r, 4) + to_unsigned(digit(word(i)), r'length);
+      r(4 * (len - i) + 3 downto 4 * (len - i)) := to_unsigned(d, 4);
     end loop;
-    if r(r'high downto CP) /= 0 then
-      fail(VEC_FILE & ": pixel '" & word(1 to len) & "' wider than " & integer'image(CP) & " bits");
+    if r(r'high downto BW) /= 0 then
+      fail(VEC_FILE & ": beat '" & word(1 to len) & "' wider than " & integer'image(BW) & " bits");
     end if;
-    v := std_logic_vector(r(CP - 1 downto 0));
+    v := std_logic_vector(r(BW - 1 downto 0));
   end procedure;
 
   -- xorshift32: the same stalls as the SystemVerilog bench.
@@ -176,6 +188,17 @@ architecture sim of tb_blur is
     rng := rng xor shift_right(rng, 17);
     rng := rng xor shift_left(rng, 5);
   end procedure;
+
+  -- Noise for the idle data lines: the random word repeated across the beat, as the
+  -- SystemVerilog bench does.
+  function repeated(r : unsigned(31 downto 0)) return std_logic_vector is
+    variable v : std_logic_vector(BW - 1 downto 0);
+  begin
+    for i in v'range loop
+      v(i) := r(i mod 32);
+    end loop;
+    return v;
+  end function;
 
   function low(r : unsigned(31 downto 0); count : natural) return natural is
   begin
@@ -201,7 +224,7 @@ begin
 
   dut : entity work.tapsmith_blur
     generic map (N => N, SHIFT => SHIFT, TAPS => TAPS, P => P, MAX_WIDTH => MAX_WIDTH,
-                 BORDER => BORDER, CHANNELS => CHANNELS, ALPHA => ALPHA)
+                 BORDER => BORDER, CHANNELS => CHANNELS, ALPHA => ALPHA, PPC => PPC)
     port map (clk => clk, rst => rst, width => width, height => height,
               s_axis_tvalid => s_valid, s_axis_tready => s_ready, s_axis_tdata => s_data,
               s_axis_tuser => s_user, s_axis_tlast => s_last,
@@ -220,7 +243,7 @@ begin
     variable l, msg  : line;
     variable word    : string(1 to 8);
     variable len     : natural;
-    variable w, h, k, pixels : integer;
+    variable w, h, k, wb, frame_beats : integer;
     variable open_short : boolean := false;
 
     variable rng : unsigned(31 downto 0) := to_unsigned(1, 32);
@@ -229,7 +252,7 @@ begin
     variable started, last_start, last_out, waited, first_in : natural := 0;
     variable timing : unsigned(31 downto 0) := (others => '0');
     variable was_stalled : boolean := false;
-    variable stalled_data : std_logic_vector(CP - 1 downto 0);
+    variable stalled_data : std_logic_vector(BW - 1 downto 0);
     variable stalled_user, stalled_last : std_logic;
   begin
     phase_left := 0;
@@ -245,7 +268,7 @@ begin
       exit when len = 0;
       if word(1 to len) = "stray" then
         if open_short then
-          fail("stray beats right after a cut-short frame would be its pixels");
+          fail("stray beats right after a cut-short frame would be its beats");
         end if;
         read_number(f, l, k);
         for i in 0 to k - 1 loop
@@ -266,33 +289,35 @@ begin
         if w > 65535 or h > 65535 or k < 1 then
           fail("bad frame record");
         end if;
+        wb := w / PPC;  -- beats a row
         for i in 0 to k - 1 loop
           if n_in = MAX_BEATS then
             fail(VEC_FILE & ": more than " & img(MAX_BEATS) & " input beats");
           end if;
           read_beat(f, l, in_data(n_in));
           in_user(n_in) := i = 0;
-          in_last(n_in) := w /= 0 and i mod w = w - 1;
+          in_last(n_in) := wb /= 0 and i mod wb = wb - 1;
           -- The size only on the first beat: whatever is on the others must not matter.
           in_w(n_in) := w when i = 0 else -1;
           in_h(n_in) := h when i = 0 else -1;
           n_in := n_in + 1;
         end loop;
-        -- A frame the core must refuse (zero size, too wide) has no expected pixels.
-        pixels := 0 when w = 0 or h = 0 or w > MAX_WIDTH else w * h;
-        for i in 0 to pixels - 1 loop
+        -- A frame the core must refuse (zero size, too wide, a width not a multiple of PPC) has no
+        -- expected beats.
+        frame_beats := 0 when w = 0 or h = 0 or w > MAX_WIDTH or w mod PPC /= 0 else wb * h;
+        for i in 0 to frame_beats - 1 loop
           if n_exp = MAX_BEATS then
             fail(VEC_FILE & ": more than " & img(MAX_BEATS) & " output beats");
           end if;
           read_beat(f, l, exp_data(n_exp));
           exp_user(n_exp) := i = 0;
-          exp_last(n_exp) := i mod w = w - 1;
+          exp_last(n_exp) := i mod wb = wb - 1;
           n_exp := n_exp + 1;
         end loop;
-        if pixels /= 0 then
+        if frame_beats /= 0 then
           frames := frames + 1;
         end if;
-        open_short := pixels /= 0 and k < pixels;
+        open_short := frame_beats /= 0 and k < frame_beats;
       else
         fail(VEC_FILE & ": unknown record '" & word(1 to minimum(len, word'length)) & "'");
       end if;
@@ -343,9 +368,9 @@ begin
                  to_hstring(exp_data(out_idx)) & " " & boolean'image(exp_user(out_idx)) &
                  " " & boolean'image(exp_last(out_idx)));
           end if;
-          if out_idx = 0 and LATENCY /= 0 and cycle - first_in /= LATENCY + M * in_w(0) + M then
-            fail("the first pixel left " & img(cycle - first_in) & " cycles after the first input, not " &
-                 img(LATENCY) & " + " & img(M * in_w(0) + M));
+          if out_idx = 0 and LATENCY /= 0 and cycle - first_in /= LATENCY + M * (in_w(0) / PPC) + G then
+            fail("the first beat left " & img(cycle - first_in) & " cycles after the first input, not " &
+                 img(LATENCY) & " + " & img(M * (in_w(0) / PPC) + G));
           end if;
           timing := resize(timing * 31, 32) + cycle;
           last_out := cycle;
@@ -394,10 +419,11 @@ begin
               height <= std_logic_vector(to_unsigned(in_h(idx), 16));
             end if;
           else
-            -- Nothing offered: noise on the lines, which the core must not pick up.
+            -- Nothing offered: noise on the lines, which the core must not pick up; the random word
+            -- repeated across the beat.
             s_valid <= '0';
             next_rand(rng);
-            s_data <= std_logic_vector(resize(rng & rng, CP));
+            s_data <= repeated(rng);
             next_rand(rng);
             s_user <= rng(0);
             next_rand(rng);
@@ -419,7 +445,7 @@ begin
             if PERIOD /= 0 and waited /= 0 then
               fail("the input waited " & img(waited) & " cycles");
             end if;
-            write(msg, "PASS " & img(n_exp) & " pixels in " & img(frames) & " frames, " &
+            write(msg, "PASS " & img(n_exp * PPC) & " pixels in " & img(frames) & " frames, " &
                   img(last_out) & " cycles, timing " & hex8(timing));
             writeline(output, msg);
             finish;
