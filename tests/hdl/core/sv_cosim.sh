@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Co-simulates hdl/tapsmith_blur.sv against golden-model vectors with Verilator or Icarus Verilog.
-#   tests/hdl/core/sv_cosim.sh VECTOR_DIR WORK_DIR [verilator|icarus]   (default verilator)
+#   tests/hdl/core/sv_cosim.sh VECTOR_DIR WORK_DIR [verilator|icarus [CASE_GLOB]]   (default verilator, *)
 # VECTOR_DIR holds CASE.cfg / CASE.vec pairs (and CASE_fullrate.* runs, replayed without stalls,
 # each frame to start CASE_fullrate.period cycles after the last, the first beat to leave as
 # CASE_fullrate.latency says). Cases sharing a configuration
@@ -10,8 +10,8 @@
 # compile without a warning. One line per case, then a total; WORK_DIR/timing has each case's
 # output timing hash, for comparing simulators. Non-zero exit on any failure.
 set -uo pipefail
-if [ $# -lt 2 ] || [ $# -gt 3 ]; then
-    echo "usage: $0 VECTOR_DIR WORK_DIR [verilator|icarus]" >&2
+if [ $# -lt 2 ] || [ $# -gt 4 ]; then
+    echo "usage: $0 VECTOR_DIR WORK_DIR [verilator|icarus [CASE_GLOB]]" >&2
     exit 2
 fi
 here=$(cd "$(dirname "$0")" && pwd)
@@ -21,6 +21,7 @@ vectors=$(realpath "$1")
 mkdir -p "$2" || exit 2
 work=$(realpath "$2")
 sim=${3:-verilator}
+glob=${4:-*}   # the cases to run, so that a slow simulator's share can be split in two
 # A failing bench ends in $fatal, which aborts: no core files.
 ulimit -c 0
 
@@ -45,7 +46,7 @@ fi
 # Configurations in a stable order, each with its cases.
 declare -A cases=()
 shopt -s nullglob
-for cfg in "$vectors"/*.cfg; do
+for cfg in "$vectors"/$glob.cfg; do
     read -r -a items <"$cfg" || true
     key="${items[*]}"
     cases[$key]+="$(basename "$cfg" .cfg) "
