@@ -135,6 +135,7 @@ module tapsmith_blur #(
   localparam int EW = (NE > 1) ? $clog2(NE) : 1;
   localparam int GW = (G > 0) ? $clog2(G + 1) : 1;            // 0 .. G
   localparam int NS = (G + 1) * (G + 1);                      // beat states (a, r)
+  localparam int NST = (PPC > 1) ? NS : 1;                    // as tabled: one pixel a beat has none
   localparam int VW = P + SHIFT;                              // vertical sums
   localparam int HW = P + 2 * SHIFT;                          // horizontal sums
   localparam int PW = (NW > 1) ? $clog2(NW) : 1;              // a window position
@@ -407,22 +408,22 @@ module tapsmith_blur #(
   endfunction
 
   /* verilator lint_off WIDTHCONCAT */
-  function automatic logic [NS*PPC*NW*EW-1:0] wide_sel_table(input integer unused);
+  function automatic logic [NST*PPC*NW*EW-1:0] wide_sel_table(input integer unused);
     integer s, l, j;
-    logic [NS*PPC*NW*EW-1:0] table_;
+    logic [NST*PPC*NW*EW-1:0] table_;
     table_ = '0;
-    for (s = 0; s < NS; s = s + 1)
+    for (s = 0; s < NST; s = s + 1)
       for (l = 0; l < PPC; l = l + 1)
         for (j = 0; j < NW; j = j + 1)
           table_[((s*PPC + l)*NW + j)*EW +: EW] = EW'(wide_pick(s, l, j + unused - unused, 0));
     wide_sel_table = table_;
   endfunction
 
-  function automatic logic [NS*PPC*NW-1:0] wide_in_table(input integer unused);
+  function automatic logic [NST*PPC*NW-1:0] wide_in_table(input integer unused);
     integer s, l, j;
-    logic [NS*PPC*NW-1:0] table_;
+    logic [NST*PPC*NW-1:0] table_;
     table_ = '0;
-    for (s = 0; s < NS; s = s + 1)
+    for (s = 0; s < NST; s = s + 1)
       for (l = 0; l < PPC; l = l + 1)
         for (j = 0; j < NW; j = j + 1) table_[(s*PPC + l)*NW + j] = wide_pick(s, l, j + unused - unused, 1) != 0;
     wide_in_table = table_;
@@ -433,7 +434,7 @@ module tapsmith_blur #(
     integer s, l, j;
     logic [PPC*NW*NE-1:0] table_;
     table_ = '0;
-    for (s = 0; s < NS; s = s + 1)
+    for (s = 0; s < NST; s = s + 1)
       for (l = 0; l < PPC; l = l + 1)
         for (j = 0; j < NW; j = j + 1)
           if (wide_pick(s, l, j, 1) != 0) table_[(l*NW + j)*NE + wide_pick(s, l, j + unused - unused, 0)] = 1'b1;
@@ -441,8 +442,8 @@ module tapsmith_blur #(
   endfunction
   /* verilator lint_on WIDTHCONCAT */
 
-  localparam logic [NS*PPC*NW*EW-1:0] WIDE_SEL = wide_sel_table(0);
-  localparam logic [NS*PPC*NW-1:0] WIDE_IN = wide_in_table(0);
+  localparam logic [NST*PPC*NW*EW-1:0] WIDE_SEL = wide_sel_table(0);
+  localparam logic [NST*PPC*NW-1:0] WIDE_IN = wide_in_table(0);
   localparam logic [PPC*NW*NE-1:0] WIDE_CAND = wide_cand_table(0);
 
 `ifndef SYNTHESIS
@@ -1094,7 +1095,7 @@ module tapsmith_blur #(
         logic in;
         always_ff @(posedge clk) begin
           if (ce && new_valid) begin
-            for (int st = 0; st < NS; st++) begin
+            for (int st = 0; st < NST; st++) begin
               if (mid_k[K_A +: GW] == GW'(st / (G + 1)) && mid_k[K_R +: GW] == GW'(st % (G + 1))) begin
                 sel <= WIDE_SEL[((st*PPC + l)*NW + j)*EW +: EW];
                 in <= WIDE_IN[(st*PPC + l)*NW + j];

@@ -490,10 +490,20 @@ architecture rtl of tapsmith_blur is
   subtype el_t is unsigned(EW - 1 downto 0);
   type el_array is array (natural range <>) of el_t;
 
-  function wide_sel_table return el_array is
-    variable t : el_array(0 to NS * PPC * NW - 1);
+  -- The states tabled: one pixel a beat walks instead and needs none.
+  function tabled_states return natural is
   begin
-    for s in 0 to NS - 1 loop
+    if PPC > 1 then
+      return NS;
+    end if;
+    return 1;
+  end function;
+  constant NST : natural := tabled_states;
+
+  function wide_sel_table return el_array is
+    variable t : el_array(0 to NST * PPC * NW - 1);
+  begin
+    for s in 0 to NST - 1 loop
       for l in 0 to PPC - 1 loop
         for j in 0 to NW - 1 loop
           t((s * PPC + l) * NW + j) := to_unsigned(wide_sel(s, l, j), EW);
@@ -504,9 +514,9 @@ architecture rtl of tapsmith_blur is
   end function;
 
   function wide_in_table return std_logic_vector is
-    variable t : std_logic_vector(0 to NS * PPC * NW - 1);
+    variable t : std_logic_vector(0 to NST * PPC * NW - 1);
   begin
-    for s in 0 to NS - 1 loop
+    for s in 0 to NST - 1 loop
       for l in 0 to PPC - 1 loop
         for j in 0 to NW - 1 loop
           t((s * PPC + l) * NW + j) := bool_bit(wide_in(s, l, j));
@@ -520,7 +530,7 @@ architecture rtl of tapsmith_blur is
   function wide_cand_table return bool_array is
     variable t : bool_array(0 to PPC * NW * NE - 1) := (others => false);
   begin
-    for s in 0 to NS - 1 loop
+    for s in 0 to NST - 1 loop
       for l in 0 to PPC - 1 loop
         for j in 0 to NW - 1 loop
           if wide_in(s, l, j) then
@@ -532,8 +542,8 @@ architecture rtl of tapsmith_blur is
     return t;
   end function;
 
-  constant WIDE_SEL_T  : el_array(0 to NS * PPC * NW - 1)         := wide_sel_table;
-  constant WIDE_IN_T   : std_logic_vector(0 to NS * PPC * NW - 1) := wide_in_table;
+  constant WIDE_SEL_T  : el_array(0 to NST * PPC * NW - 1)         := wide_sel_table;
+  constant WIDE_IN_T   : std_logic_vector(0 to NST * PPC * NW - 1) := wide_in_table;
   constant WIDE_CAND_T : bool_array(0 to PPC * NW * NE - 1)       := wide_cand_table;
 
   -- A side's size class, 0-based: min(size, m + 2) - 1.
@@ -1454,7 +1464,7 @@ begin
         begin
           if rising_edge(clk) then
             if ce = '1' and new_valid = '1' then
-              for st in 0 to NS - 1 loop
+              for st in 0 to NST - 1 loop
                 if unsigned(mid_k(K_A + GW - 1 downto K_A)) = st / (G + 1) and
                    unsigned(mid_k(K_R + GW - 1 downto K_R)) = st mod (G + 1) then
                   sel <= WIDE_SEL_T((st * PPC + l) * NW + j);
