@@ -120,11 +120,11 @@ target_list runnable_targets() noexcept {
     target_list list;
 #if TAPSMITH_HAVE_HWY && (defined(__x86_64__) || defined(__i386__))
     __builtin_cpu_init();
-    const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
-                      __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("fma");
-    const bool sse4 = __builtin_cpu_supports("sse4.1") && __builtin_cpu_supports("sse4.2") &&
-                      __builtin_cpu_supports("ssse3") && __builtin_cpu_supports("pclmul") &&
-                      __builtin_cpu_supports("aes");
+    [[maybe_unused]] const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
+                                       __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("fma");
+    [[maybe_unused]] const bool sse4 = __builtin_cpu_supports("sse4.1") && __builtin_cpu_supports("sse4.2") &&
+                                       __builtin_cpu_supports("ssse3") && __builtin_cpu_supports("pclmul") &&
+                                       __builtin_cpu_supports("aes");
 #if HWY_TARGETS & HWY_AVX3
     if (avx2 && sse4 && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
         __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512bw")) {
