@@ -105,11 +105,6 @@ struct target {
     }
 };
 
-#define TAPSMITH_TARGET(f8, f16, label) \
-    target {                            \
-        label, &f8, &f16                \
-    }
-
 // What this processor runs, best first; the baseline last, always there.
 struct target_list {
     target at[4];
@@ -128,30 +123,27 @@ target_list runnable_targets() noexcept {
 #if HWY_TARGETS & HWY_AVX3
     if (avx2 && sse4 && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
         __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512bw")) {
-        list.at[list.count++] = TAPSMITH_TARGET(N_AVX3::filter8, N_AVX3::filter16, "AVX-512");
+        list.at[list.count++] = target{"AVX-512", &N_AVX3::filter8, &N_AVX3::filter16};
     }
 #endif
 #if HWY_TARGETS & HWY_AVX2
     if (avx2 && sse4) {
-        list.at[list.count++] = TAPSMITH_TARGET(N_AVX2::filter8, N_AVX2::filter16, "AVX2");
+        list.at[list.count++] = target{"AVX2", &N_AVX2::filter8, &N_AVX2::filter16};
     }
 #endif
 #if HWY_TARGETS & HWY_SSE4
     if (sse4) {
-        list.at[list.count++] = TAPSMITH_TARGET(N_SSE4::filter8, N_SSE4::filter16, "SSE4");
+        list.at[list.count++] = target{"SSE4", &N_SSE4::filter8, &N_SSE4::filter16};
     }
 #endif
 #endif
 #if TAPSMITH_HAVE_HWY
-    list.at[list.count++] =
-        TAPSMITH_TARGET(HWY_STATIC_DISPATCH(filter8), HWY_STATIC_DISPATCH(filter16), "baseline");
+    list.at[list.count++] = target{"baseline", &HWY_STATIC_DISPATCH(filter8), &HWY_STATIC_DISPATCH(filter16)};
 #else
-    list.at[list.count++] = TAPSMITH_TARGET(portable::filter8, portable::filter16, "baseline");
+    list.at[list.count++] = target{"baseline", &portable::filter8, &portable::filter16};
 #endif
     return list;
 }
-
-#undef TAPSMITH_TARGET
 
 const target_list& targets() noexcept {
     static const target_list list = runnable_targets();

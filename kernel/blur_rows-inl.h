@@ -21,9 +21,9 @@ HWY_BEFORE_NAMESPACE();
 #define TAPSMITH_ROWS portable
 #endif
 
-namespace tapsmith {
-namespace TAPSMITH_ROWS {
-namespace {
+namespace tapsmith::TAPSMITH_ROWS {
+// Only blur.cpp includes this file, once per instruction set.
+namespace {  // NOLINT(cert-dcl59-cpp)
 
 // H holds the vertical sums (P + B bits), V the 2-D ones (P + 2B bits).
 // The casts after each multiply undo the promotion of a narrow type to int;
@@ -469,8 +469,7 @@ status filter16(const std::uint16_t* in, std::uint16_t* out, const shape& s, con
 }
 
 }  // namespace
-}  // namespace TAPSMITH_ROWS
-}  // namespace tapsmith
+}  // namespace tapsmith::TAPSMITH_ROWS
 
 #undef TAPSMITH_ROWS
 #if TAPSMITH_HAVE_HWY
