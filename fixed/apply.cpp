@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "apply.hpp"
+#include "weighted_sum.hpp"
 
 #include "tapsmith/cli/output.hpp"
 #include "tapsmith/image/png.hpp"
@@ -19,37 +20,6 @@
 namespace tapsmith {
 
 namespace {
-
-// to[x] = from_0[x] g_0 + from_1[x] g_1 + ..., the terms added left to right
-// as written, four to a pass over the row so that each pass loads and
-// stores the sums once.
-void weighted_sum(double* to, const double* const* from, const double* g, std::size_t terms, std::size_t w) {
-    const double* a = from[0];
-    for (std::size_t x = 0; x < w; ++x) {
-        to[x] = g[0] * a[x];
-    }
-    std::size_t t = 1;
-    for (; t + 4 <= terms; t += 4) {
-        const double* p0 = from[t];
-        const double* p1 = from[t + 1];
-        const double* p2 = from[t + 2];
-        const double* p3 = from[t + 3];
-        const double g0 = g[t];
-        const double g1 = g[t + 1];
-        const double g2 = g[t + 2];
-        const double g3 = g[t + 3];
-        for (std::size_t x = 0; x < w; ++x) {
-            to[x] = (((to[x] + g0 * p0[x]) + g1 * p1[x]) + g2 * p2[x]) + g3 * p3[x];
-        }
-    }
-    for (; t < terms; ++t) {
-        const double* p = from[t];
-        const double gt = g[t];
-        for (std::size_t x = 0; x < w; ++x) {
-            to[x] += gt * p[x];
-        }
-    }
-}
 
 // What the output's error against the same filter in double precision adds up to.
 struct error_sums {

@@ -7,6 +7,7 @@
 // (blur_rows-inl.h) are built for each instruction set Highway knows on
 // this architecture, and the widest one the processor runs is chosen once.
 #include <tapsmith/detail/blur_targets.hpp>
+#include <tapsmith/detail/simd.hpp>
 #include <tapsmith/fixed.hpp>
 
 #include <cstddef>
@@ -68,13 +69,6 @@ std::size_t thread_count(std::int32_t requested, std::size_t height) noexcept {
 }  // namespace tapsmith
 
 #if TAPSMITH_HAVE_HWY
-// The x86 targets: AVX-512 (Skylake server and later), AVX2 (Haswell, Zen)
-// and SSE4, beside the baseline; SSSE3 alone adds little over SSE2. Other
-// architectures build their baseline alone (NEON on arm64).
-#define HWY_DISABLED_TARGETS HWY_SSSE3
-#if !defined(__x86_64__) && !defined(__i386__)
-#define HWY_COMPILE_ONLY_STATIC 1
-#endif
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "blur_rows-inl.h"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
@@ -114,25 +108,19 @@ struct target_list {
 target_list runnable_targets() noexcept {
     target_list list;
 #if TAPSMITH_HAVE_HWY && (defined(__x86_64__) || defined(__i386__))
-    __builtin_cpu_init();
-    [[maybe_unused]] const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
-                                       __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("fma");
-    [[maybe_unused]] const bool sse4 = __builtin_cpu_supports("sse4.1") && __builtin_cpu_supports("sse4.2") &&
-                                       __builtin_cpu_supports("ssse3") && __builtin_cpu_supports("pclmul") &&
-                                       __builtin_cpu_supports("aes");
+    [[maybe_unused]] const detail::x86_sets sets = detail::runnable_x86_sets();
 #if HWY_TARGETS & HWY_AVX3
-    if (avx2 && sse4 && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
-        __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512bw")) {
+    if (sets.avx512) {
         list.at[list.count++] = target{"AVX-512", &N_AVX3::filter8, &N_AVX3::filter16};
     }
 #endif
 #if HWY_TARGETS & HWY_AVX2
-    if (avx2 && sse4) {
+    if (sets.avx2) {
         list.at[list.count++] = target{"AVX2", &N_AVX2::filter8, &N_AVX2::filter16};
     }
 #endif
 #if HWY_TARGETS & HWY_SSE4
-    if (sse4) {
+    if (sets.sse4) {
         list.at[list.count++] = target{"SSE4", &N_SSE4::filter8, &N_SSE4::filter16};
     }
 #endif

@@ -1,0 +1,54 @@
+// SPDX-License-Identifier: MIT
+// The reference's row loop, on every instruction set built that this
+// processor runs: each pixel's sum is the terms added one at a time, left
+// to right, exactly as written here, to the last bit.
+#include "weighted_sum.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+TEST(WeightedSum, EveryBuildAddsTheTermsInOrder) {
+    struct row {
+        std::size_t w, terms;
+    } const rows[] = {{1, 1}, {3, 2}, {7, 4}, {37, 5}, {64, 9}, {101, 31}, {1000, 127}};
+    std::uint64_t state = 7;
+    const auto next = [&state] {
+        state = state * 6364136223846793005U + 1442695040888963407U;
+        return static_cast<double>(state >> 11U) / 9007199254740992.0;  // [0, 1), 53 bits
+    };
+    for (const row& r : rows) {
+        std::vector<std::vector<double>> lines(r.terms, std::vector<double>(r.w));
+        std::vector<const double*> from;
+        std::vector<double> g(r.terms);
+        for (std::size_t t = 0; t < r.terms; ++t) {
+            for (double& v : lines[t]) {
+                v = static_cast<double>(static_cast<int>(next() * 65536.0));
+            }
+            from.push_back(lines[t].data());
+            g[t] = next();
+        }
+        std::vector<double> want(r.w);
+        for (std::size_t x = 0; x < r.w; ++x) {
+            double sum = g[0] * lines[0][x];
+            for (std::size_t t = 1; t < r.terms; ++t) {
+                const double product = g[t] * lines[t][x];
+                sum = sum + product;
+            }
+            want[x] = sum;
+        }
+        for (std::size_t i = 0; i < tapsmith::weighted_sum_loops(); ++i) {
+            std::vector<double> got(r.w, -1.0);
+            tapsmith::weighted_sum_on(i, got.data(), from.data(), g.data(), r.terms, r.w);
+            EXPECT_EQ(std::memcmp(got.data(), want.data(), r.w * sizeof(double)), 0)
+                << "w " << r.w << ", " << r.terms << " terms, build " << i << " of "
+                << tapsmith::weighted_sum_loops();
+        }
+    }
+}
+
+}  // namespace

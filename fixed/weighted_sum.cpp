@@ -1,0 +1,80 @@
+// SPDX-License-Identifier: MIT
+#include "weighted_sum.hpp"
+
+#include <tapsmith/detail/simd.hpp>
+
+#include <cstddef>
+
+#if TAPSMITH_HAVE_HWY
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "weighted_sum-inl.h"
+#include <hwy/foreach_target.h>  // IWYU pragma: keep
+#include <hwy/highway.h>
+// and once more for the static target, the baseline
+#include "weighted_sum-inl.h"
+#else
+#include "weighted_sum-inl.h"
+#endif
+
+namespace tapsmith {
+
+namespace {
+
+using loop = void (*)(double*, const double* const*, const double*, std::size_t, std::size_t) noexcept;
+
+// What this processor runs, best first; the baseline last, always there.
+struct loop_list {
+    loop at[4];
+    std::size_t count = 0;
+};
+
+loop_list runnable_loops() noexcept {
+    loop_list list;
+#if TAPSMITH_HAVE_HWY && (defined(__x86_64__) || defined(__i386__))
+    [[maybe_unused]] const detail::x86_sets sets = detail::runnable_x86_sets();
+#if HWY_TARGETS & HWY_AVX3
+    if (sets.avx512) {
+        list.at[list.count++] = &N_AVX3::weighted_sum;
+    }
+#endif
+#if HWY_TARGETS & HWY_AVX2
+    if (sets.avx2) {
+        list.at[list.count++] = &N_AVX2::weighted_sum;
+    }
+#endif
+#if HWY_TARGETS & HWY_SSE4
+    if (sets.sse4) {
+        list.at[list.count++] = &N_SSE4::weighted_sum;
+    }
+#endif
+#endif
+#if TAPSMITH_HAVE_HWY
+    list.at[list.count++] = &HWY_STATIC_DISPATCH(weighted_sum);
+#else
+    list.at[list.count++] = &portable::weighted_sum;
+#endif
+    return list;
+}
+
+const loop_list& loops() noexcept {
+    static const loop_list list = runnable_loops();
+    return list;
+}
+
+}  // namespace
+
+void weighted_sum(double* to, const double* const* from, const double* g, std::size_t terms,
+                  std::size_t w) noexcept {
+    loops().at[0](to, from, g, terms, w);
+}
+
+std::size_t weighted_sum_loops() noexcept {
+    return loops().count;
+}
+
+void weighted_sum_on(std::size_t loop_index, double* to, const double* const* from, const double* g,
+                     std::size_t terms, std::size_t w) noexcept {
+    loops().at[loop_index < loops().count ? loop_index : loops().count - 1](to, from, g, terms, w);
+}
+
+}  // namespace tapsmith
