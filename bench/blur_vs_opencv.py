@@ -43,6 +43,19 @@ def tapsmith_ms(bench, image, n, sigma, bits, runs):
     return float(out.stdout.strip())
 
 
+def processor():
+    """The processor's model and the widest vectors it offers, for the record."""
+    try:
+        with open("/proc/cpuinfo", encoding="utf-8") as info:
+            lines = info.read().splitlines()
+    except OSError:
+        return "unknown processor"
+    model = next((l.split(":", 1)[1].strip() for l in lines if l.startswith("model name")), "unknown")
+    flags = set(next((l.split(":", 1)[1].split() for l in lines if l.startswith("flags")), []))
+    widest = "AVX-512" if "avx512bw" in flags else "AVX2" if "avx2" in flags else "SSE"
+    return f"{model}, {widest}"
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("bench", help="the tapsmith_blur_bench executable")
@@ -52,6 +65,7 @@ def main():
     args = parser.parse_args()
 
     cv2.setNumThreads(1)
+    print(f"{processor()}, OpenCV {cv2.__version__}")
     rng = np.random.default_rng(1)
     print(f"{'image':>6} {'n':>3} {'sigma':>6} {'tapsmith ms':>12} {'OpenCV ms':>10} {'ratio':>6}")
     worst = 0.0
