@@ -8,12 +8,10 @@
 #include <pthread.h>
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
-#include <condition_variable>
 #include <cstring>
-#include <memory>
-#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -87,14 +85,26 @@ class reference_rows {
         const std::size_t step = in_.channels;
         const std::size_t m = m_;
         const std::uint16_t* row = &in_.samples[static_cast<std::size_t>(q) * w_ * step + channel_];
-        for (std::size_t x = 0; x < w_ + 2 * m; ++x) {
-            // Outside the image with zero borders: + 0.0 leaves a sum as it is.
-            const std::int64_t at =
-                x >= m && x < w_ + m
-                    ? static_cast<std::int64_t>(x - m)
-                    : border_index(static_cast<std::int64_t>(x) - static_cast<std::int64_t>(m),
-                                   static_cast<std::int64_t>(w_), how_);
-            line_[x] = at >= 0 ? static_cast<double>(row[static_cast<std::size_t>(at) * step]) : 0.0;
+        // The m samples beyond each side as the border makes them (outside
+        // the image with zero borders: + 0.0 leaves a sum as it is).
+        const auto wide = static_cast<std::int64_t>(w_);
+        for (std::size_t k = 0; k < m; ++k) {
+            const std::int64_t before =
+                border_index(static_cast<std::int64_t>(k) - static_cast<std::int64_t>(m), wide, how_);
+            const std::int64_t after = border_index(wide + static_cast<std::int64_t>(k), wide, how_);
+            line_[k] = before >= 0 ? static_cast<double>(row[static_cast<std::size_t>(before) * step]) : 0.0;
+            line_[w_ + m + k] =
+                after >= 0 ? static_cast<double>(row[static_cast<std::size_t>(after) * step]) : 0.0;
+        }
+        double* inside = &line_[m];
+        if (step == 1) {
+            for (std::size_t x = 0; x < w_; ++x) {
+                inside[x] = static_cast<double>(row[x]);
+            }
+        } else {
+            for (std::size_t x = 0; x < w_; ++x) {
+                inside[x] = static_cast<double>(row[x * step]);
+            }
         }
         // The first term is the sum so far (0 + a is a, a never -0).
         for (std::size_t j = 0; j < taps_; ++j) {
@@ -117,117 +127,50 @@ class reference_rows {
     std::array<const double*, FIXED_MAX> from_{};
 };
 
-// The squares go into one sum in raster order, each added as it comes, as
-// they always have been: a sum whose rounding depends on no thread count.
-void add_row(const image& out, std::uint32_t channel, std::int64_t y, const double* sum, error_sums& sums) {
-    const std::size_t w = out.width;
-    const std::size_t step = out.channels;
-    const std::uint16_t* got = &out.samples[static_cast<std::size_t>(y) * w * step + channel];
-    for (std::size_t x = 0; x < w; ++x) {
-        const double e = static_cast<double>(got[x * step]) - sum[x];
-        sums.squares += e * e;
-        sums.worst = std::max(sums.worst, std::fabs(e));
+// How many threads: `requested`, or one per core for 0 (a core count the
+// system cannot tell counts as 1).
+std::size_t thread_count(int requested) {
+    if (requested > 0) {
+        return static_cast<std::size_t>(requested);
     }
-    sums.count += w;
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores > 0 ? std::size_t{cores} : 1;
 }
 
-// The same with `threads` threads, this one among them: they take blocks
-// of rows in turn, each block's squared errors into a slot of a small pool,
-// and whichever is free adds the next block's squares to the sum, one
-// thread at a time and in block order, so every square is added exactly
-// where one thread adds it. (The additions are a chain that cannot be
-// split; taken in turns they share the cores with the rest.) The largest
-// error is a maximum, the same in any order. False, having added nothing,
-// when the image makes a single block.
-bool add_errors_threaded(const image& in, const image& out, std::uint32_t channel, const fixed_samples& gf,
-                         std::int32_t n, border how, std::size_t threads, error_sums& sums) {
+// One channel's errors against `out`. Each row's squared errors make a sum
+// of their own, the same on every processor (row_squares), and the rows'
+// sums go into the total in raster order: whatever the thread count, the
+// same numbers added in the same order. Threads, this one among them, take
+// blocks of rows in turn, each with a ring of its own started m rows above
+// its block; the largest error is a maximum, the same in any order.
+void add_errors(const image& in, const image& out, std::uint32_t channel, const fixed_samples& gf,
+                std::int32_t n, border how, std::size_t threads, error_sums& sums) {
     const std::size_t w = in.width;
     const auto h = static_cast<std::int64_t>(in.height);
-    // Blocks of about a quarter of a thread's share of the rows balance the
-    // load; at most 2^18 samples keep the pool small for wide images; at
-    // least 2n rows keep the m rows each ring starts above its block to a
-    // fraction of the horizontal passes.
+    // A quarter of a thread's share of the rows balances the load; at least
+    // 2n rows keep the rows each ring starts with to a fraction of its work.
     const std::size_t share = (std::size_t{in.height} + 4 * threads - 1) / (4 * threads);
-    const std::size_t budget = ((std::size_t{1} << 18U) + w - 1) / w;
-    const std::size_t rows = std::max(2 * static_cast<std::size_t>(n), std::min(share, budget));
-    const auto block = static_cast<std::int64_t>(std::min(rows, std::size_t{in.height}));
+    const auto block = static_cast<std::int64_t>(
+        std::min(std::max(2 * static_cast<std::size_t>(n), share), std::size_t{in.height}));
     const std::int64_t blocks = (h + block - 1) / block;
     threads = std::min(threads, static_cast<std::size_t>(blocks));
-    if (threads < 2) {
-        return false;
-    }
-    const std::size_t slots = threads + 2;
-    // Written before they are read: each thread touches its own blocks' pages.
-    std::vector<std::unique_ptr<double[]>> squares;
-    for (std::size_t k = 0; k < slots; ++k) {
-        squares.push_back(std::make_unique_for_overwrite<double[]>(static_cast<std::size_t>(block) * w));
-    }
+    std::vector<double> row_sums(static_cast<std::size_t>(h));
+    // Kept apart until a thread is done: neighbours in one cache line would
+    // make the cores fight over it.
     std::vector<double> worst(threads, 0.0);
-    std::vector<reference_rows> makers;
-    makers.reserve(threads);
-    for (std::size_t t = 0; t < threads; ++t) {
-        makers.emplace_back(in, channel, gf, n, how);
-    }
-
-    std::mutex lock;
-    std::condition_variable changed;
-    std::int64_t claimed = 0;                     // blocks handed out
-    std::int64_t added = 0;                       // blocks added up
-    bool adding = false;                          // a thread is adding a block up
-    std::vector<std::int64_t> filled(slots, -1);  // the block each slot holds
-    const auto slot_of = [&](std::int64_t b) { return static_cast<std::size_t>(b) % slots; };
-    const auto make_block = [&](std::size_t t, std::int64_t b) {
-        double* const to = squares[slot_of(b)].get();
-        const std::int64_t top = b * block;
-        // Kept apart from the other threads' until the block is done:
-        // neighbours in one cache line would make the cores fight over it.
-        double largest = worst[t];
-        makers[t].make(top, std::min(h, top + block), [&](std::int64_t y, const double* sum) {
-            const std::size_t step = out.channels;
-            const std::uint16_t* got = &out.samples[static_cast<std::size_t>(y) * w * step + channel];
-            double* const row = to + static_cast<std::size_t>(y - top) * w;
-            // A local the stores to row cannot alias stays in a register.
-            double big = largest;
-            for (std::size_t x = 0; x < w; ++x) {
-                const double e = static_cast<double>(got[x * step]) - sum[x];
-                row[x] = e * e;
-                big = std::max(big, std::fabs(e));
-            }
-            largest = big;
-        });
-        worst[t] = largest;
-    };
-    const auto add_block = [&](std::int64_t b) {
-        const std::size_t count = static_cast<std::size_t>(std::min(block, h - b * block)) * w;
-        const double* const from = squares[slot_of(b)].get();
-        for (std::size_t k = 0; k < count; ++k) {
-            sums.squares += from[k];
-        }
-        sums.count += count;
-    };
+    std::atomic<std::int64_t> next{0};
     const auto work = [&](std::size_t t) {
-        std::unique_lock<std::mutex> held(lock);
-        while (added < blocks) {
-            if (!adding && filled[slot_of(added)] == added) {
-                adding = true;
-                const std::int64_t b = added;
-                held.unlock();
-                add_block(b);
-                held.lock();
-                added = b + 1;
-                adding = false;
-            } else if (claimed < blocks && claimed - added < static_cast<std::int64_t>(slots)) {
-                const std::int64_t b = claimed++;
-                held.unlock();
-                make_block(t, b);
-                held.lock();
-                filled[slot_of(b)] = b;
-            } else {
-                changed.wait(held);
-                continue;
-            }
-            changed.notify_all();
+        reference_rows maker(in, channel, gf, n, how);
+        const std::size_t step = out.channels;
+        double largest = 0.0;
+        for (std::int64_t b = next++; b < blocks; b = next++) {
+            const std::int64_t top = b * block;
+            maker.make(top, std::min(h, top + block), [&](std::int64_t y, const double* sum) {
+                const std::uint16_t* got = &out.samples[static_cast<std::size_t>(y) * w * step + channel];
+                row_sums[static_cast<std::size_t>(y)] = row_squares(got, step, sum, w, largest);
+            });
         }
+        worst[t] = largest;
     };
     // pthread_create says when it cannot start a thread; std::thread would
     // throw, which this code, built without exceptions, cannot catch. The
@@ -257,31 +200,13 @@ bool add_errors_threaded(const image& in, const image& out, std::uint32_t channe
     for (const pthread_t id : workers) {
         pthread_join(id, nullptr);
     }
+    for (const double row : row_sums) {
+        sums.squares += row;
+    }
     for (const double e : worst) {
         sums.worst = std::max(sums.worst, e);
     }
-    return true;
-}
-
-// How many threads: `requested`, or one per core for 0 (a core count the
-// system cannot tell counts as 1).
-std::size_t thread_count(int requested) {
-    if (requested > 0) {
-        return static_cast<std::size_t>(requested);
-    }
-    const unsigned cores = std::thread::hardware_concurrency();
-    return cores > 0 ? std::size_t{cores} : 1;
-}
-
-// One channel's errors, compared with `out` as each row is done.
-void add_errors(const image& in, const image& out, std::uint32_t channel, const fixed_samples& gf,
-                std::int32_t n, border how, std::size_t threads, error_sums& sums) {
-    if (threads > 1 && add_errors_threaded(in, out, channel, gf, n, how, threads, sums)) {
-        return;
-    }
-    reference_rows(in, channel, gf, n, how)
-        .make(0, static_cast<std::int64_t>(in.height),
-              [&](std::int64_t y, const double* sum) { add_row(out, channel, y, sum, sums); });
+    sums.count += w * static_cast<std::size_t>(h);
 }
 
 // The samples of `img` in hexadecimal, as $readmemh and VHDL textio read

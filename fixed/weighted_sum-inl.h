@@ -24,36 +24,85 @@ HWY_BEFORE_NAMESPACE();
 
 namespace tapsmith::TAPSMITH_ROWS {
 
-// to[x] = from_0[x] g_0 + from_1[x] g_1 + ..., the terms added left to right
-// as written, four to a pass over the row so that each pass loads and
-// stores the sums once.
+namespace {  // NOLINT(cert-dcl59-cpp): one per instruction set, each in its own namespace
+
+// The squared errors of a row: eight running sums, pixel x in sum x mod 8,
+// added pairwise at the end. Written out, not left to the vectors' width,
+// so every processor and build adds the same numbers in the same order.
+template <std::size_t Step>
+inline double squares_of(const std::uint16_t* got, std::size_t step, const double* ref, std::size_t w,
+                         double& worst) noexcept {
+    const std::size_t s = Step > 0 ? Step : step;
+    double acc[8] = {};
+    double big[8] = {};
+    for (std::size_t x = 0; x < w; x += 8) {
+        const std::size_t k = w - x < 8 ? w - x : 8;
+        for (std::size_t j = 0; j < k; ++j) {
+            const double e = static_cast<double>(got[(x + j) * s]) - ref[x + j];
+            acc[j] += e * e;
+            const double size = e < 0.0 ? -e : e;
+            big[j] = big[j] < size ? size : big[j];
+        }
+    }
+    for (const double b : big) {
+        worst = worst < b ? b : worst;
+    }
+    return ((acc[0] + acc[1]) + (acc[2] + acc[3])) + ((acc[4] + acc[5]) + (acc[6] + acc[7]));
+}
+
+}  // namespace
+
+// to[x] = from_0[x] g_0 + from_1[x] g_1 + ..., the terms of each pixel
+// added left to right as written. Four vectors of pixels at a time take
+// every term while their sums stay in registers, so that four chains of
+// additions overlap; a multiply and an add, never fused.
 void weighted_sum(double* to, const double* const* from, const double* g, std::size_t terms,
                   std::size_t w) noexcept {
-    const double* a = from[0];
-    for (std::size_t x = 0; x < w; ++x) {
-        to[x] = g[0] * a[x];
-    }
-    std::size_t t = 1;
-    for (; t + 4 <= terms; t += 4) {
-        const double* p0 = from[t];
-        const double* p1 = from[t + 1];
-        const double* p2 = from[t + 2];
-        const double* p3 = from[t + 3];
-        const double g0 = g[t];
-        const double g1 = g[t + 1];
-        const double g2 = g[t + 2];
-        const double g3 = g[t + 3];
-        for (std::size_t x = 0; x < w; ++x) {
-            to[x] = (((to[x] + g0 * p0[x]) + g1 * p1[x]) + g2 * p2[x]) + g3 * p3[x];
+    std::size_t x = 0;
+#if TAPSMITH_HAVE_HWY
+    namespace hn = hwy::HWY_NAMESPACE;
+    const hn::ScalableTag<double> d;
+    const std::size_t lanes = hn::Lanes(d);
+    for (; x + 4 * lanes <= w; x += 4 * lanes) {
+        const auto g0 = hn::Set(d, g[0]);
+        const double* a = from[0] + x;
+        auto s0 = hn::Mul(g0, hn::LoadU(d, a));
+        auto s1 = hn::Mul(g0, hn::LoadU(d, a + lanes));
+        auto s2 = hn::Mul(g0, hn::LoadU(d, a + 2 * lanes));
+        auto s3 = hn::Mul(g0, hn::LoadU(d, a + 3 * lanes));
+        for (std::size_t t = 1; t < terms; ++t) {
+            const auto gt = hn::Set(d, g[t]);
+            const double* p = from[t] + x;
+            s0 = hn::Add(s0, hn::Mul(gt, hn::LoadU(d, p)));
+            s1 = hn::Add(s1, hn::Mul(gt, hn::LoadU(d, p + lanes)));
+            s2 = hn::Add(s2, hn::Mul(gt, hn::LoadU(d, p + 2 * lanes)));
+            s3 = hn::Add(s3, hn::Mul(gt, hn::LoadU(d, p + 3 * lanes)));
         }
+        hn::StoreU(s0, d, to + x);
+        hn::StoreU(s1, d, to + x + lanes);
+        hn::StoreU(s2, d, to + x + 2 * lanes);
+        hn::StoreU(s3, d, to + x + 3 * lanes);
     }
-    for (; t < terms; ++t) {
-        const double* p = from[t];
-        const double gt = g[t];
-        for (std::size_t x = 0; x < w; ++x) {
-            to[x] += gt * p[x];
+    for (; x + lanes <= w; x += lanes) {
+        auto s0 = hn::Mul(hn::Set(d, g[0]), hn::LoadU(d, from[0] + x));
+        for (std::size_t t = 1; t < terms; ++t) {
+            s0 = hn::Add(s0, hn::Mul(hn::Set(d, g[t]), hn::LoadU(d, from[t] + x)));
         }
+        hn::StoreU(s0, d, to + x);
     }
+#endif
+    for (; x < w; ++x) {
+        double sum = g[0] * from[0][x];
+        for (std::size_t t = 1; t < terms; ++t) {
+            sum += g[t] * from[t][x];
+        }
+        to[x] = sum;
+    }
+}
+
+double row_squares(const std::uint16_t* got, std::size_t step, const double* ref, std::size_t w,
+                   double& worst) noexcept {
+    return step == 1 ? squares_of<1>(got, step, ref, w, worst) : squares_of<0>(got, step, ref, w, worst);
 }
 
 }  // namespace tapsmith::TAPSMITH_ROWS

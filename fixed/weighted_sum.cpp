@@ -4,6 +4,7 @@
 #include <tapsmith/detail/simd.hpp>
 
 #include <cstddef>
+#include <cstdint>
 
 #if TAPSMITH_HAVE_HWY
 #undef HWY_TARGET_INCLUDE
@@ -20,7 +21,11 @@ namespace tapsmith {
 
 namespace {
 
-using loop = void (*)(double*, const double* const*, const double*, std::size_t, std::size_t) noexcept;
+// One instruction set's build of the loops.
+struct loop {
+    void (*sum)(double*, const double* const*, const double*, std::size_t, std::size_t) noexcept;
+    double (*squares)(const std::uint16_t*, std::size_t, const double*, std::size_t, double&) noexcept;
+};
 
 // What this processor runs, best first; the baseline last, always there.
 struct loop_list {
@@ -34,24 +39,24 @@ loop_list runnable_loops() noexcept {
     [[maybe_unused]] const detail::x86_sets sets = detail::runnable_x86_sets();
 #if HWY_TARGETS & HWY_AVX3
     if (sets.avx512) {
-        list.at[list.count++] = &N_AVX3::weighted_sum;
+        list.at[list.count++] = {&N_AVX3::weighted_sum, &N_AVX3::row_squares};
     }
 #endif
 #if HWY_TARGETS & HWY_AVX2
     if (sets.avx2) {
-        list.at[list.count++] = &N_AVX2::weighted_sum;
+        list.at[list.count++] = {&N_AVX2::weighted_sum, &N_AVX2::row_squares};
     }
 #endif
 #if HWY_TARGETS & HWY_SSE4
     if (sets.sse4) {
-        list.at[list.count++] = &N_SSE4::weighted_sum;
+        list.at[list.count++] = {&N_SSE4::weighted_sum, &N_SSE4::row_squares};
     }
 #endif
 #endif
 #if TAPSMITH_HAVE_HWY
-    list.at[list.count++] = &HWY_STATIC_DISPATCH(weighted_sum);
+    list.at[list.count++] = {&HWY_STATIC_DISPATCH(weighted_sum), &HWY_STATIC_DISPATCH(row_squares)};
 #else
-    list.at[list.count++] = &portable::weighted_sum;
+    list.at[list.count++] = {&portable::weighted_sum, &portable::row_squares};
 #endif
     return list;
 }
@@ -65,7 +70,12 @@ const loop_list& loops() noexcept {
 
 void weighted_sum(double* to, const double* const* from, const double* g, std::size_t terms,
                   std::size_t w) noexcept {
-    loops().at[0](to, from, g, terms, w);
+    loops().at[0].sum(to, from, g, terms, w);
+}
+
+double row_squares(const std::uint16_t* got, std::size_t step, const double* ref, std::size_t w,
+                   double& worst) noexcept {
+    return loops().at[0].squares(got, step, ref, w, worst);
 }
 
 std::size_t weighted_sum_loops() noexcept {
@@ -74,7 +84,13 @@ std::size_t weighted_sum_loops() noexcept {
 
 void weighted_sum_on(std::size_t loop_index, double* to, const double* const* from, const double* g,
                      std::size_t terms, std::size_t w) noexcept {
-    loops().at[loop_index < loops().count ? loop_index : loops().count - 1](to, from, g, terms, w);
+    loops().at[loop_index < loops().count ? loop_index : loops().count - 1].sum(to, from, g, terms, w);
+}
+
+double row_squares_on(std::size_t loop_index, const std::uint16_t* got, std::size_t step, const double* ref,
+                      std::size_t w, double& worst) noexcept {
+    return loops().at[loop_index < loops().count ? loop_index : loops().count - 1].squares(got, step, ref, w,
+                                                                                            worst);
 }
 
 }  // namespace tapsmith

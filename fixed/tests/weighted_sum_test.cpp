@@ -1,11 +1,14 @@
 // SPDX-License-Identifier: MIT
-// The reference's row loop, on every instruction set built that this
+// The reference's row loops, on every instruction set built that this
 // processor runs: each pixel's sum is the terms added one at a time, left
-// to right, exactly as written here, to the last bit.
+// to right, and a row's squared errors are added as the lanes below, exactly
+// as written here, to the last bit.
 #include "weighted_sum.hpp"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -47,6 +50,44 @@ TEST(WeightedSum, EveryBuildAddsTheTermsInOrder) {
             EXPECT_EQ(std::memcmp(got.data(), want.data(), r.w * sizeof(double)), 0)
                 << "w " << r.w << ", " << r.terms << " terms, build " << i << " of "
                 << tapsmith::weighted_sum_loops();
+        }
+    }
+}
+
+// A row's squared errors: eight running sums, pixel x in sum x mod 8, then
+// added pairwise, on every build, to the last bit; samples `step` apart.
+TEST(WeightedSum, EveryBuildAddsARowsSquaresTheSameWay) {
+    struct row {
+        std::size_t w, step;
+    } const rows[] = {{1, 1}, {5, 1}, {8, 3}, {9, 1}, {63, 2}, {200, 1}, {1001, 4}};
+    std::uint64_t state = 11;
+    for (const row& r : rows) {
+        std::vector<std::uint16_t> got(r.w * r.step);
+        std::vector<double> ref(r.w);
+        for (std::size_t x = 0; x < r.w; ++x) {
+            state = state * 6364136223846793005U + 1442695040888963407U;
+            got[x * r.step] = static_cast<std::uint16_t>(state >> 48U);
+            // Errors of 53 bits, so that the order of the additions shows.
+            ref[x] = static_cast<double>(got[x * r.step]) +
+                     static_cast<double>(state >> 11U) / 9007199254740992.0 - 0.5;
+        }
+        double lane[8] = {};
+        double largest = 0.0;
+        for (std::size_t x = 0; x < r.w; ++x) {
+            const double e = static_cast<double>(got[x * r.step]) - ref[x];
+            lane[x % 8] = lane[x % 8] + e * e;
+            largest = std::max(largest, std::fabs(e));
+        }
+        const double want =
+            ((lane[0] + lane[1]) + (lane[2] + lane[3])) + ((lane[4] + lane[5]) + (lane[6] + lane[7]));
+        for (std::size_t i = 0; i < tapsmith::weighted_sum_loops(); ++i) {
+            double worst = 0.25;
+            const double sum = tapsmith::row_squares_on(i, got.data(), r.step, ref.data(), r.w, worst);
+            EXPECT_EQ(std::memcmp(&sum, &want, sizeof sum), 0)
+                << "w " << r.w << ", step " << r.step << ", build " << i << ": " << sum << " against "
+                << want;
+            EXPECT_EQ(worst, std::max(0.25, largest))
+                << "w " << r.w << ", step " << r.step << ", build " << i;
         }
     }
 }
