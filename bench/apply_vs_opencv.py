@@ -5,13 +5,16 @@ against OpenCV's imread + GaussianBlur + imwrite, both on one thread, on
 4096 x 4096 images (8-bit grey, 8-bit RGB, 16-bit grey) for n = 3, 9 and 31.
 Prints CPU time, their ratio and tapsmith's peak memory beside the images'
 own size; each side runs in a process of its own so that neither's memory
-counts for the other. Measures, asserts nothing.
+counts for the other. With --memory-slack MB it fails (status 1) when
+tapsmith's peak exceeds the two images plus MB: room for the program, its
+libraries and O(width x n) working rows, never for another whole image;
+otherwise it measures and asserts nothing.
 
 With --scaling, instead: tapsmith alone on the 8-bit grey image, n = 9,
 sigma 1.5, on 1 and on 2 threads (--threads), wall-clock seconds, best of R,
 and their ratio.
 
-Usage: apply_vs_opencv.py PATH/TO/tapsmith-fixed [--side S] [--runs R] [--scaling]
+Usage: apply_vs_opencv.py PATH/TO/tapsmith-fixed [--side S] [--runs R] [--memory-slack MB] [--scaling]
 """
 import argparse
 import os
@@ -89,9 +92,11 @@ def main():
     parser.add_argument("program", help="the tapsmith-fixed executable")
     parser.add_argument("--side", type=int, default=4096, help="image side (default 4096)")
     parser.add_argument("--runs", type=int, default=3, help="best of this many runs (default 3)")
+    parser.add_argument("--memory-slack", type=float, help="fail when peak memory exceeds the images plus this (MB)")
     parser.add_argument("--scaling", action="store_true", help="1 against 2 threads, 8-bit grey, n = 9")
     args = parser.parse_args()
     rng = np.random.default_rng(1)
+    over = []
     if not args.scaling:
         print(f"{'image':>12} {'n':>3} {'tapsmith s':>11} {'OpenCV s':>9} {'ratio':>6} {'tapsmith MB':>12} "
               f"{'images MB':>10}")
@@ -117,6 +122,10 @@ def main():
                 theirs = min(opencv_run(source, os.path.join(work, "b.png"), n, sigma) for _ in range(args.runs))
                 print(f"{name:>12} {n:>3} {ours[0]:>11.2f} {theirs[0]:>9.2f} {ours[0] / theirs[0]:>6.2f} "
                       f"{ours[1] / 1024:>12.0f} {images_mb:>10.0f}")
+                if args.memory_slack is not None and ours[1] / 1024 > images_mb + args.memory_slack:
+                    over.append(f"{name} n = {n}: {ours[1] / 1024:.0f} MB")
+    if over:
+        sys.exit(f"apply_vs_opencv.py: above the images plus {args.memory_slack:g} MB: " + ", ".join(over))
 
 
 if __name__ == "__main__":

@@ -137,6 +137,39 @@ std::size_t thread_count(int requested) {
     return cores > 0 ? std::size_t{cores} : 1;
 }
 
+// Runs work(t) on `threads` threads, this one as t = 0, and waits for
+// them. pthread_create says when it cannot start a thread; std::thread
+// would throw, which this code, built without exceptions, cannot catch. So
+// `work` shares out what is to be done as it goes: the threads that start,
+// this one included, do it all between them.
+template <typename Work>
+void on_threads(std::size_t threads, const Work& work) {
+    struct job {
+        const Work* run;
+        std::size_t t;
+    };
+    std::vector<job> jobs(threads);
+    std::vector<pthread_t> workers;
+    workers.reserve(threads);
+    for (std::size_t t = 1; t < threads; ++t) {
+        jobs[t] = {&work, t};
+        pthread_t id{};
+        const auto start = [](void* p) -> void* {
+            const job& j = *static_cast<const job*>(p);
+            (*j.run)(j.t);
+            return nullptr;
+        };
+        if (pthread_create(&id, nullptr, start, &jobs[t]) != 0) {
+            break;
+        }
+        workers.push_back(id);
+    }
+    work(0);
+    for (const pthread_t id : workers) {
+        pthread_join(id, nullptr);
+    }
+}
+
 // One channel's errors against `out`. Each row's squared errors make a sum
 // of their own, the same on every processor (row_squares), and the rows'
 // sums go into the total in raster order: whatever the thread count, the
@@ -172,34 +205,7 @@ void add_errors(const image& in, const image& out, std::uint32_t channel, const 
         }
         worst[t] = largest;
     };
-    // pthread_create says when it cannot start a thread; std::thread would
-    // throw, which this code, built without exceptions, cannot catch. The
-    // threads that start, this one included, take every block between them.
-    using task = decltype(work);
-    struct job {
-        const task* run;
-        std::size_t t;
-    };
-    std::vector<job> jobs(threads);
-    std::vector<pthread_t> workers;
-    workers.reserve(threads);
-    for (std::size_t t = 1; t < threads; ++t) {
-        jobs[t] = {&work, t};
-        pthread_t id{};
-        const auto start = [](void* p) -> void* {
-            const job& j = *static_cast<const job*>(p);
-            (*j.run)(j.t);
-            return nullptr;
-        };
-        if (pthread_create(&id, nullptr, start, &jobs[t]) != 0) {
-            break;
-        }
-        workers.push_back(id);
-    }
-    work(0);
-    for (const pthread_t id : workers) {
-        pthread_join(id, nullptr);
-    }
+    on_threads(threads, work);
     for (const double row : row_sums) {
         sums.squares += row;
     }
@@ -277,10 +283,29 @@ std::string apply_to_png(const fixed_result& result, const image& in, image_figu
     }
     error_sums sums;
     const std::size_t threads = thread_count(o.threads);
-    for (std::uint32_t c = 0; c < in.channels; ++c) {
-        if (static_cast<int>(c) != in.alpha) {
-            add_errors(in, out, c, result.gf, s.n, o.edge, threads, sums);
+    const auto add_all_errors = [&](std::size_t share) {
+        for (std::uint32_t c = 0; c < in.channels; ++c) {
+            if (static_cast<int>(c) != in.alpha) {
+                add_errors(in, out, c, result.gf, s.n, o.edge, share, sums);
+            }
         }
+    };
+    // With threads to spare the PNG is written while the figures are worked
+    // out: both only read `out`, and zlib's one stream is the longest part.
+    if (threads > 1) {
+        std::atomic<int> next{0};
+        on_threads(2, [&](std::size_t /*t*/) {
+            for (int task = next++; task < 2; task = next++) {
+                if (task == 0) {
+                    problem = write_png(files.stream(0), o.output, out, o.png_compression);
+                } else {
+                    add_all_errors(threads - 1);
+                }
+            }
+        });
+    } else {
+        add_all_errors(1);
+        problem = write_png(files.stream(0), o.output, out, o.png_compression);
     }
     const double peak = std::ldexp(1.0, static_cast<int>(in.bit_depth)) - 1.0;
     figures.width = in.width;
@@ -288,7 +313,6 @@ std::string apply_to_png(const fixed_result& result, const image& in, image_figu
     figures.channels = in.channels;
     figures.max_abs_error = sums.worst;
     figures.psnr_db = 10.0 * std::log10(peak * peak / (sums.squares / static_cast<double>(sums.count)));
-    problem = write_png(files.stream(0), o.output, out, o.png_compression);
     if (problem.empty() && o.vectors != nullptr) {
         write_hex(files.stream(1), in, o.ppc);
         write_hex(files.stream(2), out, o.ppc);

@@ -90,7 +90,7 @@ void weighted_sum_on(std::size_t loop_index, double* to, const double* const* fr
 double row_squares_on(std::size_t loop_index, const std::uint16_t* got, std::size_t step, const double* ref,
                       std::size_t w, double& worst) noexcept {
     return loops().at[loop_index < loops().count ? loop_index : loops().count - 1].squares(got, step, ref, w,
-                                                                                            worst);
+                                                                                           worst);
 }
 
 }  // namespace tapsmith

@@ -83,9 +83,8 @@ TEST(WeightedSum, EveryBuildAddsARowsSquaresTheSameWay) {
         for (std::size_t i = 0; i < tapsmith::weighted_sum_loops(); ++i) {
             double worst = 0.25;
             const double sum = tapsmith::row_squares_on(i, got.data(), r.step, ref.data(), r.w, worst);
-            EXPECT_EQ(std::memcmp(&sum, &want, sizeof sum), 0)
-                << "w " << r.w << ", step " << r.step << ", build " << i << ": " << sum << " against "
-                << want;
+            EXPECT_EQ(sum, want) << "w " << r.w << ", step " << r.step << ", build " << i << ": " << sum
+                                 << " against " << want;
             EXPECT_EQ(worst, std::max(0.25, largest))
                 << "w " << r.w << ", step " << r.step << ", build " << i;
         }
