@@ -112,8 +112,8 @@ def main():
             if args.scaling:
                 scaling(args.program, source, os.path.join(work, "a.png"), args.runs)
                 return
-            # Both images as tapsmith holds them: 16-bit samples.
-            images_mb = 2 * image.size * 2 / 2**20
+            # Both images as tapsmith holds them: a byte a sample at 8 bits, two at 16.
+            images_mb = 2 * image.nbytes / 2**20
             bits = 8 if dtype == np.uint8 else 16
             for n in SIZES:
                 sigma = n / 6.0

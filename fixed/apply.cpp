@@ -82,11 +82,26 @@ class reference_rows {
     }
 
     void horizontal(std::int64_t q) {
+        const std::size_t at = static_cast<std::size_t>(q) * w_ * in_.channels + channel_;
+        if (const std::uint8_t* bytes = samples8(in_)) {
+            widen(bytes + at);
+        } else {
+            widen(samples16(in_) + at);
+        }
+        // The first term is the sum so far (0 + a is a, a never -0).
+        for (std::size_t j = 0; j < taps_; ++j) {
+            from_[j] = &line_[j];
+        }
+        weighted_sum(slot(q), from_.data(), gf_.data(), taps_, w_);
+    }
+
+    // A row of the channel into line_, with the m samples beyond each side
+    // as the border makes them (outside the image with zero borders: + 0.0
+    // leaves a sum as it is).
+    template <typename Sample>
+    void widen(const Sample* row) {
         const std::size_t step = in_.channels;
         const std::size_t m = m_;
-        const std::uint16_t* row = &in_.samples[static_cast<std::size_t>(q) * w_ * step + channel_];
-        // The m samples beyond each side as the border makes them (outside
-        // the image with zero borders: + 0.0 leaves a sum as it is).
         const auto wide = static_cast<std::int64_t>(w_);
         for (std::size_t k = 0; k < m; ++k) {
             const std::int64_t before =
@@ -106,11 +121,6 @@ class reference_rows {
                 inside[x] = static_cast<double>(row[x * step]);
             }
         }
-        // The first term is the sum so far (0 + a is a, a never -0).
-        for (std::size_t j = 0; j < taps_; ++j) {
-            from_[j] = &line_[j];
-        }
-        weighted_sum(slot(q), from_.data(), gf_.data(), taps_, w_);
     }
 
     const image& in_;
@@ -199,8 +209,11 @@ void add_errors(const image& in, const image& out, std::uint32_t channel, const 
         for (std::int64_t b = next++; b < blocks; b = next++) {
             const std::int64_t top = b * block;
             maker.make(top, std::min(h, top + block), [&](std::int64_t y, const double* sum) {
-                const std::uint16_t* got = &out.samples[static_cast<std::size_t>(y) * w * step + channel];
-                row_sums[static_cast<std::size_t>(y)] = row_squares(got, step, sum, w, largest);
+                const std::size_t at = static_cast<std::size_t>(y) * w * step + channel;
+                const std::uint8_t* bytes = samples8(out);
+                row_sums[static_cast<std::size_t>(y)] =
+                    bytes != nullptr ? row_squares(bytes + at, step, sum, w, largest)
+                                     : row_squares(samples16(out) + at, step, sum, w, largest);
             });
         }
         worst[t] = largest;
@@ -223,12 +236,12 @@ void add_errors(const image& in, const image& out, std::uint32_t channel, const 
 void write_hex(std::FILE* stream, const image& img, int ppc) {
     cli::output out(cli::write_to_stream, stream);
     const std::size_t pixels = std::size_t{img.width} * img.height;
-    const std::string_view sample = img.bit_depth > 8 ? "{0:04x}" : "{0:02x}";
+    const std::string_view digits = img.bit_depth > 8 ? "{0:04x}" : "{0:02x}";
     if (ppc > 0) {
         const std::size_t beat = static_cast<std::size_t>(ppc) * img.channels;
         for (std::size_t first = 0; first < pixels * img.channels; first += beat) {
             for (std::size_t i = beat; i-- > 0;) {
-                cli::print(out, sample, {std::int64_t{img.samples[first + i]}});
+                cli::print(out, digits, {std::int64_t{sample(img, first + i)}});
             }
             cli::print(out, "\n", {});
         }
@@ -240,7 +253,7 @@ void write_hex(std::FILE* stream, const image& img, int ppc) {
             continue;
         }
         for (std::size_t p = 0; p < pixels; ++p) {
-            cli::print(out, line, {std::int64_t{img.samples[p * img.channels + c]}});
+            cli::print(out, line, {std::int64_t{sample(img, p * img.channels + c)}});
         }
     }
 }
@@ -269,7 +282,9 @@ std::string apply_to_png(const fixed_result& result, const image& in, image_figu
     }
     blur_options filter{s.n, result.taps.data(), s.bits, static_cast<std::int32_t>(in.bit_depth), o.edge};
     filter.threads = o.threads;
-    const status done = blur(in.samples.get(), out.samples.get(), {in.width, in.height, in.channels}, filter);
+    const image_size size{in.width, in.height, in.channels};
+    const status done = in.bit_depth == 8 ? blur(samples8(in), samples8(out), size, filter)
+                                          : blur(samples16(in), samples16(out), size, filter);
     if (done != status::ok) {
         return std::string(o.apply) + ": " + describe(done);
     }
@@ -278,7 +293,7 @@ std::string apply_to_png(const fixed_result& result, const image& in, image_figu
     if (in.alpha >= 0) {
         const auto a = static_cast<std::size_t>(in.alpha);
         for (std::size_t p = 0; p < pixels; ++p) {
-            out.samples[p * in.channels + a] = in.samples[p * in.channels + a];
+            set_sample(out, p * in.channels + a, sample(in, p * in.channels + a));
         }
     }
     error_sums sums;

@@ -29,8 +29,8 @@ namespace {  // NOLINT(cert-dcl59-cpp): one per instruction set, each in its own
 // The squared errors of a row: eight running sums, pixel x in sum x mod 8,
 // added pairwise at the end. Written out, not left to the vectors' width,
 // so every processor and build adds the same numbers in the same order.
-template <std::size_t Step>
-inline double squares_of(const std::uint16_t* got, std::size_t step, const double* ref, std::size_t w,
+template <std::size_t Step, typename Sample>
+inline double squares_of(const Sample* got, std::size_t step, const double* ref, std::size_t w,
                          double& worst) noexcept {
     const std::size_t s = Step > 0 ? Step : step;
     double acc[8] = {};
@@ -102,6 +102,11 @@ void weighted_sum(double* to, const double* const* from, const double* g, std::s
 
 double row_squares(const std::uint16_t* got, std::size_t step, const double* ref, std::size_t w,
                    double& worst) noexcept {
+    return step == 1 ? squares_of<1>(got, step, ref, w, worst) : squares_of<0>(got, step, ref, w, worst);
+}
+
+double row_squares8(const std::uint8_t* got, std::size_t step, const double* ref, std::size_t w,
+                    double& worst) noexcept {
     return step == 1 ? squares_of<1>(got, step, ref, w, worst) : squares_of<0>(got, step, ref, w, worst);
 }
 

@@ -16,6 +16,8 @@ void weighted_sum(double* to, const double* const* from, const double* g, std::s
 // pairwise); the largest |got[x step] - ref[x]| raises `worst`.
 double row_squares(const std::uint16_t* got, std::size_t step, const double* ref, std::size_t w,
                    double& worst) noexcept;
+double row_squares(const std::uint8_t* got, std::size_t step, const double* ref, std::size_t w,
+                   double& worst) noexcept;
 
 // The builds of them this processor runs, best first (the one above), the
 // baseline last, for the tests, which check that they all agree.
@@ -24,6 +26,8 @@ std::size_t weighted_sum_loops() noexcept;
 void weighted_sum_on(std::size_t loop_index, double* to, const double* const* from, const double* g,
                      std::size_t terms, std::size_t w) noexcept;
 double row_squares_on(std::size_t loop_index, const std::uint16_t* got, std::size_t step, const double* ref,
+                      std::size_t w, double& worst) noexcept;
+double row_squares_on(std::size_t loop_index, const std::uint8_t* got, std::size_t step, const double* ref,
                       std::size_t w, double& worst) noexcept;
 
 }  // namespace tapsmith

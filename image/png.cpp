@@ -135,7 +135,7 @@ struct read_state {
     std::uint32_t height = 0;
     std::uint32_t channels = 0;
     std::uint32_t bit_depth = 0;
-    std::uint16_t* pixels = nullptr;  // malloc'd; owned by the caller once set
+    unsigned char* pixels = nullptr;  // malloc'd; owned by the caller once set
     // A palette image is read as indexes and looked up here: libpng's own
     // expansion turns an index past the palette into black without a word.
     bool indexed = false;
@@ -249,23 +249,24 @@ void read_body(png_structp png, png_infop info, read_state& s) {
         s.diag.why = failure::layout;
         png_error(png, "layout");
     }
-    // Each row gets room for 16-bit samples; 8-bit rows are widened in
-    // place once every pass is in.
-    const std::uint64_t bytes = row_samples * s.height * sizeof(std::uint16_t);
+    // A sample a byte at 8 bits, two at 16; a palette row's indexes fill
+    // the start of the room for its colours.
+    const std::uint64_t row_bytes = row_samples * (s.bit_depth / 8);
+    const std::uint64_t bytes = row_bytes * s.height;
     if (bytes > std::numeric_limits<std::size_t>::max()) {
         s.diag.why = failure::no_memory;
         png_error(png, "out of memory");
     }
-    s.pixels = static_cast<std::uint16_t*>(std::malloc(static_cast<std::size_t>(bytes)));
+    s.pixels = static_cast<unsigned char*>(std::malloc(static_cast<std::size_t>(bytes)));
     if (s.pixels == nullptr) {
         s.diag.why = failure::no_memory;
         png_error(png, "out of memory");
     }
     advise_huge_pages(s.pixels, static_cast<std::size_t>(bytes));
-    const auto stride = static_cast<std::size_t>(row_samples);
+    const auto stride = static_cast<std::size_t>(row_bytes);
     for (int pass = 0; pass < passes; ++pass) {
         for (std::uint32_t y = 0; y < s.height; ++y) {
-            png_read_row(png, reinterpret_cast<png_bytep>(s.pixels + std::size_t{y} * stride), nullptr);
+            png_read_row(png, s.pixels + std::size_t{y} * stride, nullptr);
         }
     }
     // Reads up to IEND, so that a damaged or missing end is noticed too.
@@ -299,31 +300,26 @@ bool run_read(read_state* s) {
     return ok;
 }
 
-// The rows as libpng left them to uint16_t samples: 16-bit ones are so
-// already; bytes and palette indexes (one byte each) sit at the start of a
-// row's 2n bytes or more and widen from the end, each byte read before its
-// slot is overwritten. False for an index past the palette.
+// Palette rows as libpng left them, one index a byte at the start of each
+// row's room, to colours: each widens from the end, every index read
+// before its bytes are overwritten. False for an index past the palette.
 bool to_samples(read_state& s) noexcept {
+    if (!s.indexed) {
+        return true;
+    }
     const std::size_t row_samples = std::size_t{s.width} * s.channels;
     for (std::uint32_t y = 0; y < s.height; ++y) {
-        auto* bytes = reinterpret_cast<unsigned char*>(s.pixels + std::size_t{y} * row_samples);
-        if (s.indexed) {
-            for (std::size_t x = s.width; x > 0; --x) {
-                const std::size_t index = bytes[x - 1];
-                if (index >= static_cast<std::size_t>(s.entries)) {
-                    return false;
-                }
-                const unsigned char alpha =
-                    index < static_cast<std::size_t>(s.alpha_entries) ? s.palette_alpha[index] : 255;
-                const std::uint16_t pixel[4] = {s.palette[3 * index], s.palette[3 * index + 1],
-                                                s.palette[3 * index + 2], alpha};
-                std::memcpy(bytes + 2 * (x - 1) * s.channels, pixel, s.channels * sizeof pixel[0]);
+        unsigned char* const bytes = s.pixels + std::size_t{y} * row_samples;
+        for (std::size_t x = s.width; x > 0; --x) {
+            const std::size_t index = bytes[x - 1];
+            if (index >= static_cast<std::size_t>(s.entries)) {
+                return false;
             }
-        } else if (s.bit_depth == 8) {
-            for (std::size_t i = row_samples; i > 0; --i) {
-                const std::uint16_t value = bytes[i - 1];
-                std::memcpy(bytes + 2 * (i - 1), &value, sizeof value);
-            }
+            const unsigned char alpha =
+                index < static_cast<std::size_t>(s.alpha_entries) ? s.palette_alpha[index] : 255;
+            const unsigned char pixel[4] = {s.palette[3 * index], s.palette[3 * index + 1],
+                                            s.palette[3 * index + 2], alpha};
+            std::memcpy(bytes + (x - 1) * s.channels, pixel, s.channels);
         }
     }
     return true;
@@ -437,7 +433,7 @@ std::string read_from(read_state& s, const char* name, image& out) {
     out.channels = s.channels;
     out.alpha = s.channels == 2 ? 1 : s.channels == 4 ? 3 : -1;
     out.bit_depth = s.bit_depth;
-    out.samples.reset(s.pixels);
+    out.data.reset(s.pixels);
     return {};
 }
 
@@ -445,7 +441,6 @@ struct write_state {
     diagnosis diag;
     std::FILE* file = nullptr;
     const image* img = nullptr;
-    unsigned char* row = nullptr;  // one row in the file's layout
     int compression = default_png_compression;
 };
 
@@ -493,17 +488,11 @@ void write_body(png_structp png, png_infop info, write_state& s) {
         png_set_swap(png);
     }
 
-    const std::size_t row_samples = std::size_t{img.width} * img.channels;
+    // libpng filters a copy of each row.
+    const std::size_t row_bytes = std::size_t{img.width} * img.channels * (img.bit_depth / 8);
+    const auto* const rows = static_cast<const unsigned char*>(img.data.get());
     for (std::uint32_t y = 0; y < img.height; ++y) {
-        const std::uint16_t* in = img.samples.get() + std::size_t{y} * row_samples;
-        if (img.bit_depth == 16) {
-            png_write_row(png, reinterpret_cast<png_const_bytep>(in));
-            continue;
-        }
-        for (std::size_t i = 0; i < row_samples; ++i) {
-            s.row[i] = static_cast<unsigned char>(in[i]);
-        }
-        png_write_row(png, s.row);
+        png_write_row(png, rows + std::size_t{y} * row_bytes);
     }
     png_write_end(png, nullptr);
 }
@@ -547,15 +536,8 @@ const char* unwritable(const image& img) noexcept {
     if (img.alpha != (img.channels == 2 ? 1 : img.channels == 4 ? 3 : -1)) {
         return "alpha channel not the last of 2 or 4";
     }
-    if (img.samples == nullptr) {
+    if (img.data == nullptr) {
         return "no samples";
-    }
-    if (img.bit_depth == 8) {
-        for (std::size_t i = 0; i < count; ++i) {
-            if (img.samples[i] > 0xff) {
-                return "an 8-bit sample above 255";
-            }
-        }
     }
     return nullptr;
 }
@@ -607,11 +589,12 @@ bool make_image(image& img, std::uint32_t width, std::uint32_t height, std::uint
     if (count == 0 || (bit_depth != 8 && bit_depth != 16)) {
         return false;
     }
-    shape.samples.reset(static_cast<std::uint16_t*>(std::calloc(count, sizeof(std::uint16_t))));
-    if (shape.samples == nullptr) {
+    const std::size_t size = bit_depth / 8;
+    shape.data.reset(std::calloc(count, size));
+    if (shape.data == nullptr) {
         return false;
     }
-    advise_huge_pages(shape.samples.get(), count * sizeof(std::uint16_t));
+    advise_huge_pages(shape.data.get(), count * size);
     img = std::move(shape);
     return true;
 }
@@ -643,15 +626,9 @@ std::string write_png(std::FILE* stream, const char* name, const image& img, int
     if (const char* why = unwritable(img); why != nullptr) {
         return unwritten(name, std::string("not an image it can write: ") + why);
     }
-    const std::size_t row_bytes = std::size_t{img.width} * img.channels * (img.bit_depth / 8);
-    std::unique_ptr<unsigned char[], sample_deleter> row(static_cast<unsigned char*>(std::malloc(row_bytes)));
-    if (row == nullptr) {
-        return unwritten(name, "out of memory");
-    }
     write_state s;
     s.file = stream;
     s.img = &img;
-    s.row = row.get();
     s.compression = compression;
     if (run_write(&s)) {
         return {};

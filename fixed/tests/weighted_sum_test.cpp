@@ -59,14 +59,16 @@ TEST(WeightedSum, EveryBuildAddsTheTermsInOrder) {
 TEST(WeightedSum, EveryBuildAddsARowsSquaresTheSameWay) {
     struct row {
         std::size_t w, step;
-    } const rows[] = {{1, 1}, {5, 1}, {8, 3}, {9, 1}, {63, 2}, {200, 1}, {1001, 4}};
+        bool bytes;  // 8-bit samples
+    } const rows[] = {{1, 1, false}, {5, 1, true},   {8, 3, false},    {9, 1, false},
+                      {63, 2, true}, {200, 1, true}, {1001, 4, false}, {1001, 1, true}};
     std::uint64_t state = 11;
     for (const row& r : rows) {
         std::vector<std::uint16_t> got(r.w * r.step);
         std::vector<double> ref(r.w);
         for (std::size_t x = 0; x < r.w; ++x) {
             state = state * 6364136223846793005U + 1442695040888963407U;
-            got[x * r.step] = static_cast<std::uint16_t>(state >> 48U);
+            got[x * r.step] = static_cast<std::uint16_t>(state >> (r.bytes ? 56U : 48U));
             // Errors of 53 bits, so that the order of the additions shows.
             ref[x] = static_cast<double>(got[x * r.step]) +
                      static_cast<double>(state >> 11U) / 9007199254740992.0 - 0.5;
@@ -82,7 +84,10 @@ TEST(WeightedSum, EveryBuildAddsARowsSquaresTheSameWay) {
             ((lane[0] + lane[1]) + (lane[2] + lane[3])) + ((lane[4] + lane[5]) + (lane[6] + lane[7]));
         for (std::size_t i = 0; i < tapsmith::weighted_sum_loops(); ++i) {
             double worst = 0.25;
-            const double sum = tapsmith::row_squares_on(i, got.data(), r.step, ref.data(), r.w, worst);
+            const std::vector<std::uint8_t> narrow(got.begin(), got.end());
+            const double sum =
+                r.bytes ? tapsmith::row_squares_on(i, narrow.data(), r.step, ref.data(), r.w, worst)
+                        : tapsmith::row_squares_on(i, got.data(), r.step, ref.data(), r.w, worst);
             EXPECT_EQ(sum, want) << "w " << r.w << ", step " << r.step << ", build " << i << ": " << sum
                                  << " against " << want;
             EXPECT_EQ(worst, std::max(0.25, largest))

@@ -34,8 +34,9 @@ struct sample_deleter {
 // The largest image read by default: 2^28 pixels, at most 2 GiB of samples.
 inline constexpr std::uint64_t max_image_pixels = std::uint64_t{1} << 28;
 
-// One sample type for both depths, so that a filter has a single code
-// path; P is bit_depth, and every sample is below 2^bit_depth.
+// P is bit_depth, and every sample is below 2^bit_depth: one byte a
+// sample at 8 bits, as the file and the filter take them, two (in the
+// host's order) at 16.
 struct image {
     std::uint32_t width = 0;
     std::uint32_t height = 0;
@@ -43,9 +44,39 @@ struct image {
     int alpha = -1;               // the alpha channel's index (1 or 3), -1 for none
     std::uint32_t bit_depth = 0;  // 8 or 16
     // width * height * channels samples, channels interleaved, rows top to
-    // bottom, each row left to right.
-    std::unique_ptr<std::uint16_t[], sample_deleter> samples;
+    // bottom, each row left to right; samples8 or samples16 below.
+    std::unique_ptr<void, sample_deleter> data;
 };
+
+// The samples as their type: null at the other depth.
+inline std::uint8_t* samples8(image& img) noexcept {
+    return img.bit_depth == 8 ? static_cast<std::uint8_t*>(img.data.get()) : nullptr;
+}
+inline const std::uint8_t* samples8(const image& img) noexcept {
+    return img.bit_depth == 8 ? static_cast<const std::uint8_t*>(img.data.get()) : nullptr;
+}
+inline std::uint16_t* samples16(image& img) noexcept {
+    return img.bit_depth == 16 ? static_cast<std::uint16_t*>(img.data.get()) : nullptr;
+}
+inline const std::uint16_t* samples16(const image& img) noexcept {
+    return img.bit_depth == 16 ? static_cast<const std::uint16_t*>(img.data.get()) : nullptr;
+}
+
+// Sample k (of sample_count) of either depth.
+inline std::uint32_t sample(const image& img, std::size_t k) noexcept {
+    const void* block = img.data.get();
+    return img.bit_depth == 16 ? std::uint32_t{static_cast<const std::uint16_t*>(block)[k]}
+                               : std::uint32_t{static_cast<const std::uint8_t*>(block)[k]};
+}
+// Sets sample k to `value`, which must be below 2^bit_depth.
+inline void set_sample(image& img, std::size_t k, std::uint32_t value) noexcept {
+    void* block = img.data.get();
+    if (img.bit_depth == 16) {
+        static_cast<std::uint16_t*>(block)[k] = static_cast<std::uint16_t>(value);
+    } else {
+        static_cast<std::uint8_t*>(block)[k] = static_cast<std::uint8_t>(value);
+    }
+}
 
 // width * height * channels, or 0 when the shape is not one this code can
 // hold (no dimension, channels outside 1..4, more than max_image_pixels).
