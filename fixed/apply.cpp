@@ -27,13 +27,14 @@ struct error_sums {
 };
 
 // One channel of `in` filtered with the normalised samples in double
-// precision, separably, with the same borders, a row at a time: a
-// horizontal pass of each input row into a ring of the last n (every row an
-// output row reads lies within m of it, or, in images of fewer than n rows,
-// anywhere in them), then the vertical pass. Each sum runs over the taps in
-// their order, as when the two passes fill whole planes, so the figures
-// keep their digits; the passes go a row at a time, which compilers
-// vectorise, in O(width n) memory. Any band of rows can be made on its own:
+// precision, separably, with the same borders, a strip of columns and a
+// row at a time: a horizontal pass of each input row's strip into a ring of
+// the last n (every row an output row reads lies within m of it, or, in
+// images of fewer than n rows, anywhere in them), then the vertical pass.
+// Each sum runs over the taps in their order, as when the two passes fill
+// whole planes, so the figures keep their digits. The strips are narrow
+// enough for the ring to stay in the first-level cache, where the vertical
+// pass reads every sum n times. Any band of rows can be made on its own:
 // its ring starts m rows above it.
 class reference_rows {
   public:
@@ -47,19 +48,31 @@ class reference_rows {
           h_(static_cast<std::int64_t>(in.height)),
           taps_(static_cast<std::size_t>(n)),
           m_(taps_ / 2),
-          ring_(taps_ * w_),
-          line_(w_ + 2 * m_),
-          sum_(w_) {}
+          strip_(strip_width(in.width, taps_)),
+          ring_(taps_ * strip_),
+          line_(strip_ + 2 * m_),
+          sum_(strip_) {}
 
-    // Rows top .. bottom - 1, each handed to done(y, its sums) in turn.
+    // Columns a strip takes: a multiple of 8 (the running sums of a row's
+    // squares are by column mod 8), 32 KiB of ring, at least 64 columns.
+    static std::size_t strip_width(std::size_t w, std::size_t n) {
+        const std::size_t fit =
+            std::max<std::size_t>(64, (std::size_t{32} << 10U) / (sizeof(double) * n)) / 8 * 8;
+        return std::min(w, fit);
+    }
+    [[nodiscard]] std::size_t strip() const { return strip_; }
+
+    // Rows top .. bottom - 1 of columns x0 .. x0 + strip() - 1 (or the
+    // row's end), each handed to done(y, its sums, their count) in turn.
     template <typename Done>
-    void make(std::int64_t top, std::int64_t bottom, Done&& done) {
+    void make(std::int64_t top, std::int64_t bottom, std::size_t x0, Done&& done) {
+        const std::size_t len = std::min(strip_, w_ - x0);
         const auto reach = static_cast<std::int64_t>(m_);
         fixed_samples weights{};
         // The next input row to pass horizontally.
         for (std::int64_t next = std::max<std::int64_t>(0, top - reach), y = top; y < bottom; ++y) {
             for (; next <= std::min(h_ - 1, y + reach); ++next) {
-                horizontal(next);
+                horizontal(next, x0, len);
             }
             // Rows outside the image with zero borders add nothing: left out.
             std::size_t terms = 0;
@@ -71,54 +84,63 @@ class reference_rows {
                     ++terms;
                 }
             }
-            weighted_sum(sum_.data(), from_.data(), weights.data(), terms, w_);
-            done(y, sum_.data());
+            weighted_sum(sum_.data(), from_.data(), weights.data(), terms, len);
+            done(y, sum_.data(), len);
         }
     }
 
   private:
     double* slot(std::int64_t q) {
-        return &ring_[static_cast<std::size_t>(q % static_cast<std::int64_t>(taps_)) * w_];
+        return &ring_[static_cast<std::size_t>(q % static_cast<std::int64_t>(taps_)) * strip_];
     }
 
-    void horizontal(std::int64_t q) {
+    void horizontal(std::int64_t q, std::size_t x0, std::size_t len) {
         const std::size_t at = static_cast<std::size_t>(q) * w_ * in_.channels + channel_;
         if (const std::uint8_t* bytes = samples8(in_)) {
-            widen(bytes + at);
+            widen(bytes + at, x0, len);
         } else {
-            widen(samples16(in_) + at);
+            widen(samples16(in_) + at, x0, len);
         }
         // The first term is the sum so far (0 + a is a, a never -0).
         for (std::size_t j = 0; j < taps_; ++j) {
             from_[j] = &line_[j];
         }
-        weighted_sum(slot(q), from_.data(), gf_.data(), taps_, w_);
+        weighted_sum(slot(q), from_.data(), gf_.data(), taps_, len);
     }
 
-    // A row of the channel into line_, with the m samples beyond each side
-    // as the border makes them (outside the image with zero borders: + 0.0
-    // leaves a sum as it is).
+    // Columns x0 - m .. x0 + len + m - 1 of a row of the channel into
+    // line_, those outside the image as the border makes them (outside with
+    // zero borders: + 0.0 leaves a sum as it is).
     template <typename Sample>
-    void widen(const Sample* row) {
+    void widen(const Sample* row, std::size_t x0, std::size_t len) {
         const std::size_t step = in_.channels;
-        const std::size_t m = m_;
         const auto wide = static_cast<std::int64_t>(w_);
-        for (std::size_t k = 0; k < m; ++k) {
-            const std::int64_t before =
-                border_index(static_cast<std::int64_t>(k) - static_cast<std::int64_t>(m), wide, how_);
-            const std::int64_t after = border_index(wide + static_cast<std::int64_t>(k), wide, how_);
-            line_[k] = before >= 0 ? static_cast<double>(row[static_cast<std::size_t>(before) * step]) : 0.0;
-            line_[w_ + m + k] =
-                after >= 0 ? static_cast<double>(row[static_cast<std::size_t>(after) * step]) : 0.0;
+        const auto first = static_cast<std::int64_t>(x0) - static_cast<std::int64_t>(m_);
+        const std::size_t count = len + 2 * m_;
+        // line_[k] is column first + k: inside the image for k in [lo, hi).
+        const auto lo =
+            static_cast<std::size_t>(std::clamp<std::int64_t>(-first, 0, static_cast<std::int64_t>(count)));
+        const auto hi = static_cast<std::size_t>(std::clamp<std::int64_t>(
+            wide - first, static_cast<std::int64_t>(lo), static_cast<std::int64_t>(count)));
+        const auto border_sample = [&](std::size_t k) {
+            const std::int64_t x = border_index(first + static_cast<std::int64_t>(k), wide, how_);
+            line_[k] = x >= 0 ? static_cast<double>(row[static_cast<std::size_t>(x) * step]) : 0.0;
+        };
+        for (std::size_t k = 0; k < lo; ++k) {
+            border_sample(k);
         }
-        double* inside = &line_[m];
+        for (std::size_t k = hi; k < count; ++k) {
+            border_sample(k);
+        }
+        const Sample* from = row + static_cast<std::size_t>(first + static_cast<std::int64_t>(lo)) * step;
+        double* to = &line_[lo];
         if (step == 1) {
-            for (std::size_t x = 0; x < w_; ++x) {
-                inside[x] = static_cast<double>(row[x]);
+            for (std::size_t k = 0; k < hi - lo; ++k) {
+                to[k] = static_cast<double>(from[k]);
             }
         } else {
-            for (std::size_t x = 0; x < w_; ++x) {
-                inside[x] = static_cast<double>(row[x * step]);
+            for (std::size_t k = 0; k < hi - lo; ++k) {
+                to[k] = static_cast<double>(from[k * step]);
             }
         }
     }
@@ -131,6 +153,7 @@ class reference_rows {
     std::int64_t h_;
     std::size_t taps_;
     std::size_t m_;
+    std::size_t strip_;
     std::vector<double> ring_;
     std::vector<double> line_;
     std::vector<double> sum_;
@@ -181,8 +204,8 @@ void on_threads(std::size_t threads, const Work& work) {
 }
 
 // One channel's errors against `out`. Each row's squared errors make a sum
-// of their own, the same on every processor (row_squares), and the rows'
-// sums go into the total in raster order: whatever the thread count, the
+// of their own, the same on every processor (square_lanes, filled a strip
+// at a time), and the rows' sums go into the total in raster order: whatever the thread count, the
 // same numbers added in the same order. Threads, this one among them, take
 // blocks of rows in turn, each with a ring of its own started m rows above
 // its block; the largest error is a maximum, the same in any order.
@@ -205,16 +228,29 @@ void add_errors(const image& in, const image& out, std::uint32_t channel, const 
     const auto work = [&](std::size_t t) {
         reference_rows maker(in, channel, gf, n, how);
         const std::size_t step = out.channels;
+        const std::uint8_t* const bytes = samples8(out);
+        const std::uint16_t* const words = samples16(out);
+        // A block's rows' running sums of squares, filled a strip at a time.
+        std::vector<square_lanes> lanes(static_cast<std::size_t>(block));
         double largest = 0.0;
         for (std::int64_t b = next++; b < blocks; b = next++) {
             const std::int64_t top = b * block;
-            maker.make(top, std::min(h, top + block), [&](std::int64_t y, const double* sum) {
-                const std::size_t at = static_cast<std::size_t>(y) * w * step + channel;
-                const std::uint8_t* bytes = samples8(out);
-                row_sums[static_cast<std::size_t>(y)] =
-                    bytes != nullptr ? row_squares(bytes + at, step, sum, w, largest)
-                                     : row_squares(samples16(out) + at, step, sum, w, largest);
-            });
+            const std::int64_t bottom = std::min(h, top + block);
+            std::fill(lanes.begin(), lanes.end(), square_lanes{});
+            for (std::size_t x0 = 0; x0 < w; x0 += maker.strip()) {
+                maker.make(top, bottom, x0, [&](std::int64_t y, const double* sum, std::size_t len) {
+                    const std::size_t at = (static_cast<std::size_t>(y) * w + x0) * step + channel;
+                    square_lanes& into = lanes[static_cast<std::size_t>(y - top)];
+                    if (bytes != nullptr) {
+                        add_squares(bytes + at, step, sum, len, into, largest);
+                    } else {
+                        add_squares(words + at, step, sum, len, into, largest);
+                    }
+                });
+            }
+            for (std::int64_t y = top; y < bottom; ++y) {
+                row_sums[static_cast<std::size_t>(y)] = lane_total(lanes[static_cast<std::size_t>(y - top)]);
+            }
         }
         worst[t] = largest;
     };

@@ -26,15 +26,18 @@ namespace tapsmith::TAPSMITH_ROWS {
 
 namespace {  // NOLINT(cert-dcl59-cpp): one per instruction set, each in its own namespace
 
-// The squared errors of a row: eight running sums, pixel x in sum x mod 8,
-// added pairwise at the end. Written out, not left to the vectors' width,
-// so every processor and build adds the same numbers in the same order.
+// A row's squared errors into its eight running sums (square_lanes),
+// pixel x in sum x mod 8, written out, not left to the vectors' width, so
+// that every processor and build adds the same numbers in the same order.
 template <std::size_t Step, typename Sample>
-inline double squares_of(const Sample* got, std::size_t step, const double* ref, std::size_t w,
-                         double& worst) noexcept {
+inline void squares_of(const Sample* got, std::size_t step, const double* ref, std::size_t w,
+                       square_lanes& lanes, double& worst) noexcept {
     const std::size_t s = Step > 0 ? Step : step;
-    double acc[8] = {};
+    double acc[8];
     double big[8] = {};
+    for (std::size_t j = 0; j < 8; ++j) {
+        acc[j] = lanes.at[j];
+    }
     for (std::size_t x = 0; x < w; x += 8) {
         const std::size_t k = w - x < 8 ? w - x : 8;
         for (std::size_t j = 0; j < k; ++j) {
@@ -44,10 +47,10 @@ inline double squares_of(const Sample* got, std::size_t step, const double* ref,
             big[j] = big[j] < size ? size : big[j];
         }
     }
-    for (const double b : big) {
-        worst = worst < b ? b : worst;
+    for (std::size_t j = 0; j < 8; ++j) {
+        lanes.at[j] = acc[j];
+        worst = worst < big[j] ? big[j] : worst;
     }
-    return ((acc[0] + acc[1]) + (acc[2] + acc[3])) + ((acc[4] + acc[5]) + (acc[6] + acc[7]));
 }
 
 }  // namespace
@@ -100,16 +103,23 @@ void weighted_sum(double* to, const double* const* from, const double* g, std::s
     }
 }
 
-double row_squares(const std::uint16_t* got, std::size_t step, const double* ref, std::size_t w,
-                   double& worst) noexcept {
-    return step == 1 ? squares_of<1>(got, step, ref, w, worst) : squares_of<0>(got, step, ref, w, worst);
+void add_squares16(const std::uint16_t* got, std::size_t step, const double* ref, std::size_t w,
+                   square_lanes& lanes, double& worst) noexcept {
+    if (step == 1) {
+        squares_of<1>(got, step, ref, w, lanes, worst);
+    } else {
+        squares_of<0>(got, step, ref, w, lanes, worst);
+    }
 }
 
-double row_squares8(const std::uint8_t* got, std::size_t step, const double* ref, std::size_t w,
-                    double& worst) noexcept {
-    return step == 1 ? squares_of<1>(got, step, ref, w, worst) : squares_of<0>(got, step, ref, w, worst);
+void add_squares8(const std::uint8_t* got, std::size_t step, const double* ref, std::size_t w,
+                  square_lanes& lanes, double& worst) noexcept {
+    if (step == 1) {
+        squares_of<1>(got, step, ref, w, lanes, worst);
+    } else {
+        squares_of<0>(got, step, ref, w, lanes, worst);
+    }
 }
-
 }  // namespace tapsmith::TAPSMITH_ROWS
 
 #undef TAPSMITH_ROWS

@@ -24,8 +24,10 @@ namespace {
 // One instruction set's build of the loops.
 struct loop {
     void (*sum)(double*, const double* const*, const double*, std::size_t, std::size_t) noexcept;
-    double (*squares)(const std::uint16_t*, std::size_t, const double*, std::size_t, double&) noexcept;
-    double (*squares8)(const std::uint8_t*, std::size_t, const double*, std::size_t, double&) noexcept;
+    void (*squares16)(const std::uint16_t*, std::size_t, const double*, std::size_t, square_lanes&,
+                      double&) noexcept;
+    void (*squares8)(const std::uint8_t*, std::size_t, const double*, std::size_t, square_lanes&,
+                     double&) noexcept;
 };
 
 // What this processor runs, best first; the baseline last, always there.
@@ -40,25 +42,25 @@ loop_list runnable_loops() noexcept {
     [[maybe_unused]] const detail::x86_sets sets = detail::runnable_x86_sets();
 #if HWY_TARGETS & HWY_AVX3
     if (sets.avx512) {
-        list.at[list.count++] = {&N_AVX3::weighted_sum, &N_AVX3::row_squares, &N_AVX3::row_squares8};
+        list.at[list.count++] = {&N_AVX3::weighted_sum, &N_AVX3::add_squares16, &N_AVX3::add_squares8};
     }
 #endif
 #if HWY_TARGETS & HWY_AVX2
     if (sets.avx2) {
-        list.at[list.count++] = {&N_AVX2::weighted_sum, &N_AVX2::row_squares, &N_AVX2::row_squares8};
+        list.at[list.count++] = {&N_AVX2::weighted_sum, &N_AVX2::add_squares16, &N_AVX2::add_squares8};
     }
 #endif
 #if HWY_TARGETS & HWY_SSE4
     if (sets.sse4) {
-        list.at[list.count++] = {&N_SSE4::weighted_sum, &N_SSE4::row_squares, &N_SSE4::row_squares8};
+        list.at[list.count++] = {&N_SSE4::weighted_sum, &N_SSE4::add_squares16, &N_SSE4::add_squares8};
     }
 #endif
 #endif
 #if TAPSMITH_HAVE_HWY
-    list.at[list.count++] = {&HWY_STATIC_DISPATCH(weighted_sum), &HWY_STATIC_DISPATCH(row_squares),
-                             &HWY_STATIC_DISPATCH(row_squares8)};
+    list.at[list.count++] = {&HWY_STATIC_DISPATCH(weighted_sum), &HWY_STATIC_DISPATCH(add_squares16),
+                             &HWY_STATIC_DISPATCH(add_squares8)};
 #else
-    list.at[list.count++] = {&portable::weighted_sum, &portable::row_squares, &portable::row_squares8};
+    list.at[list.count++] = {&portable::weighted_sum, &portable::add_squares16, &portable::add_squares8};
 #endif
     return list;
 }
@@ -75,14 +77,14 @@ void weighted_sum(double* to, const double* const* from, const double* g, std::s
     loops().at[0].sum(to, from, g, terms, w);
 }
 
-double row_squares(const std::uint16_t* got, std::size_t step, const double* ref, std::size_t w,
-                   double& worst) noexcept {
-    return loops().at[0].squares(got, step, ref, w, worst);
+void add_squares(const std::uint16_t* got, std::size_t step, const double* ref, std::size_t w,
+                 square_lanes& lanes, double& worst) noexcept {
+    loops().at[0].squares16(got, step, ref, w, lanes, worst);
 }
 
-double row_squares(const std::uint8_t* got, std::size_t step, const double* ref, std::size_t w,
-                   double& worst) noexcept {
-    return loops().at[0].squares8(got, step, ref, w, worst);
+void add_squares(const std::uint8_t* got, std::size_t step, const double* ref, std::size_t w,
+                 square_lanes& lanes, double& worst) noexcept {
+    loops().at[0].squares8(got, step, ref, w, lanes, worst);
 }
 
 std::size_t weighted_sum_loops() noexcept {
@@ -94,16 +96,16 @@ void weighted_sum_on(std::size_t loop_index, double* to, const double* const* fr
     loops().at[loop_index < loops().count ? loop_index : loops().count - 1].sum(to, from, g, terms, w);
 }
 
-double row_squares_on(std::size_t loop_index, const std::uint16_t* got, std::size_t step, const double* ref,
-                      std::size_t w, double& worst) noexcept {
-    return loops().at[loop_index < loops().count ? loop_index : loops().count - 1].squares(got, step, ref, w,
-                                                                                           worst);
+void add_squares_on(std::size_t loop_index, const std::uint16_t* got, std::size_t step, const double* ref,
+                    std::size_t w, square_lanes& lanes, double& worst) noexcept {
+    loops().at[loop_index < loops().count ? loop_index : loops().count - 1].squares16(got, step, ref, w,
+                                                                                      lanes, worst);
 }
 
-double row_squares_on(std::size_t loop_index, const std::uint8_t* got, std::size_t step, const double* ref,
-                      std::size_t w, double& worst) noexcept {
-    return loops().at[loop_index < loops().count ? loop_index : loops().count - 1].squares8(got, step, ref, w,
-                                                                                            worst);
+void add_squares_on(std::size_t loop_index, const std::uint8_t* got, std::size_t step, const double* ref,
+                    std::size_t w, square_lanes& lanes, double& worst) noexcept {
+    loops().at[loop_index < loops().count ? loop_index : loops().count - 1].squares8(got, step, ref, w, lanes,
+                                                                                     worst);
 }
 
 }  // namespace tapsmith

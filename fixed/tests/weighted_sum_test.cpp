@@ -82,16 +82,27 @@ TEST(WeightedSum, EveryBuildAddsARowsSquaresTheSameWay) {
         }
         const double want =
             ((lane[0] + lane[1]) + (lane[2] + lane[3])) + ((lane[4] + lane[5]) + (lane[6] + lane[7]));
+        // Whole, and in two pieces split at a multiple of 8.
+        const std::vector<std::uint8_t> narrow(got.begin(), got.end());
+        const std::size_t split = r.w / 16 * 8;
         for (std::size_t i = 0; i < tapsmith::weighted_sum_loops(); ++i) {
-            double worst = 0.25;
-            const std::vector<std::uint8_t> narrow(got.begin(), got.end());
-            const double sum =
-                r.bytes ? tapsmith::row_squares_on(i, narrow.data(), r.step, ref.data(), r.w, worst)
-                        : tapsmith::row_squares_on(i, got.data(), r.step, ref.data(), r.w, worst);
-            EXPECT_EQ(sum, want) << "w " << r.w << ", step " << r.step << ", build " << i << ": " << sum
-                                 << " against " << want;
-            EXPECT_EQ(worst, std::max(0.25, largest))
-                << "w " << r.w << ", step " << r.step << ", build " << i;
+            for (const std::size_t piece : {r.w, split}) {
+                double worst = 0.25;
+                tapsmith::square_lanes lanes;
+                for (std::size_t x = 0; x<r.w; x += piece> 0 ? piece : r.w) {
+                    const std::size_t len = std::min(piece > 0 ? piece : r.w, r.w - x);
+                    if (r.bytes) {
+                        tapsmith::add_squares_on(i, &narrow[x * r.step], r.step, &ref[x], len, lanes, worst);
+                    } else {
+                        tapsmith::add_squares_on(i, &got[x * r.step], r.step, &ref[x], len, lanes, worst);
+                    }
+                }
+                const double sum = tapsmith::lane_total(lanes);
+                EXPECT_EQ(sum, want) << "w " << r.w << ", step " << r.step << ", pieces of " << piece
+                                     << ", build " << i << ": " << sum << " against " << want;
+                EXPECT_EQ(worst, std::max(0.25, largest))
+                    << "w " << r.w << ", step " << r.step << ", pieces of " << piece << ", build " << i;
+            }
         }
     }
 }
