@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstring>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 namespace tapsmith {
@@ -134,14 +135,25 @@ class reference_rows {
         }
         const Sample* from = row + static_cast<std::size_t>(first + static_cast<std::int64_t>(lo)) * step;
         double* to = &line_[lo];
-        if (step == 1) {
+        // A constant stride for each channel count, which compilers vectorise.
+        const auto convert = [&](auto stride) {
             for (std::size_t k = 0; k < hi - lo; ++k) {
-                to[k] = static_cast<double>(from[k]);
+                to[k] = static_cast<double>(from[k * stride]);
             }
-        } else {
-            for (std::size_t k = 0; k < hi - lo; ++k) {
-                to[k] = static_cast<double>(from[k * step]);
-            }
+        };
+        switch (step) {
+            case 1:
+                convert(std::integral_constant<std::size_t, 1>{});
+                break;
+            case 2:
+                convert(std::integral_constant<std::size_t, 2>{});
+                break;
+            case 3:
+                convert(std::integral_constant<std::size_t, 3>{});
+                break;
+            default:
+                convert(std::integral_constant<std::size_t, 4>{});
+                break;
         }
     }
 

@@ -29,27 +29,81 @@ namespace {  // NOLINT(cert-dcl59-cpp): one per instruction set, each in its own
 // A row's squared errors into its eight running sums (square_lanes),
 // pixel x in sum x mod 8, written out, not left to the vectors' width, so
 // that every processor and build adds the same numbers in the same order.
-template <std::size_t Step, typename Sample>
-inline void squares_of(const Sample* got, std::size_t step, const double* ref, std::size_t w,
-                       square_lanes& lanes, double& worst) noexcept {
-    const std::size_t s = Step > 0 ? Step : step;
-    double acc[8];
-    double big[8] = {};
-    for (std::size_t j = 0; j < 8; ++j) {
-        acc[j] = lanes.at[j];
+template <typename Sample>
+inline void squares_of(const Sample* got, const double* ref, std::size_t w, square_lanes& lanes,
+                       double& worst) noexcept {
+    std::size_t x = 0;
+#if TAPSMITH_HAVE_HWY && HWY_TARGET != HWY_SCALAR && !HWY_HAVE_SCALABLE
+    // The eight sums as 8 / N vectors of N lanes: sum j in lane j mod N of
+    // vector j / N.
+    namespace hn = hwy::HWY_NAMESPACE;
+    const hn::CappedTag<double, 8> d;
+    const hn::Rebind<std::int32_t, decltype(d)> di;
+    const hn::Rebind<Sample, decltype(d)> ds;
+    constexpr std::size_t lanes_n = hn::MaxLanes(d);
+    constexpr std::size_t groups = 8 / lanes_n;
+    hn::Vec<decltype(d)> acc[groups];
+    hn::Vec<decltype(d)> big[groups];
+    for (std::size_t g = 0; g < groups; ++g) {
+        acc[g] = hn::LoadU(d, lanes.at + g * lanes_n);
+        big[g] = hn::Zero(d);
     }
-    for (std::size_t x = 0; x < w; x += 8) {
-        const std::size_t k = w - x < 8 ? w - x : 8;
-        for (std::size_t j = 0; j < k; ++j) {
-            const double e = static_cast<double>(got[(x + j) * s]) - ref[x + j];
-            acc[j] += e * e;
-            const double size = e < 0.0 ? -e : e;
-            big[j] = big[j] < size ? size : big[j];
+    for (; x + 8 <= w; x += 8) {
+        for (std::size_t g = 0; g < groups; ++g) {
+            const std::size_t at = x + g * lanes_n;
+            const auto sample = hn::PromoteTo(d, hn::PromoteTo(di, hn::LoadU(ds, got + at)));
+            const auto e = hn::Sub(sample, hn::LoadU(d, ref + at));
+            acc[g] = hn::Add(acc[g], hn::Mul(e, e));
+            big[g] = hn::Max(big[g], hn::Abs(e));
         }
     }
-    for (std::size_t j = 0; j < 8; ++j) {
-        lanes.at[j] = acc[j];
-        worst = worst < big[j] ? big[j] : worst;
+    for (std::size_t g = 0; g < groups; ++g) {
+        hn::StoreU(acc[g], d, lanes.at + g * lanes_n);
+        worst = std::max(worst, hn::GetLane(hn::MaxOfLanes(d, big[g])));
+    }
+#endif
+    // What is left of the row (all of it without vectors), sum x mod 8 each.
+    for (; x < w; ++x) {
+        const double e = static_cast<double>(got[x]) - ref[x];
+        lanes.at[x % 8] += e * e;
+        worst = std::max(worst, e < 0.0 ? -e : e);
+    }
+}
+
+// Samples `step` apart (one channel of several) are gathered a chunk at a
+// time, so that the sums run over adjacent samples in vectors; a chunk is
+// a multiple of 8 pixels, so each continues the running sums.
+template <std::size_t Step, typename Sample>
+inline void gather(Sample* to, const Sample* from, std::size_t count) noexcept {
+    for (std::size_t j = 0; j < count; ++j) {
+        to[j] = from[j * Step];
+    }
+}
+
+template <typename Sample>
+inline void add_squares_any(const Sample* got, std::size_t step, const double* ref, std::size_t w,
+                            square_lanes& lanes, double& worst) noexcept {
+    if (step == 1) {
+        squares_of(got, ref, w, lanes, worst);
+        return;
+    }
+    constexpr std::size_t chunk = 256;
+    Sample near[chunk];
+    for (std::size_t x = 0; x < w; x += chunk) {
+        const std::size_t count = w - x < chunk ? w - x : chunk;
+        const Sample* from = got + x * step;
+        switch (step) {
+            case 2:
+                gather<2>(near, from, count);
+                break;
+            case 3:
+                gather<3>(near, from, count);
+                break;
+            default:
+                gather<4>(near, from, count);
+                break;
+        }
+        squares_of(near, ref + x, count, lanes, worst);
     }
 }
 
@@ -105,20 +159,12 @@ void weighted_sum(double* to, const double* const* from, const double* g, std::s
 
 void add_squares16(const std::uint16_t* got, std::size_t step, const double* ref, std::size_t w,
                    square_lanes& lanes, double& worst) noexcept {
-    if (step == 1) {
-        squares_of<1>(got, step, ref, w, lanes, worst);
-    } else {
-        squares_of<0>(got, step, ref, w, lanes, worst);
-    }
+    add_squares_any(got, step, ref, w, lanes, worst);
 }
 
 void add_squares8(const std::uint8_t* got, std::size_t step, const double* ref, std::size_t w,
                   square_lanes& lanes, double& worst) noexcept {
-    if (step == 1) {
-        squares_of<1>(got, step, ref, w, lanes, worst);
-    } else {
-        squares_of<0>(got, step, ref, w, lanes, worst);
-    }
+    add_squares_any(got, step, ref, w, lanes, worst);
 }
 }  // namespace tapsmith::TAPSMITH_ROWS
 

@@ -3,6 +3,7 @@
 
 #include <tapsmith/detail/simd.hpp>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 

@@ -18,8 +18,8 @@ void weighted_sum(double* to, const double* const* from, const double* g, std::s
 struct square_lanes {
     double at[8] = {};
 };
-// Adds pixels 0 .. w - 1 to `lanes`; the largest |got[x step] - ref[x]|
-// raises `worst`.
+// Adds pixels 0 .. w - 1 to `lanes`, samples `step` (1 to 4) apart; the
+// largest |got[x step] - ref[x]| raises `worst`.
 void add_squares(const std::uint16_t* got, std::size_t step, const double* ref, std::size_t w,
                  square_lanes& lanes, double& worst) noexcept;
 void add_squares(const std::uint8_t* got, std::size_t step, const double* ref, std::size_t w,
