@@ -215,16 +215,25 @@ void on_threads(std::size_t threads, const Work& work) {
     }
 }
 
-// One channel's errors against `out`. Each row's squared errors make a sum
-// of their own, the same on every processor (square_lanes, filled a strip
-// at a time), and the rows' sums go into the total in raster order: whatever the thread count, the
-// same numbers added in the same order. Threads, this one among them, take
-// blocks of rows in turn, each with a ring of its own started m rows above
-// its block; the largest error is a maximum, the same in any order.
-void add_errors(const image& in, const image& out, std::uint32_t channel, const fixed_samples& gf,
-                std::int32_t n, border how, std::size_t threads, error_sums& sums) {
+// The colour channels' errors against `out`. Each row's squared errors
+// make a sum of their own, the same on every processor (square_lanes,
+// filled a strip at a time), and the rows' sums go into the total channel
+// by channel, each in raster order: whatever the thread count, the same
+// numbers added in the same order. Threads, this one among them, take
+// blocks of rows in turn, each channel with a ring of its own started m
+// rows above the block; every channel of a strip is done while the strip
+// is in the cache. The largest error is a maximum, the same in any order.
+void add_errors(const image& in, const image& out, const fixed_samples& gf, std::int32_t n, border how,
+                std::size_t threads, error_sums& sums) {
+    std::vector<std::uint32_t> colours;
+    for (std::uint32_t c = 0; c < in.channels; ++c) {
+        if (static_cast<int>(c) != in.alpha) {
+            colours.push_back(c);
+        }
+    }
     const std::size_t w = in.width;
     const auto h = static_cast<std::int64_t>(in.height);
+    const auto rows = static_cast<std::size_t>(h);
     // A quarter of a thread's share of the rows balances the load; at least
     // 2n rows keep the rows each ring starts with to a fraction of its work.
     const std::size_t share = (std::size_t{in.height} + 4 * threads - 1) / (4 * threads);
@@ -232,36 +241,49 @@ void add_errors(const image& in, const image& out, std::uint32_t channel, const 
         std::min(std::max(2 * static_cast<std::size_t>(n), share), std::size_t{in.height}));
     const std::int64_t blocks = (h + block - 1) / block;
     threads = std::min(threads, static_cast<std::size_t>(blocks));
-    std::vector<double> row_sums(static_cast<std::size_t>(h));
+    // Channel k's row y at k * rows + y.
+    std::vector<double> row_sums(colours.size() * rows);
     // Kept apart until a thread is done: neighbours in one cache line would
     // make the cores fight over it.
     std::vector<double> worst(threads, 0.0);
     std::atomic<std::int64_t> next{0};
     const auto work = [&](std::size_t t) {
-        reference_rows maker(in, channel, gf, n, how);
+        std::vector<reference_rows> makers;
+        makers.reserve(colours.size());
+        for (const std::uint32_t c : colours) {
+            makers.emplace_back(in, c, gf, n, how);
+        }
         const std::size_t step = out.channels;
+        const std::size_t strip = makers[0].strip();
         const std::uint8_t* const bytes = samples8(out);
         const std::uint16_t* const words = samples16(out);
-        // A block's rows' running sums of squares, filled a strip at a time.
-        std::vector<square_lanes> lanes(static_cast<std::size_t>(block));
+        // A block's rows' running sums of squares, channel by channel,
+        // filled a strip at a time.
+        const auto span = static_cast<std::size_t>(block);
+        std::vector<square_lanes> lanes(colours.size() * span);
         double largest = 0.0;
         for (std::int64_t b = next++; b < blocks; b = next++) {
             const std::int64_t top = b * block;
             const std::int64_t bottom = std::min(h, top + block);
             std::fill(lanes.begin(), lanes.end(), square_lanes{});
-            for (std::size_t x0 = 0; x0 < w; x0 += maker.strip()) {
-                maker.make(top, bottom, x0, [&](std::int64_t y, const double* sum, std::size_t len) {
-                    const std::size_t at = (static_cast<std::size_t>(y) * w + x0) * step + channel;
-                    square_lanes& into = lanes[static_cast<std::size_t>(y - top)];
-                    if (bytes != nullptr) {
-                        add_squares(bytes + at, step, sum, len, into, largest);
-                    } else {
-                        add_squares(words + at, step, sum, len, into, largest);
-                    }
-                });
+            for (std::size_t x0 = 0; x0 < w; x0 += strip) {
+                for (std::size_t k = 0; k < colours.size(); ++k) {
+                    makers[k].make(top, bottom, x0, [&](std::int64_t y, const double* sum, std::size_t len) {
+                        const std::size_t at = (static_cast<std::size_t>(y) * w + x0) * step + colours[k];
+                        square_lanes& into = lanes[k * span + static_cast<std::size_t>(y - top)];
+                        if (bytes != nullptr) {
+                            add_squares(bytes + at, step, sum, len, into, largest);
+                        } else {
+                            add_squares(words + at, step, sum, len, into, largest);
+                        }
+                    });
+                }
             }
-            for (std::int64_t y = top; y < bottom; ++y) {
-                row_sums[static_cast<std::size_t>(y)] = lane_total(lanes[static_cast<std::size_t>(y - top)]);
+            for (std::size_t k = 0; k < colours.size(); ++k) {
+                for (std::int64_t y = top; y < bottom; ++y) {
+                    row_sums[k * rows + static_cast<std::size_t>(y)] =
+                        lane_total(lanes[k * span + static_cast<std::size_t>(y - top)]);
+                }
             }
         }
         worst[t] = largest;
@@ -273,7 +295,7 @@ void add_errors(const image& in, const image& out, std::uint32_t channel, const 
     for (const double e : worst) {
         sums.worst = std::max(sums.worst, e);
     }
-    sums.count += w * static_cast<std::size_t>(h);
+    sums.count += colours.size() * w * rows;
 }
 
 // The samples of `img` in hexadecimal, as $readmemh and VHDL textio read
@@ -347,11 +369,7 @@ std::string apply_to_png(const fixed_result& result, const image& in, image_figu
     error_sums sums;
     const std::size_t threads = thread_count(o.threads);
     const auto add_all_errors = [&](std::size_t share) {
-        for (std::uint32_t c = 0; c < in.channels; ++c) {
-            if (static_cast<int>(c) != in.alpha) {
-                add_errors(in, out, c, result.gf, s.n, o.edge, share, sums);
-            }
-        }
+        add_errors(in, out, result.gf, s.n, o.edge, share, sums);
     };
     // With threads to spare the PNG is written while the figures are worked
     // out: both only read `out`, and zlib's one stream is the longest part.
