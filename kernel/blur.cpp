@@ -85,17 +85,19 @@ namespace {
 struct target {
     const char* name;
     status (*filter8)(const std::uint8_t*, std::uint8_t*, const shape&, const std::int64_t*, std::int32_t,
-                      std::int32_t) noexcept;
+                      std::int32_t, std::size_t, std::size_t) noexcept;
     status (*filter16)(const std::uint16_t*, std::uint16_t*, const shape&, const std::int64_t*, std::int32_t,
-                       std::int32_t) noexcept;
+                       std::int32_t, std::size_t, std::size_t) noexcept;
 
     status filter(const std::uint8_t* in, std::uint8_t* out, const shape& s, const std::int64_t* taps,
-                  std::int32_t threads, std::int32_t pixel_bits) const noexcept {
-        return filter8(in, out, s, taps, threads, pixel_bits);
+                  std::int32_t threads, std::int32_t pixel_bits, std::size_t top,
+                  std::size_t bottom) const noexcept {
+        return filter8(in, out, s, taps, threads, pixel_bits, top, bottom);
     }
     status filter(const std::uint16_t* in, std::uint16_t* out, const shape& s, const std::int64_t* taps,
-                  std::int32_t threads, std::int32_t pixel_bits) const noexcept {
-        return filter16(in, out, s, taps, threads, pixel_bits);
+                  std::int32_t threads, std::int32_t pixel_bits, std::size_t top,
+                  std::size_t bottom) const noexcept {
+        return filter16(in, out, s, taps, threads, pixel_bits, top, bottom);
     }
 };
 
@@ -138,15 +140,22 @@ const target_list& targets() noexcept {
     return list;
 }
 
+// Output rows top .. bottom - 1 (top = 0 and bottom = 0 for all of them).
 template <typename Pixel>
 status blur_any(const Pixel* in, Pixel* out, const image_size& dims, const blur_options& o,
-                const target& rows) noexcept {
+                const target& rows, std::size_t top = 0, std::size_t bottom = 0) noexcept {
     constexpr std::size_t side_max = 65535;
     const std::size_t width = dims.width;
     const std::size_t height = dims.height;
     const std::size_t channels = dims.channels;
     if (in == nullptr || out == nullptr || width < 1 || width > side_max || height < 1 || height > side_max ||
         channels < 1 || channels > 4) {
+        return status::bad_size;
+    }
+    if (bottom == 0) {
+        bottom = height;
+    }
+    if (top >= bottom || bottom > height) {
         return status::bad_size;
     }
     if (o.n < 1 || o.n > FIXED_MAX || o.n % 2 == 0) {
@@ -186,12 +195,19 @@ status blur_any(const Pixel* in, Pixel* out, const image_size& dims, const blur_
     if (height > SIZE_MAX / width || channels > SIZE_MAX / (width * height)) {
         return status::out_of_memory;
     }
-    // Pixels as wide as their type cannot be too large.
+    // Pixels as wide as their type cannot be too large. Only the rows the
+    // output rows read are looked at: within m of them, or any row when
+    // the image is not taller than the filter (its borders reflect or
+    // repeat rows from anywhere in it).
     if (pixel_bits < std::numeric_limits<Pixel>::digits) {
-        const std::size_t size = width * height * channels;
+        const std::size_t m = count / 2;
+        const bool short_image = height <= count;
+        const std::size_t first = short_image || top < m ? 0 : top - m;
+        const std::size_t last = short_image || height - bottom < m ? height : bottom + m;
+        const std::size_t line = width * channels;
         const auto max_pixel = static_cast<std::uint32_t>((std::uint32_t{1} << pixel_bits) - 1);
         Pixel largest = 0;
-        for (std::size_t k = 0; k < size; ++k) {
+        for (std::size_t k = first * line; k < last * line; ++k) {
             largest = in[k] > largest ? in[k] : largest;
         }
         if (static_cast<std::uint32_t>(largest) > max_pixel) {
@@ -200,7 +216,7 @@ status blur_any(const Pixel* in, Pixel* out, const image_size& dims, const blur_
     }
 
     const shape s{width, height, channels, count, bits, o.how};
-    return rows.filter(in, out, s, taps, o.threads, pixel_bits);
+    return rows.filter(in, out, s, taps, o.threads, pixel_bits, top, bottom);
 }
 
 }  // namespace
@@ -238,6 +254,16 @@ status blur(const std::uint8_t* in, std::uint8_t* out, const image_size& size,
 status blur(const std::uint16_t* in, std::uint16_t* out, const image_size& size,
             const blur_options& options) noexcept {
     return blur_any(in, out, size, options, targets().at[0]);
+}
+
+status blur_rows(const std::uint8_t* in, std::uint8_t* out, const image_size& size,
+                 const blur_options& options, std::size_t top, std::size_t bottom) noexcept {
+    return bottom == 0 ? status::bad_size : blur_any(in, out, size, options, targets().at[0], top, bottom);
+}
+
+status blur_rows(const std::uint16_t* in, std::uint16_t* out, const image_size& size,
+                 const blur_options& options, std::size_t top, std::size_t bottom) noexcept {
+    return bottom == 0 ? status::bad_size : blur_any(in, out, size, options, targets().at[0], top, bottom);
 }
 
 namespace detail {

@@ -389,10 +389,11 @@ void filter_rows(const Pixel* in, Pixel* out, const shape& s, const std::int64_t
     }
 }
 
+// Output rows top .. bottom - 1, in bands a thread.
 template <typename Pixel, typename H, typename V>
-status filter(const Pixel* in, Pixel* out, const shape& s, const std::int64_t* taps,
-              std::int32_t threads) noexcept {
-    const std::size_t bands = thread_count(threads, s.height);
+status filter(const Pixel* in, Pixel* out, const shape& s, const std::int64_t* taps, std::int32_t threads,
+              std::size_t top, std::size_t bottom) noexcept {
+    const std::size_t bands = thread_count(threads, bottom - top);
     // Every band's buffers exist before any row is written, so that running
     // out of memory leaves out untouched.
     std::vector<workspace<H, V>> spaces;
@@ -408,9 +409,9 @@ status filter(const Pixel* in, Pixel* out, const shape& s, const std::int64_t* t
             return status::out_of_memory;
         }
     }
-    // Band b is rows height b / bands .. height (b + 1) / bands - 1; both
-    // products stay below 2^32.
-    const auto row = [&](std::size_t b) { return s.height * b / bands; };
+    // Band b is rows top + rows b / bands .. top + rows (b + 1) / bands - 1;
+    // both products stay below 2^32.
+    const auto row = [&](std::size_t b) { return top + (bottom - top) * b / bands; };
     const auto run = [&](std::size_t b) noexcept {
         filter_rows(in, out, s, taps, spaces[b], row(b), row(b + 1));
     };
@@ -439,33 +440,33 @@ status filter(const Pixel* in, Pixel* out, const shape& s, const std::int64_t* t
 
 template <typename Pixel>
 status filter_any(const Pixel* in, Pixel* out, const shape& s, const std::int64_t* taps, std::int32_t threads,
-                  std::int32_t pixel_bits) noexcept {
+                  std::int32_t pixel_bits, std::size_t top, std::size_t bottom) noexcept {
     const std::int32_t bits = s.bits;
     const std::int32_t vertical = pixel_bits + bits;
     const std::int32_t full = pixel_bits + 2 * bits;
     if (full <= 16) {
-        return filter<Pixel, std::uint16_t, std::uint16_t>(in, out, s, taps, threads);
+        return filter<Pixel, std::uint16_t, std::uint16_t>(in, out, s, taps, threads, top, bottom);
     }
     if (vertical <= 16) {
-        return filter<Pixel, std::uint16_t, std::uint32_t>(in, out, s, taps, threads);
+        return filter<Pixel, std::uint16_t, std::uint32_t>(in, out, s, taps, threads, top, bottom);
     }
     if (full <= 32) {
-        return filter<Pixel, std::uint32_t, std::uint32_t>(in, out, s, taps, threads);
+        return filter<Pixel, std::uint32_t, std::uint32_t>(in, out, s, taps, threads, top, bottom);
     }
     if (vertical <= 32) {
-        return filter<Pixel, std::uint32_t, std::uint64_t>(in, out, s, taps, threads);
+        return filter<Pixel, std::uint32_t, std::uint64_t>(in, out, s, taps, threads, top, bottom);
     }
-    return filter<Pixel, std::uint64_t, std::uint64_t>(in, out, s, taps, threads);
+    return filter<Pixel, std::uint64_t, std::uint64_t>(in, out, s, taps, threads, top, bottom);
 }
 
 status filter8(const std::uint8_t* in, std::uint8_t* out, const shape& s, const std::int64_t* taps,
-               std::int32_t threads, std::int32_t pixel_bits) noexcept {
-    return filter_any(in, out, s, taps, threads, pixel_bits);
+               std::int32_t threads, std::int32_t pixel_bits, std::size_t top, std::size_t bottom) noexcept {
+    return filter_any(in, out, s, taps, threads, pixel_bits, top, bottom);
 }
 
 status filter16(const std::uint16_t* in, std::uint16_t* out, const shape& s, const std::int64_t* taps,
-                std::int32_t threads, std::int32_t pixel_bits) noexcept {
-    return filter_any(in, out, s, taps, threads, pixel_bits);
+                std::int32_t threads, std::int32_t pixel_bits, std::size_t top, std::size_t bottom) noexcept {
+    return filter_any(in, out, s, taps, threads, pixel_bits, top, bottom);
 }
 
 }  // namespace

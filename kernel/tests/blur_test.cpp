@@ -391,6 +391,48 @@ TEST(blur_threads, every_count_gives_the_same_output) {
                 EXPECT_EQ(out8, std::vector<std::uint8_t>(want.begin(), want.end()));
             }
         }
+        // Band by band, of 1, 2, 3, ... rows: the same rows.
+        const blur_options o{static_cast<std::int32_t>(t.n), taps.data(), t.bits, t.pixel_bits, t.how};
+        std::vector<std::uint16_t> bands(in.size(), 0);
+        for (std::size_t top = 0, band = 1; top < t.h; ++band) {
+            const std::size_t bottom = std::min(t.h, top + band);
+            ASSERT_EQ(blur_rows(in.data(), bands.data(), {t.w, t.h, t.c}, o, top, bottom), status::ok);
+            top = bottom;
+        }
+        EXPECT_EQ(bands, want);
+    }
+}
+
+// ---- Rows of the output alone ------------------------------------------------
+// Rows outside the image are refused with out untouched; a pixel too large
+// counts only in a row the output rows read (within m of them, 5 taps).
+TEST(blur_rows, refuses_rows_outside_and_reads_only_its_rows) {
+    const std::int64_t taps[] = {1, 4, 6, 4, 1};
+    const blur_options o{5, taps, 4, 8, border::reflect101};
+    const struct {
+        const char* name;
+        std::size_t top, bottom, bad_row;  // bad_row: where a pixel is 256, 99 for none
+        status want;
+    } rows[] = {{"empty", 3, 3, 99, status::bad_size},
+                {"reversed", 4, 2, 99, status::bad_size},
+                {"past the end", 8, 13, 99, status::bad_size},
+                {"bottom 0", 0, 0, 99, status::bad_size},
+                {"a bad pixel two rows above", 5, 7, 3, status::bad_pixel},
+                {"a bad pixel three rows above", 5, 7, 2, status::ok},
+                {"a bad pixel two rows below", 5, 7, 8, status::bad_pixel},
+                {"a bad pixel three rows below", 5, 7, 9, status::ok}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        std::vector<std::uint16_t> in(12 * 4, 7);
+        if (r.bad_row < 12) {
+            in[r.bad_row * 4 + 1] = 256;
+        }
+        std::vector<std::uint16_t> out(in.size(), 0xabcd);
+        EXPECT_EQ(blur_rows(in.data(), out.data(), {4, 12, 1}, o, r.top, r.bottom), r.want);
+        for (std::size_t y = 0; y < 12; ++y) {
+            const bool written = r.want == status::ok && y >= r.top && y < r.bottom;
+            EXPECT_EQ(out[y * 4], written ? 7 : 0xabcd) << "row " << y;
+        }
     }
 }
 

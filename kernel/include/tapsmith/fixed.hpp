@@ -270,6 +270,18 @@ struct image_size {
 [[nodiscard]] TAPSMITH_API status blur(const std::uint16_t* in, std::uint16_t* out, const image_size& size,
                                        const blur_options& options) noexcept;
 
+// Only output rows top .. bottom - 1 (top < bottom <= height; bad_size
+// otherwise), exactly as blur makes them, the rest of out untouched: in and
+// out are the whole images. For callers that stream rows on or share them
+// out among their own threads. bad_pixel looks only at the input rows
+// these output rows read.
+[[nodiscard]] TAPSMITH_API status blur_rows(const std::uint8_t* in, std::uint8_t* out, const image_size& size,
+                                            const blur_options& options, std::size_t top,
+                                            std::size_t bottom) noexcept;
+[[nodiscard]] TAPSMITH_API status blur_rows(const std::uint16_t* in, std::uint16_t* out,
+                                            const image_size& size, const blur_options& options,
+                                            std::size_t top, std::size_t bottom) noexcept;
+
 }  // namespace tapsmith
 
 #endif  // C++17
