@@ -11,7 +11,9 @@
 #include <atomic>
 #include <cerrno>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <thread>
 #include <type_traits>
 #include <vector>
@@ -215,88 +217,198 @@ void on_threads(std::size_t threads, const Work& work) {
     }
 }
 
-// The colour channels' errors against `out`. Each row's squared errors
-// make a sum of their own, the same on every processor (square_lanes,
-// filled a strip at a time), and the rows' sums go into the total channel
-// by channel, each in raster order: whatever the thread count, the same
-// numbers added in the same order. Threads, this one among them, take
-// blocks of rows in turn, each channel with a ring of its own started m
-// rows above the block; every channel of a strip is done while the strip
-// is in the cache. The largest error is a maximum, the same in any order.
-void add_errors(const image& in, const image& out, const fixed_samples& gf, std::int32_t n, border how,
-                std::size_t threads, error_sums& sums) {
-    std::vector<std::uint32_t> colours;
-    for (std::uint32_t c = 0; c < in.channels; ++c) {
-        if (static_cast<int>(c) != in.alpha) {
-            colours.push_back(c);
+// The filter and the figures in one pass, a block of rows at a time, the
+// PNG written as the blocks are done. Threads, this one among them, take
+// blocks in turn: each filters its block's rows (blur_rows), copies their
+// alpha, and makes the colour channels' double-precision reference for
+// them, a strip of columns at a time (every channel of a strip while it is
+// in the cache, each with a ring started m rows above the block), while the
+// rows are still in the cache. Each row's squared errors make a sum of
+// their own, the same on every processor (square_lanes), and the rows'
+// sums go into the total channel by channel, each in raster order: whatever
+// the thread count, the same numbers added in the same order. The largest
+// error is a maximum, the same in any order. This thread writes the PNG;
+// when the next row it needs is not made yet it makes a block itself
+// rather than wait, so any number of threads that start finish the work.
+class one_pass {
+  public:
+    one_pass(const fixed_result& result, const image& in, image& out, std::size_t threads)
+        : in_(in),
+          out_(out),
+          gf_(result.gf),
+          n_(result.settings.n),
+          how_(result.options->edge),
+          filter_{result.settings.n, result.taps.data(), result.settings.bits,
+                  static_cast<std::int32_t>(in.bit_depth), result.options->edge},
+          h_(static_cast<std::int64_t>(in.height)) {
+        for (std::uint32_t c = 0; c < in.channels; ++c) {
+            if (static_cast<int>(c) != in.alpha) {
+                colours_.push_back(c);
+            }
+        }
+        // A quarter of a thread's share of the rows balances the load and
+        // lets the writer start early; at least 2n rows keep the rows each
+        // ring starts with to a fraction of its work.
+        const std::size_t share = (std::size_t{in.height} + 4 * threads - 1) / (4 * threads);
+        block_ = static_cast<std::int64_t>(
+            std::min(std::max(2 * static_cast<std::size_t>(n_), share), std::size_t{in.height}));
+        blocks_ = (h_ + block_ - 1) / block_;
+        row_sums_.resize(colours_.size() * static_cast<std::size_t>(h_));
+        done_.assign(static_cast<std::size_t>(blocks_), 0);
+        worst_.assign(threads, 0.0);
+    }
+
+    [[nodiscard]] std::int64_t blocks() const { return blocks_; }
+
+    // What one thread keeps from block to block.
+    struct worker {
+        explicit worker(const one_pass& p) {
+            makers.reserve(p.colours_.size());
+            for (const std::uint32_t c : p.colours_) {
+                makers.emplace_back(p.in_, c, p.gf_, p.n_, p.how_);
+            }
+            lanes.resize(p.colours_.size() * static_cast<std::size_t>(p.block_));
+        }
+        std::vector<reference_rows> makers;
+        std::vector<square_lanes> lanes;
+        double largest = 0.0;
+    };
+
+    // Makes the next block not yet taken, if any; false when none is left.
+    bool make_next(worker& w) {
+        const std::int64_t b = next_++;
+        if (b >= blocks_) {
+            return false;
+        }
+        make(b, w);
+        {
+            const std::lock_guard<std::mutex> held(lock_);
+            done_[static_cast<std::size_t>(b)] = 1;
+            while (finished_ < blocks_ && done_[static_cast<std::size_t>(finished_)] != 0) {
+                ++finished_;
+            }
+        }
+        changed_.notify_all();
+        return true;
+    }
+
+    // The rows done from the top (at least `rows`), making blocks while the
+    // row wanted is not done and there are blocks to take, waiting after.
+    std::uint32_t wait(worker& w, std::uint32_t rows) {
+        for (;;) {
+            {
+                std::unique_lock<std::mutex> held(lock_);
+                if (rows_done(held) >= rows) {
+                    return rows_done(held);
+                }
+            }
+            if (!make_next(w)) {
+                std::unique_lock<std::mutex> held(lock_);
+                changed_.wait(held, [&] { return rows_done(held) >= rows; });
+                return rows_done(held);
+            }
         }
     }
-    const std::size_t w = in.width;
-    const auto h = static_cast<std::int64_t>(in.height);
-    const auto rows = static_cast<std::size_t>(h);
-    // A quarter of a thread's share of the rows balances the load; at least
-    // 2n rows keep the rows each ring starts with to a fraction of its work.
-    const std::size_t share = (std::size_t{in.height} + 4 * threads - 1) / (4 * threads);
-    const auto block = static_cast<std::int64_t>(
-        std::min(std::max(2 * static_cast<std::size_t>(n), share), std::size_t{in.height}));
-    const std::int64_t blocks = (h + block - 1) / block;
-    threads = std::min(threads, static_cast<std::size_t>(blocks));
-    // Channel k's row y at k * rows + y.
-    std::vector<double> row_sums(colours.size() * rows);
+
+    // Thread t's largest error so far (each thread its own slot).
+    void keep_worst(std::size_t t, const worker& w) { worst_[t] = std::max(worst_[t], w.largest); }
+
+    // Once every block is made.
+    [[nodiscard]] error_sums sums() const {
+        error_sums sums;
+        for (const double row : row_sums_) {
+            sums.squares += row;
+        }
+        for (const double e : worst_) {
+            sums.worst = std::max(sums.worst, e);
+        }
+        sums.count = colours_.size() * std::size_t{in_.width} * static_cast<std::size_t>(h_);
+        return sums;
+    }
+    [[nodiscard]] status failure() const { return failure_.load(); }
+
+  private:
+    std::uint32_t rows_done(const std::unique_lock<std::mutex>& /*held*/) const {
+        return static_cast<std::uint32_t>(std::min(h_, finished_ * block_));
+    }
+
+    void make(std::int64_t b, worker& w) {
+        const std::int64_t top = b * block_;
+        const std::int64_t bottom = std::min(h_, top + block_);
+        const auto first = static_cast<std::size_t>(top);
+        const auto last = static_cast<std::size_t>(bottom);
+        const image_size size{in_.width, in_.height, in_.channels};
+        const status st = in_.bit_depth == 8
+                              ? blur_rows(samples8(in_), samples8(out_), size, filter_, first, last)
+                              : blur_rows(samples16(in_), samples16(out_), size, filter_, first, last);
+        if (st != status::ok) {
+            status none = status::ok;
+            failure_.compare_exchange_strong(none, st);
+            return;
+        }
+        // Alpha is not a colour to blur: it stays as it was.
+        const std::size_t line = std::size_t{in_.width} * in_.channels;
+        if (in_.alpha >= 0) {
+            for (std::size_t k = first * line + static_cast<std::size_t>(in_.alpha); k < last * line;
+                 k += in_.channels) {
+                set_sample(out_, k, sample(in_, k));
+            }
+        }
+        add_errors(top, bottom, w);
+    }
+
+    void add_errors(std::int64_t top, std::int64_t bottom, worker& w) {
+        const std::size_t width = in_.width;
+        const std::size_t step = out_.channels;
+        const std::size_t strip = w.makers[0].strip();
+        const std::uint8_t* const bytes = samples8(out_);
+        const std::uint16_t* const words = samples16(out_);
+        const auto span = static_cast<std::size_t>(block_);
+        const auto rows = static_cast<std::size_t>(h_);
+        std::fill(w.lanes.begin(), w.lanes.end(), square_lanes{});
+        for (std::size_t x0 = 0; x0 < width; x0 += strip) {
+            for (std::size_t k = 0; k < colours_.size(); ++k) {
+                w.makers[k].make(top, bottom, x0, [&](std::int64_t y, const double* sum, std::size_t len) {
+                    const std::size_t at = (static_cast<std::size_t>(y) * width + x0) * step + colours_[k];
+                    square_lanes& into = w.lanes[k * span + static_cast<std::size_t>(y - top)];
+                    if (bytes != nullptr) {
+                        add_squares(bytes + at, step, sum, len, into, w.largest);
+                    } else {
+                        add_squares(words + at, step, sum, len, into, w.largest);
+                    }
+                });
+            }
+        }
+        for (std::size_t k = 0; k < colours_.size(); ++k) {
+            for (std::int64_t y = top; y < bottom; ++y) {
+                row_sums_[k * rows + static_cast<std::size_t>(y)] =
+                    lane_total(w.lanes[k * span + static_cast<std::size_t>(y - top)]);
+            }
+        }
+    }
+
+    const image& in_;
+    image& out_;
+    const fixed_samples& gf_;
+    std::int32_t n_;
+    border how_;
+    blur_options filter_;
+    std::int64_t h_;
+    std::vector<std::uint32_t> colours_;
+    std::int64_t block_ = 1;
+    std::int64_t blocks_ = 0;
+    // Channel k's row y at k * height + y.
+    std::vector<double> row_sums_;
     // Kept apart until a thread is done: neighbours in one cache line would
     // make the cores fight over it.
-    std::vector<double> worst(threads, 0.0);
-    std::atomic<std::int64_t> next{0};
-    const auto work = [&](std::size_t t) {
-        std::vector<reference_rows> makers;
-        makers.reserve(colours.size());
-        for (const std::uint32_t c : colours) {
-            makers.emplace_back(in, c, gf, n, how);
-        }
-        const std::size_t step = out.channels;
-        const std::size_t strip = makers[0].strip();
-        const std::uint8_t* const bytes = samples8(out);
-        const std::uint16_t* const words = samples16(out);
-        // A block's rows' running sums of squares, channel by channel,
-        // filled a strip at a time.
-        const auto span = static_cast<std::size_t>(block);
-        std::vector<square_lanes> lanes(colours.size() * span);
-        double largest = 0.0;
-        for (std::int64_t b = next++; b < blocks; b = next++) {
-            const std::int64_t top = b * block;
-            const std::int64_t bottom = std::min(h, top + block);
-            std::fill(lanes.begin(), lanes.end(), square_lanes{});
-            for (std::size_t x0 = 0; x0 < w; x0 += strip) {
-                for (std::size_t k = 0; k < colours.size(); ++k) {
-                    makers[k].make(top, bottom, x0, [&](std::int64_t y, const double* sum, std::size_t len) {
-                        const std::size_t at = (static_cast<std::size_t>(y) * w + x0) * step + colours[k];
-                        square_lanes& into = lanes[k * span + static_cast<std::size_t>(y - top)];
-                        if (bytes != nullptr) {
-                            add_squares(bytes + at, step, sum, len, into, largest);
-                        } else {
-                            add_squares(words + at, step, sum, len, into, largest);
-                        }
-                    });
-                }
-            }
-            for (std::size_t k = 0; k < colours.size(); ++k) {
-                for (std::int64_t y = top; y < bottom; ++y) {
-                    row_sums[k * rows + static_cast<std::size_t>(y)] =
-                        lane_total(lanes[k * span + static_cast<std::size_t>(y - top)]);
-                }
-            }
-        }
-        worst[t] = largest;
-    };
-    on_threads(threads, work);
-    for (const double row : row_sums) {
-        sums.squares += row;
-    }
-    for (const double e : worst) {
-        sums.worst = std::max(sums.worst, e);
-    }
-    sums.count += colours.size() * w * rows;
-}
+    std::vector<double> worst_;
+    std::atomic<std::int64_t> next_{0};
+    std::atomic<status> failure_{status::ok};
+    std::mutex lock_;
+    std::condition_variable changed_;
+    std::vector<char> done_;     // block b is made
+    std::int64_t finished_ = 0;  // blocks made from the top
+};
 
 // The samples of `img` in hexadecimal, as $readmemh and VHDL textio read
 // them. With `ppc` 0, one sample a line, channel by channel (alpha left
@@ -344,50 +456,46 @@ std::string stage_outputs(const fixed_options& o, cli::staged_files& files) {
 std::string apply_to_png(const fixed_result& result, const image& in, image_figures& figures,
                          const cli::staged_files& files) {
     const fixed_options& o = *result.options;
-    const fixed_settings& s = result.settings;
-    std::string problem;
     image out;
     if (!make_image(out, in.width, in.height, in.channels, in.bit_depth)) {
         return "out of memory";
     }
-    blur_options filter{s.n, result.taps.data(), s.bits, static_cast<std::int32_t>(in.bit_depth), o.edge};
-    filter.threads = o.threads;
-    const image_size size{in.width, in.height, in.channels};
-    const status done = in.bit_depth == 8 ? blur(samples8(in), samples8(out), size, filter)
-                                          : blur(samples16(in), samples16(out), size, filter);
-    if (done != status::ok) {
-        return std::string(o.apply) + ": " + describe(done);
-    }
-    // Alpha is not a colour to blur: it stays as it was.
-    const std::size_t pixels = std::size_t{in.width} * in.height;
-    if (in.alpha >= 0) {
-        const auto a = static_cast<std::size_t>(in.alpha);
-        for (std::size_t p = 0; p < pixels; ++p) {
-            set_sample(out, p * in.channels + a, sample(in, p * in.channels + a));
-        }
-    }
-    error_sums sums;
     const std::size_t threads = thread_count(o.threads);
-    const auto add_all_errors = [&](std::size_t share) {
-        add_errors(in, out, result.gf, s.n, o.edge, share, sums);
-    };
-    // With threads to spare the PNG is written while the figures are worked
-    // out: both only read `out`, and zlib's one stream is the longest part.
-    if (threads > 1) {
-        std::atomic<int> next{0};
-        on_threads(2, [&](std::size_t /*t*/) {
-            for (int task = next++; task < 2; task = next++) {
-                if (task == 0) {
-                    problem = write_png(files.stream(0), o.output, out, o.png_compression);
-                } else {
-                    add_all_errors(threads - 1);
-                }
-            }
-        });
-    } else {
-        add_all_errors(1);
-        problem = write_png(files.stream(0), o.output, out, o.png_compression);
+    one_pass pass(result, in, out, threads);
+    // The first block on its own: the options blur refuses, it refuses
+    // there, before any thread starts or any byte is written.
+    {
+        one_pass::worker first(pass);
+        pass.make_next(first);
+        pass.keep_worst(0, first);
     }
+    if (pass.failure() != status::ok) {
+        return std::string(o.apply) + ": " + describe(pass.failure());
+    }
+    std::string problem;
+    on_threads(threads, [&](std::size_t t) {
+        one_pass::worker w(pass);
+        if (t == 0) {
+            struct waiting {
+                one_pass* pass;
+                one_pass::worker* w;
+            } context{&pass, &w};
+            const row_source rows{[](void* c, std::uint32_t wanted) {
+                                      auto* at = static_cast<waiting*>(c);
+                                      return at->pass->wait(*at->w, wanted);
+                                  },
+                                  &context};
+            problem = write_png(files.stream(0), o.output, out, o.png_compression, rows);
+        }
+        // Whatever is left (the writer stops early on a write error).
+        while (pass.make_next(w)) {
+        }
+        pass.keep_worst(t, w);
+    });
+    if (pass.failure() != status::ok) {
+        return std::string(o.apply) + ": " + describe(pass.failure());
+    }
+    const error_sums sums = pass.sums();
     const double peak = std::ldexp(1.0, static_cast<int>(in.bit_depth)) - 1.0;
     figures.width = in.width;
     figures.height = in.height;

@@ -442,6 +442,7 @@ struct write_state {
     std::FILE* file = nullptr;
     const image* img = nullptr;
     int compression = default_png_compression;
+    row_source rows;
 };
 
 void write_bytes(png_structp png, png_bytep data, std::size_t count) {
@@ -491,7 +492,11 @@ void write_body(png_structp png, png_infop info, write_state& s) {
     // libpng filters a copy of each row.
     const std::size_t row_bytes = std::size_t{img.width} * img.channels * (img.bit_depth / 8);
     const auto* const rows = static_cast<const unsigned char*>(img.data.get());
+    std::uint32_t ready = s.rows.wait == nullptr ? img.height : 0;
     for (std::uint32_t y = 0; y < img.height; ++y) {
+        if (y >= ready) {
+            ready = s.rows.wait(s.rows.context, y + 1);
+        }
         png_write_row(png, rows + std::size_t{y} * row_bytes);
     }
     png_write_end(png, nullptr);
@@ -622,7 +627,8 @@ std::string read_png(const void* data, std::size_t size, const char* name, image
     return read_from(s, name, out);
 }
 
-std::string write_png(std::FILE* stream, const char* name, const image& img, int compression) {
+std::string write_png(std::FILE* stream, const char* name, const image& img, int compression,
+                      row_source rows) {
     if (const char* why = unwritable(img); why != nullptr) {
         return unwritten(name, std::string("not an image it can write: ") + why);
     }
@@ -630,6 +636,7 @@ std::string write_png(std::FILE* stream, const char* name, const image& img, int
     s.file = stream;
     s.img = &img;
     s.compression = compression;
+    s.rows = rows;
     if (run_write(&s)) {
         return {};
     }

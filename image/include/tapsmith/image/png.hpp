@@ -102,11 +102,20 @@ std::string read_png(const void* data, std::size_t size, const char* name, image
 // The pixels never depend on it.
 inline constexpr int default_png_compression = 1;
 
+// Rows still being made while the image is written: before the writer
+// takes row y it calls wait(context, y + 1), which returns once rows 0 .. y
+// hold their samples, with how many rows do (at least y + 1), so that it
+// is called again only past them. No wait: every row is there.
+struct row_source {
+    std::uint32_t (*wait)(void* context, std::uint32_t rows) = nullptr;
+    void* context = nullptr;
+};
+
 // Writes the image to `stream`, which the caller opened and closes; the
 // same image and compression always give the same bytes. Returns "" or
 // "cannot write 'NAME': what went wrong".
 std::string write_png(std::FILE* stream, const char* name, const image& img,
-                      int compression = default_png_compression);
+                      int compression = default_png_compression, row_source rows = {});
 
 // Writes a file through a temporary beside `path`, renamed over it only
 // once complete: on failure the temporary is gone and an existing `path`
