@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: MIT
-// The double-precision reference's row loop, compiled once for each
-// instruction set the processor may have (included by weighted_sum.cpp,
-// through Highway's foreach_target.h where Highway is found). Each pixel's
-// sum is the same chain of multiplies and adds, in the same order, on
-// every instruction set (and never fused: the build keeps -ffp-contract=off),
-// so each gives the same bits; the vectors run across pixels.
+// The double-precision reference's row loops (its weighted sums and a
+// row's squared errors), compiled once for each instruction set the
+// processor may have (included by weighted_sum.cpp, through Highway's
+// foreach_target.h where Highway is found). Each pixel's sum is the same
+// chain of multiplies and adds, in the same order, on every instruction
+// set (and never fused: the build keeps -ffp-contract=off), so each gives
+// the same bits; the vectors run across pixels.
 
 // Highway's per-target include guard: toggled on every pass.
 #if defined(TAPSMITH_WEIGHTED_SUM_INL_H_) == defined(HWY_TARGET_TOGGLE)
