@@ -49,7 +49,7 @@ class reference_rows {
           how_(how),
           w_(in.width),
           h_(static_cast<std::int64_t>(in.height)),
-          taps_(static_cast<std::size_t>(n)),
+          taps_(static_cast<std::size_t>(std::max(n, 1))),  // n is odd, 1 or more
           m_(taps_ / 2),
           strip_(strip_width(in.width, taps_)),
           ring_(taps_ * strip_),
@@ -328,7 +328,7 @@ class one_pass {
     [[nodiscard]] status failure() const { return failure_.load(); }
 
   private:
-    std::uint32_t rows_done(const std::unique_lock<std::mutex>& /*held*/) const {
+    [[nodiscard]] std::uint32_t rows_done(const std::unique_lock<std::mutex>& /*held*/) const {
         return static_cast<std::uint32_t>(std::min(h_, finished_ * block_));
     }
 

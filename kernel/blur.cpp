@@ -207,8 +207,11 @@ status blur_any(const Pixel* in, Pixel* out, const image_size& dims, const blur_
         const std::size_t line = width * channels;
         const auto max_pixel = static_cast<std::uint32_t>((std::uint32_t{1} << pixel_bits) - 1);
         Pixel largest = 0;
-        for (std::size_t k = first * line; k < last * line; ++k) {
-            largest = in[k] > largest ? in[k] : largest;
+        for (std::size_t y = first; y < last; ++y) {
+            const Pixel* const row = in + y * line;
+            for (std::size_t k = 0; k < line; ++k) {
+                largest = row[k] > largest ? row[k] : largest;
+            }
         }
         if (static_cast<std::uint32_t>(largest) > max_pixel) {
             return status::bad_pixel;

@@ -423,7 +423,7 @@ TEST(blur_rows, refuses_rows_outside_and_reads_only_its_rows) {
                 {"a bad pixel three rows below", 5, 7, 9, status::ok}};
     for (const auto& r : rows) {
         SCOPED_TRACE(r.name);
-        std::vector<std::uint16_t> in(12 * 4, 7);
+        std::vector<std::uint16_t> in(std::size_t{12} * 4, 7);
         if (r.bad_row < 12) {
             in[r.bad_row * 4 + 1] = 256;
         }
