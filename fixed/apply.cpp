@@ -49,10 +49,11 @@ class reference_rows {
           how_(how),
           w_(in.width),
           h_(static_cast<std::int64_t>(in.height)),
-          taps_(static_cast<std::size_t>(std::max(n, 1))),  // n is odd, 1 or more
+          taps_(static_cast<std::size_t>(n)),
+          ring_rows_(std::max<std::size_t>(taps_, 1)),  // n is odd, so 1 or more
           m_(taps_ / 2),
           strip_(strip_width(in.width, taps_)),
-          ring_(taps_ * strip_),
+          ring_(ring_rows_ * strip_),
           line_(strip_ + 2 * m_),
           sum_(strip_) {}
 
@@ -94,7 +95,7 @@ class reference_rows {
 
   private:
     double* slot(std::int64_t q) {
-        return &ring_[static_cast<std::size_t>(q % static_cast<std::int64_t>(taps_)) * strip_];
+        return &ring_[static_cast<std::size_t>(q % static_cast<std::int64_t>(ring_rows_)) * strip_];
     }
 
     void horizontal(std::int64_t q, std::size_t x0, std::size_t len) {
@@ -163,11 +164,12 @@ class reference_rows {
     std::uint32_t channel_;
     const fixed_samples& gf_;
     border how_;
-    std::size_t w_;
-    std::int64_t h_;
-    std::size_t taps_;
-    std::size_t m_;
-    std::size_t strip_;
+    const std::size_t w_;
+    const std::int64_t h_;
+    const std::size_t taps_;
+    const std::size_t ring_rows_;
+    const std::size_t m_;
+    const std::size_t strip_;
     std::vector<double> ring_;
     std::vector<double> line_;
     std::vector<double> sum_;

@@ -31,10 +31,11 @@ struct buffer_free {
 template <typename T>
 using buffer = std::unique_ptr<T[], buffer_free>;
 
-// calloc checks count * size for overflow itself.
+// calloc checks count * size for overflow itself; what it does with a
+// count of 0 is up to the C library, so never asked.
 template <typename T>
 buffer<T> allocate(std::size_t count) noexcept {
-    return buffer<T>(static_cast<T*>(std::calloc(count, sizeof(T))));
+    return buffer<T>(static_cast<T*>(std::calloc(count > 0 ? count : 1, sizeof(T))));
 }
 
 constexpr std::ptrdiff_t outside = -1;
