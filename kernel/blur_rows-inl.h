@@ -17,13 +17,49 @@
 #include <hwy/highway.h>
 HWY_BEFORE_NAMESPACE();
 #define TAPSMITH_ROWS HWY_NAMESPACE
+// Real vector registers: Highway's emulated ones (its baseline where it
+// knows no instruction set) are slower than the plain loops.
+#define TAPSMITH_VECTOR_OPS (HWY_TARGET != HWY_EMU128 && HWY_TARGET != HWY_SCALAR)
 #else
 #define TAPSMITH_ROWS portable
+#define TAPSMITH_VECTOR_OPS 0
 #endif
 
 namespace tapsmith::TAPSMITH_ROWS {
 // Only blur.cpp includes this file, once per instruction set.
 namespace {  // NOLINT(cert-dcl59-cpp)
+
+#if TAPSMITH_VECTOR_OPS
+namespace hn = hwy::HWY_NAMESPACE;
+
+// The sums in 16- and 32-bit lanes are written out in Highway's operations;
+// 64-bit lanes (taps of more than 16 bits), which not every instruction set
+// multiplies, and the build without Highway keep the plain loops alone.
+template <typename T>
+constexpr bool vector_lanes = std::is_same_v<T, std::uint16_t> || std::is_same_v<T, std::uint32_t>;
+
+// Lanes(d) values from p, widened to d's lanes when narrower.
+template <typename D, typename T>
+HWY_INLINE hn::Vec<D> load_wide(D d, const T* HWY_RESTRICT p) {
+    if constexpr (sizeof(T) == sizeof(hn::TFromD<D>)) {
+        return hn::LoadU(d, p);
+    } else {
+        return hn::PromoteTo(d, hn::LoadU(hn::Rebind<T, D>(), p));
+    }
+}
+
+// Lanes(d) values to p, narrowed when p's type is narrower: every value
+// fits it, so the saturating narrowing of a signed lane leaves it as it is.
+template <typename D, typename T>
+HWY_INLINE void store_narrow(D d, hn::Vec<D> v, T* HWY_RESTRICT p) {
+    if constexpr (sizeof(T) == sizeof(hn::TFromD<D>)) {
+        hn::StoreU(v, d, p);
+    } else {
+        const hn::RebindToSigned<D> signed_lanes;
+        hn::StoreU(hn::DemoteTo(hn::Rebind<T, D>(), hn::BitCast(signed_lanes, v)), hn::Rebind<T, D>(), p);
+    }
+}
+#endif
 
 // H holds the vertical sums (P + B bits), V the 2-D ones (P + 2B bits).
 // The casts after each multiply undo the promotion of a narrow type to int;
@@ -67,7 +103,28 @@ void vsweep(H* __restrict v, const term<Pixel, H>* pairs, const term<Pixel, H>* 
         ts[u] = singles[u].t;
         c[u] = singles[u].a;
     }
-    for (std::size_t k = 0; k < len; ++k) {
+    std::size_t k = 0;
+#if TAPSMITH_VECTOR_OPS
+    if constexpr (vector_lanes<H>) {
+        const hn::ScalableTag<H> d;
+        const std::size_t lanes = hn::Lanes(d);
+        for (; k + lanes <= len; k += lanes) {
+            auto x = hn::Zero(d);
+            if constexpr (!First) {
+                x = hn::LoadU(d, v + k);
+            }
+            for (std::size_t u = 0; u < KP; ++u) {
+                x = hn::Add(x, hn::Mul(hn::Set(d, tp[u]), hn::Add(load_wide(d, a[u] + k), load_wide(d, b[u] + k))));
+            }
+            for (std::size_t u = 0; u < KS; ++u) {
+                x = hn::Add(x, hn::Mul(hn::Set(d, ts[u]), load_wide(d, c[u] + k)));
+            }
+            hn::StoreU(x, d, v + k);
+        }
+    }
+#endif
+    // The row's last values (all of them without vectors), one at a time.
+    for (; k < len; ++k) {
         H x = First ? H{0} : v[k];
         for (std::size_t u = 0; u < KP; ++u) {
             x = static_cast<H>(x + static_cast<H>(tp[u] * static_cast<H>(static_cast<H>(a[u][k]) +
@@ -140,7 +197,28 @@ void hsweep(V* __restrict acc, Pixel* __restrict out, const H* const* src, const
         t[u] = taps[u];
         s[u] = src[u];
     }
-    for (std::size_t k = 0; k < len; ++k) {
+    std::size_t k = 0;
+#if TAPSMITH_VECTOR_OPS
+    if constexpr (vector_lanes<V> && vector_lanes<H>) {
+        const hn::ScalableTag<V> d;
+        const std::size_t lanes = hn::Lanes(d);
+        for (; k + lanes <= len; k += lanes) {
+            auto x = hn::Zero(d);
+            if constexpr (!First) {
+                x = hn::LoadU(d, acc + k);
+            }
+            for (std::size_t u = 0; u < K; ++u) {
+                x = hn::Add(x, hn::Mul(hn::Set(d, static_cast<V>(t[u])), load_wide(d, s[u] + k)));
+            }
+            if constexpr (Last) {
+                store_narrow(d, hn::ShiftRightSame(hn::Add(x, hn::Set(d, half)), shift), out + k);
+            } else {
+                hn::StoreU(x, d, acc + k);
+            }
+        }
+    }
+#endif
+    for (; k < len; ++k) {
         V x = First ? V{0} : acc[k];
         for (std::size_t u = 0; u < K; ++u) {
             x = static_cast<V>(x + static_cast<V>(static_cast<V>(t[u]) * static_cast<V>(s[u][k])));
@@ -246,6 +324,49 @@ bool use_planes(const shape& s) noexcept {
     constexpr bool planes_fit = std::is_same_v<H, std::uint16_t> && std::is_same_v<V, std::uint32_t>;
     // Splitting and joining cost more than they save for the smallest filters.
     return planes_fit && s.bits <= 8 && s.n > 5;
+}
+
+// The low and high bytes of count 16-bit sums.
+template <typename H>
+void split_bytes(const H* __restrict from, std::uint8_t* __restrict low, std::uint8_t* __restrict high,
+                 std::size_t count) noexcept {
+    std::size_t k = 0;
+#if TAPSMITH_VECTOR_OPS
+    if constexpr (std::is_same_v<H, std::uint16_t>) {
+        const hn::ScalableTag<std::uint16_t> d;
+        const std::size_t lanes = hn::Lanes(d);
+        for (; k + lanes <= count; k += lanes) {
+            const auto v = hn::LoadU(d, from + k);
+            store_narrow(d, hn::And(v, hn::Set(d, std::uint16_t{0xff})), low + k);
+            store_narrow(d, hn::ShiftRight<8>(v), high + k);
+        }
+    }
+#endif
+    for (; k < count; ++k) {
+        low[k] = static_cast<std::uint8_t>(from[k] & 0xffU);
+        high[k] = static_cast<std::uint8_t>(from[k] >> 8U);
+    }
+}
+
+// The byte planes' sums joined (high * 256 + low), rounded and shifted.
+template <typename H, typename V, typename Pixel>
+void join_planes(const H* __restrict low, const H* __restrict high, Pixel* __restrict out, std::size_t count,
+                 V half, int shift) noexcept {
+    std::size_t k = 0;
+#if TAPSMITH_VECTOR_OPS
+    if constexpr (vector_lanes<H> && vector_lanes<V>) {
+        const hn::ScalableTag<V> d;
+        const std::size_t lanes = hn::Lanes(d);
+        for (; k + lanes <= count; k += lanes) {
+            const auto sum = hn::Add(hn::ShiftLeft<8>(load_wide(d, high + k)), load_wide(d, low + k));
+            store_narrow(d, hn::ShiftRightSame(hn::Add(sum, hn::Set(d, half)), shift), out + k);
+        }
+    }
+#endif
+    for (; k < count; ++k) {
+        const auto sum = static_cast<V>((static_cast<V>(high[k]) << 8U) + low[k]);
+        out[k] = static_cast<Pixel>(static_cast<V>(sum + half) >> shift);
+    }
 }
 
 // The row buffers of one thread: every band of output rows has its own.
@@ -357,17 +478,10 @@ void filter_rows(const Pixel* in, Pixel* out, const shape& s, const std::int64_t
 
         Pixel* const o = out + y * line;
         if (planes) {
-            const H* const padded_row = vrow.get();
-            for (std::size_t k = 0; k < padded; ++k) {
-                low[k] = static_cast<std::uint8_t>(padded_row[k] & 0xffU);
-                high[k] = static_cast<std::uint8_t>(padded_row[k] >> 8U);
-            }
+            split_bytes(vrow.get(), low, high, padded);
             sum_terms(low_sums, low_terms, line);
             sum_terms(high_sums, high_terms, line);
-            for (std::size_t k = 0; k < line; ++k) {
-                const auto sum = static_cast<V>((static_cast<V>(high_sums[k]) << 8U) + low_sums[k]);
-                o[k] = static_cast<Pixel>(static_cast<V>(sum + half) >> shift);
-            }
+            join_planes(low_sums, high_sums, o, line, half, shift);
             continue;
         }
 
@@ -473,6 +587,7 @@ status filter16(const std::uint16_t* in, std::uint16_t* out, const shape& s, con
 }  // namespace tapsmith::TAPSMITH_ROWS
 
 #undef TAPSMITH_ROWS
+#undef TAPSMITH_VECTOR_OPS
 #if TAPSMITH_HAVE_HWY
 HWY_AFTER_NAMESPACE();
 #endif
