@@ -9,8 +9,15 @@
 // line is wall-clock milliseconds instead: CPU time would add the threads
 // up. `tapsmith_blur_bench 9 1.5 8 7 1` against `... 8 7 2` is the scaling.
 //
-// Usage: tapsmith_blur_bench [--image=grey8|rgb8|grey16] N SIGMA [BITS [RUNS [THREADS]]]
+// --target=NAME (AVX-512, AVX2, SSE4, baseline) runs the loops built for that
+// instruction set rather than the widest the processor has, in the static
+// builds (a shared libtapsmith keeps the choice to itself).
+//
+// Usage: tapsmith_blur_bench [--image=grey8|rgb8|grey16] [--target=NAME] N SIGMA [BITS [RUNS [THREADS]]]
 #include <tapsmith/fixed.hpp>
+#if TAPSMITH_BENCH_TARGETS
+#include <tapsmith/detail/blur_targets.hpp>
+#endif
 
 #include <algorithm>
 #include <charconv>
@@ -40,9 +47,24 @@ struct layout {
 constexpr layout layouts[] = {
     {"grey8", 4096, 4096, 1, 8}, {"rgb8", 3840, 2160, 3, 8}, {"grey16", 4096, 4096, 1, 16}};
 
+// The instruction set asked for, or none: blur's own choice.
+constexpr std::size_t own_choice = static_cast<std::size_t>(-1);
+
+template <typename Pixel>
+tapsmith::status filter(std::size_t target, const Pixel* in, Pixel* out, const tapsmith::image_size& size,
+                        const tapsmith::blur_options& options) {
+#if TAPSMITH_BENCH_TARGETS
+    if (target != own_choice) {
+        return tapsmith::detail::blur_on_target(target, in, out, size, options);
+    }
+#endif
+    (void)target;
+    return tapsmith::blur(in, out, size, options);
+}
+
 template <typename Pixel>
 int run(const layout& image, const tapsmith::fixed_taps& taps, std::int32_t n, std::int32_t bits,
-        std::int32_t runs, std::int32_t threads, bool wall) {
+        std::int32_t runs, std::int32_t threads, bool wall, std::size_t target) {
     std::vector<Pixel> in(image.width * image.height * image.channels);
     std::vector<Pixel> out(in.size());
     std::uint64_t state = 1;
@@ -59,7 +81,7 @@ int run(const layout& image, const tapsmith::fixed_taps& taps, std::int32_t n, s
         const std::clock_t start = std::clock();
         const auto began = std::chrono::steady_clock::now();
         const tapsmith::status st =
-            tapsmith::blur(in.data(), out.data(), {image.width, image.height, image.channels}, options);
+            filter(target, in.data(), out.data(), {image.width, image.height, image.channels}, options);
         const double took =
             wall ? std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - began).count()
                  : 1000.0 * static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
@@ -92,6 +114,22 @@ int main(int argc, char** argv) {
         --argc;
         ++argv;
     }
+    std::size_t target = own_choice;
+    if (argc > 1 && std::string_view(argv[1]).substr(0, 9) == "--target=") {
+        const std::string_view want = std::string_view(argv[1]).substr(9);
+#if TAPSMITH_BENCH_TARGETS
+        for (std::size_t t = 0; t < tapsmith::detail::blur_target_count(); ++t) {
+            target = want == tapsmith::detail::blur_target_name(t) ? t : target;
+        }
+#endif
+        if (target == own_choice) {
+            (void)std::fprintf(stderr, "tapsmith_blur_bench: no loops for '%.*s' here\n",
+                               static_cast<int>(want.size()), want.data());
+            return 2;
+        }
+        --argc;
+        ++argv;
+    }
     std::int32_t n = 0;
     double sigma = 0.0;
     std::int32_t bits = 8;
@@ -103,7 +141,8 @@ int main(int argc, char** argv) {
         (wall && (!parse(argv[5], threads) || threads < 1))) {
         (void)std::fprintf(
             stderr,
-            "usage: tapsmith_blur_bench [--image=grey8|rgb8|grey16] N SIGMA [BITS [RUNS [THREADS]]]\n");
+            "usage: tapsmith_blur_bench [--image=grey8|rgb8|grey16] [--target=NAME] N SIGMA [BITS [RUNS "
+            "[THREADS]]]\n");
         return 2;
     }
     tapsmith::fixed_taps taps{};
@@ -113,7 +152,7 @@ int main(int argc, char** argv) {
     }
 
     if (image->pixel_bits > 8) {
-        return run<std::uint16_t>(*image, taps, n, bits, runs, threads, wall);
+        return run<std::uint16_t>(*image, taps, n, bits, runs, threads, wall, target);
     }
-    return run<std::uint8_t>(*image, taps, n, bits, runs, threads, wall);
+    return run<std::uint8_t>(*image, taps, n, bits, runs, threads, wall, target);
 }

@@ -7,7 +7,11 @@ in CPU time, best of several runs, so that other load on the machine hardly
 moves the ratio. tapsmith's taps have 8 bits on 8-bit images, as OpenCV's
 8-bit filter has, and 16 bits on 16-bit ones.
 
-Usage: blur_vs_opencv.py PATH/TO/tapsmith_blur_bench [--runs R] [--limit X]
+--target NAME times tapsmith's loops for one instruction set (AVX2, say, on
+a processor that also has AVX-512), as a machine without the wider one
+would run them.
+
+Usage: blur_vs_opencv.py PATH/TO/tapsmith_blur_bench [--runs R] [--limit X] [--target NAME]
 """
 import argparse
 import subprocess
@@ -37,9 +41,10 @@ def opencv_ms(image, n, sigma, runs):
     return best
 
 
-def tapsmith_ms(bench, image, n, sigma, bits, runs):
-    out = subprocess.run([bench, f"--image={image}", str(n), repr(sigma), str(bits), str(runs)], check=True,
-                         capture_output=True, text=True)
+def tapsmith_ms(bench, image, n, sigma, bits, runs, target=None):
+    chosen = [f"--target={target}"] if target else []
+    out = subprocess.run([bench, f"--image={image}", *chosen, str(n), repr(sigma), str(bits), str(runs)],
+                         check=True, capture_output=True, text=True)
     return float(out.stdout.strip())
 
 
@@ -62,6 +67,7 @@ def main():
     parser.add_argument("--runs", type=int, default=9, help="best of this many runs (default 9)")
     parser.add_argument("--limit", type=float, default=1.25,
                         help="largest ratio allowed (default 1.25: equal, with room for noise)")
+    parser.add_argument("--target", help="tapsmith's loops for this instruction set (AVX-512, AVX2, SSE4, baseline)")
     args = parser.parse_args()
 
     cv2.setNumThreads(1)
@@ -75,7 +81,7 @@ def main():
         for n in SIZES:
             sigma = n / 6.0
             # Interleaved, so that a busy machine slows both alike.
-            ours = tapsmith_ms(args.bench, name, n, sigma, bits, args.runs)
+            ours = tapsmith_ms(args.bench, name, n, sigma, bits, args.runs, args.target)
             theirs = opencv_ms(image, n, sigma, args.runs)
             ratio = ours / theirs
             worst = max(worst, ratio)
