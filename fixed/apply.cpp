@@ -121,7 +121,8 @@ class reference_rows {
     }
     double* slot(std::int64_t q) {
         // Rows are below 2^16: a 32-bit division, several times faster than a 64-bit one.
-        return &ring_[std::size_t{static_cast<std::uint32_t>(q) % static_cast<std::uint32_t>(ring_rows_)} * strip_];
+        return &ring_[std::size_t{static_cast<std::uint32_t>(q) % static_cast<std::uint32_t>(ring_rows_)} *
+                      strip_];
     }
 
     void horizontal(std::int64_t q, std::size_t x0, std::size_t len) {
@@ -399,7 +400,8 @@ class one_pass {
                 w.makers[k].make(top, bottom, x0, [&](std::int64_t y, const double* sum, std::size_t len) {
                     const std::size_t at = (static_cast<std::size_t>(y) * width + x0) * step + colours_[k];
                     if (y + rows_ahead < bottom) {
-                        prefetch_samples(out_, at + static_cast<std::size_t>(rows_ahead) * width * step, len * step);
+                        prefetch_samples(out_, at + static_cast<std::size_t>(rows_ahead) * width * step,
+                                         len * step);
                     }
                     square_lanes& into = w.lanes[k * span + static_cast<std::size_t>(y - top)];
                     if (bytes != nullptr) {

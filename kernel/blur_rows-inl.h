@@ -114,7 +114,8 @@ void vsweep(H* __restrict v, const term<Pixel, H>* pairs, const term<Pixel, H>* 
                 x = hn::LoadU(d, v + k);
             }
             for (std::size_t u = 0; u < KP; ++u) {
-                x = hn::Add(x, hn::Mul(hn::Set(d, tp[u]), hn::Add(load_wide(d, a[u] + k), load_wide(d, b[u] + k))));
+                x = hn::Add(
+                    x, hn::Mul(hn::Set(d, tp[u]), hn::Add(load_wide(d, a[u] + k), load_wide(d, b[u] + k))));
             }
             for (std::size_t u = 0; u < KS; ++u) {
                 x = hn::Add(x, hn::Mul(hn::Set(d, ts[u]), load_wide(d, c[u] + k)));
