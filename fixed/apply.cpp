@@ -29,16 +29,6 @@ struct error_sums {
     std::size_t count = 0;
 };
 
-// One channel of `in` filtered with the normalised samples in double
-// precision, separably, with the same borders, a strip of columns and a
-// row at a time: a horizontal pass of each input row's strip into a ring of
-// the last n (every row an output row reads lies within m of it, or, in
-// images of fewer than n rows, anywhere in them), then the vertical pass.
-// Each sum runs over the taps in their order, as when the two passes fill
-// whole planes, so the figures keep their digits. The strips are narrow
-// enough for the ring to stay in the first-level cache, where the vertical
-// pass reads every sum n times. Any band of rows can be made on its own:
-// its ring starts m rows above it.
 // A strip reads a short piece of each row, a whole row apart: too far apart
 // for the processor to see them coming, so each row's piece is asked for
 // this many rows before it is read.
@@ -53,6 +43,16 @@ void prefetch_samples(const image& img, std::size_t at, std::size_t count) {
     }
 }
 
+// One channel of `in` filtered with the normalised samples in double
+// precision, separably, with the same borders, a strip of columns and a
+// row at a time: a horizontal pass of each input row's strip into a ring of
+// the last n (every row an output row reads lies within m of it, or, in
+// images of fewer than n rows, anywhere in them), then the vertical pass.
+// Each sum runs over the taps in their order, as when the two passes fill
+// whole planes, so the figures keep their digits. The strips are narrow
+// enough for the ring to stay in the first-level cache, where the vertical
+// pass reads every sum n times. Any band of rows can be made on its own:
+// its ring starts m rows above it.
 class reference_rows {
   public:
     reference_rows(const image& in, std::uint32_t channel, const fixed_samples& gf, std::int32_t n,
