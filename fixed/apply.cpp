@@ -256,9 +256,11 @@ void on_threads(std::size_t threads, const Work& work) {
 // their own, the same on every processor (square_lanes), and the rows'
 // sums go into the total channel by channel, each in raster order: whatever
 // the thread count, the same numbers added in the same order. The largest
-// error is a maximum, the same in any order. This thread writes the PNG;
-// when the next row it needs is not made yet it makes a block itself
-// rather than wait, so any number of threads that start finish the work.
+// error is a maximum, the same in any order. The PNG is written as bands
+// of made rows, which threads compress side by side (png_band_writer), or
+// by libpng on this thread, which makes blocks while it waits for rows.
+// Every thread takes whatever is ready, so any number of threads that
+// start finish the work.
 class one_pass {
   public:
     one_pass(const fixed_result& result, const image& in, image& out, std::size_t threads)
@@ -303,39 +305,41 @@ class one_pass {
         double largest = 0.0;
     };
 
-    // Makes the next block not yet taken, if any; false when none is left.
-    bool make_next(worker& w) {
-        const std::int64_t b = next_++;
-        if (b >= blocks_) {
-            return false;
-        }
-        make(b, w);
-        {
-            const std::lock_guard<std::mutex> held(lock_);
-            done_[static_cast<std::size_t>(b)] = 1;
-            while (finished_ < blocks_ && done_[static_cast<std::size_t>(finished_)] != 0) {
-                ++finished_;
-            }
-        }
-        changed_.notify_all();
-        return true;
+    // Makes the first block on its own, before any thread starts: what the
+    // filter refuses, it refuses there, before any byte is written.
+    void make_first(worker& w) {
+        std::unique_lock<std::mutex> held(lock_);
+        take_block(w, held);
     }
 
-    // The rows done from the top (at least `rows`), making blocks while the
-    // row wanted is not done and there are blocks to take, waiting after.
-    std::uint32_t wait(worker& w, std::uint32_t rows) {
+    // Takes what there is to do until nothing is left to take (blocks to
+    // make, then bands of them to compress and write, oldest first), or,
+    // with `until` above 0, until rows 0 .. until - 1 are made, which a
+    // writer of its own waits for. Returns the rows made from the top.
+    std::uint32_t work(worker& w, png_band_writer* bands, std::uint32_t until = 0) {
+        std::unique_lock<std::mutex> held(lock_);
         for (;;) {
-            {
-                std::unique_lock<std::mutex> held(lock_);
-                if (rows_done(held) >= rows) {
-                    return rows_done(held);
-                }
+            const std::uint32_t made = rows_done();
+            if (until > 0 && made >= until) {
+                return made;
             }
-            if (!make_next(w)) {
-                std::unique_lock<std::mutex> held(lock_);
-                changed_.wait(held, [&] { return rows_done(held) >= rows; });
-                return rows_done(held);
+            // Bands first: the file grows in order and made rows leave the cache written.
+            if (bands != nullptr && next_band_ < bands->bands() && bands->rows_needed(next_band_) <= made) {
+                const std::size_t b = next_band_++;
+                held.unlock();
+                bands->write_band(b);
+                held.lock();
+                continue;
             }
+            if (next_block_ < blocks_) {
+                take_block(w, held);
+                continue;
+            }
+            if (until == 0 && (bands == nullptr || next_band_ == bands->bands())) {
+                return made;
+            }
+            // What is wanted is being made by other threads.
+            changed_.wait(held);
         }
     }
 
@@ -357,8 +361,21 @@ class one_pass {
     [[nodiscard]] status failure() const { return failure_.load(); }
 
   private:
-    [[nodiscard]] std::uint32_t rows_done(const std::unique_lock<std::mutex>& /*held*/) const {
+    // Both below with lock_ held.
+    [[nodiscard]] std::uint32_t rows_done() const {
         return static_cast<std::uint32_t>(std::min(h_, finished_ * block_));
+    }
+    // Makes the next block, lock_ let go meanwhile.
+    void take_block(worker& w, std::unique_lock<std::mutex>& held) {
+        const std::int64_t b = next_block_++;
+        held.unlock();
+        make(b, w);
+        held.lock();
+        done_[static_cast<std::size_t>(b)] = 1;
+        while (finished_ < blocks_ && done_[static_cast<std::size_t>(finished_)] != 0) {
+            ++finished_;
+        }
+        changed_.notify_all();
     }
 
     void make(std::int64_t b, worker& w) {
@@ -435,10 +452,12 @@ class one_pass {
     // Kept apart until a thread is done: neighbours in one cache line would
     // make the cores fight over it.
     std::vector<double> worst_;
-    std::atomic<std::int64_t> next_{0};
     std::atomic<status> failure_{status::ok};
+    // What the threads share, under lock_.
     std::mutex lock_;
     std::condition_variable changed_;
+    std::int64_t next_block_ = 0;  // the next to take
+    std::size_t next_band_ = 0;
     std::vector<char> done_;     // block b is made
     std::int64_t finished_ = 0;  // blocks made from the top
 };
@@ -495,36 +514,46 @@ std::string apply_to_png(const fixed_result& result, const image& in, image_figu
     }
     const std::size_t threads = thread_count(o.threads);
     one_pass pass(result, in, out, threads);
-    // The first block on its own: the options blur refuses, it refuses
-    // there, before any thread starts or any byte is written.
     {
         one_pass::worker first(pass);
-        pass.make_next(first);
+        pass.make_first(first);
         pass.keep_worst(0, first);
     }
     if (pass.failure() != status::ok) {
         return std::string(o.apply) + ": " + describe(pass.failure());
     }
     std::string problem;
-    on_threads(threads, [&](std::size_t t) {
-        one_pass::worker w(pass);
-        if (t == 0) {
-            struct waiting {
-                one_pass* pass;
-                one_pass::worker* w;
-            } context{&pass, &w};
-            const row_source rows{[](void* c, std::uint32_t wanted) {
-                                      auto* at = static_cast<waiting*>(c);
-                                      return at->pass->wait(*at->w, wanted);
-                                  },
-                                  &context};
-            problem = write_png(files.stream(0), o.output, out, o.png_compression, rows);
-        }
-        // Whatever is left (the writer stops early on a write error).
-        while (pass.make_next(w)) {
-        }
-        pass.keep_worst(t, w);
-    });
+    std::FILE* const file = files.stream(0);
+    if (o.png_compression <= 1) {
+        // The fast compressions are shared out among the threads, a band at a time.
+        png_band_writer bands(file, o.output, out, o.png_compression);
+        on_threads(threads, [&](std::size_t t) {
+            one_pass::worker w(pass);
+            pass.work(w, &bands);
+            pass.keep_worst(t, w);
+        });
+        problem = bands.finish();
+    } else {
+        // libpng compresses on this thread, which makes rows too while it waits for them.
+        on_threads(threads, [&](std::size_t t) {
+            one_pass::worker w(pass);
+            if (t == 0) {
+                struct waiting {
+                    one_pass* pass;
+                    one_pass::worker* w;
+                } context{&pass, &w};
+                const row_source rows{[](void* c, std::uint32_t wanted) {
+                                          auto* at = static_cast<waiting*>(c);
+                                          return at->pass->work(*at->w, nullptr, wanted);
+                                      },
+                                      &context};
+                problem = write_png(file, o.output, out, o.png_compression, rows);
+            }
+            // Whatever is left (the writer stops early on a write error).
+            pass.work(w, nullptr);
+            pass.keep_worst(t, w);
+        });
+    }
     if (pass.failure() != status::ok) {
         return std::string(o.apply) + ": " + describe(pass.failure());
     }

@@ -5,6 +5,7 @@
 // lives in a plain state struct, turned into a message once libpng's
 // structures are gone.
 #include "tapsmith/image/png.hpp"
+#include "png_detail.hpp"
 
 #include "tapsmith/cli/files.hpp"
 
@@ -558,7 +559,9 @@ std::string failed(const char* path, const char* what, int error_number) {
     return text;
 }
 
-std::string unwritten(const char* name, std::string_view why) {
+}  // namespace
+
+std::string detail::unwritten(const char* name, std::string_view why) {
     std::string text = "cannot write '";
     text += name;
     text += "': ";
@@ -566,7 +569,7 @@ std::string unwritten(const char* name, std::string_view why) {
     return text;
 }
 
-}  // namespace
+using detail::unwritten;
 
 std::size_t sample_count(const image& img) noexcept {
     if (img.width == 0 || img.height == 0 || img.channels < 1 || img.channels > 4) {
@@ -631,6 +634,17 @@ std::string write_png(std::FILE* stream, const char* name, const image& img, int
                       row_source rows) {
     if (const char* why = unwritable(img); why != nullptr) {
         return unwritten(name, std::string("not an image it can write: ") + why);
+    }
+    if (compression <= 1) {
+        png_band_writer bands(stream, name, img, compression);
+        std::uint32_t ready = rows.wait == nullptr ? img.height : 0;
+        for (std::size_t b = 0; b < bands.bands(); ++b) {
+            if (bands.rows_needed(b) > ready) {
+                ready = rows.wait(rows.context, bands.rows_needed(b));
+            }
+            bands.write_band(b);
+        }
+        return bands.finish();
     }
     write_state s;
     s.file = stream;

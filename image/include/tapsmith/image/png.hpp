@@ -117,6 +117,33 @@ struct row_source {
 std::string write_png(std::FILE* stream, const char* name, const image& img,
                       int compression = default_png_compression, row_source rows = {});
 
+// A PNG at compression 0 or 1 written a band of rows at a time, by as many
+// threads as like: each band is filtered and compressed on its own,
+// whichever thread takes it, and goes into the file in order. The bands
+// depend on the image alone, so the bytes are write_png's, whatever the
+// threads. The writer holds `stream` and `img` until finish().
+class png_band_writer {
+  public:
+    // Writes the file's start; `img` must be one write_png can write.
+    png_band_writer(std::FILE* stream, const char* name, const image& img, int compression);
+    ~png_band_writer();
+    png_band_writer(const png_band_writer&) = delete;
+    png_band_writer& operator=(const png_band_writer&) = delete;
+
+    [[nodiscard]] std::size_t bands() const;
+    // Rows 0 .. rows_needed(b) - 1 must hold their samples before band b is written.
+    [[nodiscard]] std::uint32_t rows_needed(std::size_t band) const;
+    // Compresses band b, then writes whatever bands are next in the file.
+    // Any thread, each band once.
+    void write_band(std::size_t b);
+    // Once every band is written: ends the file. "" or the message.
+    std::string finish();
+
+  private:
+    struct state;
+    std::unique_ptr<state> s_;
+};
+
 // Writes a file through a temporary beside `path`, renamed over it only
 // once complete: on failure the temporary is gone and an existing `path`
 // is untouched. Returns "" or the message (cli::staged_files').
