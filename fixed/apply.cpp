@@ -6,6 +6,9 @@
 #include "tapsmith/image/png.hpp"
 
 #include <pthread.h>
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -203,6 +206,26 @@ class reference_rows {
     std::array<const double*, FIXED_MAX> from_{};
 };
 
+// Has the system give `img` its memory now rather than page by page as
+// it is first written, where it can (Linux 5.14 on). A thread with nothing
+// to do yet takes that cost off the one that reads the input, which all
+// the others wait for.
+void populate(const image& img) {
+#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
+    const std::size_t page = 4096;
+    const auto at = reinterpret_cast<std::uintptr_t>(img.data.get());
+    const std::size_t bytes = sample_count(img) * (img.bit_depth / 8);
+    const std::uintptr_t from = (at + page - 1) / page * page;
+    if (at + bytes > from) {
+        // Refused (an older kernel): the pages come as they are written.
+        static_cast<void>(madvise(reinterpret_cast<void*>(from), (at + bytes - from) / page * page,
+                                  MADV_POPULATE_WRITE));
+    }
+#else
+    static_cast<void>(img);
+#endif
+}
+
 // How many threads: `requested`, or one per core for 0 (a core count the
 // system cannot tell counts as 1).
 std::size_t thread_count(int requested) {
@@ -280,7 +303,7 @@ class one_pass {
         // A quarter of a thread's share of the rows balances the load and
         // lets the writer start early; at least 2n rows keep the rows each
         // ring starts with to a fraction of its work.
-        const std::size_t share = (std::size_t{in.height} + 4 * threads - 1) / (4 * threads);
+        const std::size_t share = (std::size_t{in.height} + 8 * threads - 1) / (8 * threads);
         block_ = static_cast<std::int64_t>(
             std::min(std::max(2 * static_cast<std::size_t>(n_), share), std::size_t{in.height}));
         blocks_ = (h_ + block_ - 1) / block_;
@@ -305,11 +328,19 @@ class one_pass {
         double largest = 0.0;
     };
 
-    // Makes the first block on its own, before any thread starts: what the
-    // filter refuses, it refuses there, before any byte is written.
-    void make_first(worker& w) {
-        std::unique_lock<std::mutex> held(lock_);
-        take_block(w, held);
+    // Reads the input's pixels, telling the threads as rows arrive. ""
+    // or the reader's message, after which the threads stop.
+    std::string read(png_reader& reader) {
+        const row_sink sink{[](void* p, std::uint32_t rows) { static_cast<one_pass*>(p)->have_rows(rows); },
+                            this};
+        std::string problem = reader.read_rows(sink);
+        {
+            const std::lock_guard<std::mutex> held(lock_);
+            read_ = static_cast<std::uint32_t>(h_);
+            unread_ = !problem.empty();
+        }
+        changed_.notify_all();
+        return problem;
     }
 
     // Takes what there is to do until nothing is left to take (blocks to
@@ -323,6 +354,11 @@ class one_pass {
             if (until > 0 && made >= until) {
                 return made;
             }
+            // After a failure nothing more is made, and what is written is
+            // never kept: a writer may take the rows as they are.
+            if (unread_ || failure_.load() != status::ok) {
+                return std::max(made, until);
+            }
             // Bands first: the file grows in order and made rows leave the cache written.
             if (bands != nullptr && next_band_ < bands->bands() && bands->rows_needed(next_band_) <= made) {
                 const std::size_t b = next_band_++;
@@ -331,14 +367,14 @@ class one_pass {
                 held.lock();
                 continue;
             }
-            if (next_block_ < blocks_) {
+            if (next_block_ < blocks_ && input_needed(next_block_) <= read_) {
                 take_block(w, held);
                 continue;
             }
-            if (until == 0 && (bands == nullptr || next_band_ == bands->bands())) {
+            if (until == 0 && next_block_ == blocks_ && (bands == nullptr || next_band_ == bands->bands())) {
                 return made;
             }
-            // What is wanted is being made by other threads.
+            // What is wanted is being read or made by other threads.
             changed_.wait(held);
         }
     }
@@ -361,9 +397,14 @@ class one_pass {
     [[nodiscard]] status failure() const { return failure_.load(); }
 
   private:
-    // Both below with lock_ held.
+    // The three below with lock_ held.
     [[nodiscard]] std::uint32_t rows_done() const {
         return static_cast<std::uint32_t>(std::min(h_, finished_ * block_));
+    }
+    // The input rows block b reads: those within m of it, or, when they
+    // reach the end, any (borders of images of fewer than n rows).
+    [[nodiscard]] std::uint32_t input_needed(std::int64_t b) const {
+        return static_cast<std::uint32_t>(std::min(h_, (b + 1) * block_ + n_ / 2));
     }
     // Makes the next block, lock_ let go meanwhile.
     void take_block(worker& w, std::unique_lock<std::mutex>& held) {
@@ -376,6 +417,23 @@ class one_pass {
             ++finished_;
         }
         changed_.notify_all();
+    }
+
+    void have_rows(std::uint32_t rows) {
+        // A lock a row would cost more than it tells: a few rows at a time,
+        // waking threads only when the next block can start.
+        if (rows % 8 != 0 && rows != h_) {
+            return;
+        }
+        bool wake = false;
+        {
+            const std::lock_guard<std::mutex> held(lock_);
+            read_ = rows;
+            wake = next_block_ < blocks_ && input_needed(next_block_) <= rows;
+        }
+        if (wake) {
+            changed_.notify_all();
+        }
     }
 
     void make(std::int64_t b, worker& w) {
@@ -460,6 +518,8 @@ class one_pass {
     std::size_t next_band_ = 0;
     std::vector<char> done_;     // block b is made
     std::int64_t finished_ = 0;  // blocks made from the top
+    std::uint32_t read_ = 0;     // input rows read from the top
+    bool unread_ = false;        // the input could not be read
 };
 
 // The samples of `img` in hexadecimal, as $readmemh and VHDL textio read
@@ -505,7 +565,7 @@ std::string stage_outputs(const fixed_options& o, cli::staged_files& files) {
     return problem;
 }
 
-std::string apply_to_png(const fixed_result& result, const image& in, image_figures& figures,
+std::string apply_to_png(const fixed_result& result, png_reader& reader, const image& in, image_figures& figures,
                          const cli::staged_files& files) {
     const fixed_options& o = *result.options;
     image out;
@@ -514,29 +574,36 @@ std::string apply_to_png(const fixed_result& result, const image& in, image_figu
     }
     const std::size_t threads = thread_count(o.threads);
     one_pass pass(result, in, out, threads);
-    {
-        one_pass::worker first(pass);
-        pass.make_first(first);
-        pass.keep_worst(0, first);
-    }
-    if (pass.failure() != status::ok) {
-        return std::string(o.apply) + ": " + describe(pass.failure());
+    // One thread reads while the others filter and write the rows read;
+    // alone, it reads them all first.
+    std::string unread;
+    if (threads == 1) {
+        unread = pass.read(reader);
     }
     std::string problem;
     std::FILE* const file = files.stream(0);
+    const auto read_here = [&](std::size_t t) {
+        if (t == 0 && threads > 1) {
+            unread = pass.read(reader);
+        } else if (t == 1) {
+            populate(in);
+        }
+    };
     if (o.png_compression <= 1) {
         // The fast compressions are shared out among the threads, a band at a time.
         png_band_writer bands(file, o.output, out, o.png_compression);
         on_threads(threads, [&](std::size_t t) {
             one_pass::worker w(pass);
+            read_here(t);
             pass.work(w, &bands);
             pass.keep_worst(t, w);
         });
         problem = bands.finish();
     } else {
-        // libpng compresses on this thread, which makes rows too while it waits for them.
+        // libpng compresses on the reading thread, which makes rows too while it waits for them.
         on_threads(threads, [&](std::size_t t) {
             one_pass::worker w(pass);
+            read_here(t);
             if (t == 0) {
                 struct waiting {
                     one_pass* pass;
@@ -553,6 +620,9 @@ std::string apply_to_png(const fixed_result& result, const image& in, image_figu
             pass.work(w, nullptr);
             pass.keep_worst(t, w);
         });
+    }
+    if (!unread.empty()) {
+        return unread;
     }
     if (pass.failure() != status::ok) {
         return std::string(o.apply) + ": " + describe(pass.failure());

@@ -16,10 +16,11 @@ namespace tapsmith {
 // --vectors files), before any work: "" or the one-line reason.
 std::string stage_outputs(const fixed_options& o, cli::staged_files& files);
 
-// Filters `in` (read from options.apply) with the result's taps into the
-// staged files and fills `figures`. Returns "" or the one-line reason it
-// could not; the caller commits the files.
-std::string apply_to_png(const fixed_result& result, const image& in, image_figures& figures,
+// Reads the pixels of `in` through `reader` (opened on options.apply) and
+// filters them with the result's taps into the staged files as they
+// arrive, filling `figures`. Returns "" or the one-line reason it could
+// not (the reader's own first); the caller commits the files.
+std::string apply_to_png(const fixed_result& result, png_reader& reader, const image& in, image_figures& figures,
                          const cli::staged_files& files);
 
 }  // namespace tapsmith

@@ -72,6 +72,7 @@ int run_fixed(int argc, char** argv) noexcept {
     fixed_options o = command.options;
 #ifdef TAPSMITH_HAVE_PNG
     image in;
+    png_reader reader;
     cli::staged_files files;
     if (o.apply != nullptr) {
         // Every file the run writes is checked and created first: a run that
@@ -79,7 +80,8 @@ int run_fixed(int argc, char** argv) noexcept {
         if (std::string problem = stage_outputs(o, files); !problem.empty()) {
             return cli::fail(program, problem);
         }
-        const std::string problem = read_png(o.apply, in);
+        // The pixels are read while they are filtered: here only up to them.
+        const std::string problem = reader.open(o.apply, in);
         if (!problem.empty()) {
             return cli::fail(program, problem);
         }
@@ -122,7 +124,7 @@ int run_fixed(int argc, char** argv) noexcept {
 #ifdef TAPSMITH_HAVE_PNG
     image_figures figures;
     if (o.apply != nullptr) {
-        std::string problem = apply_to_png(result, in, figures, files);
+        std::string problem = apply_to_png(result, reader, in, figures, files);
         if (problem.empty()) {
             problem = files.commit();
         }

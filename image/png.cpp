@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // libpng reports an error by longjmp. Each direction keeps its setjmp in one
-// small function (decode, encode) whose frame, like every frame the jump
+// small function (decode_head, decode_pixels, encode) whose frame, like every frame the jump
 // crosses, holds no object with a destructor; what those functions produce
 // lives in a plain state struct, turned into a message once libpng's
 // structures are gone.
@@ -137,6 +137,8 @@ struct read_state {
     std::uint32_t channels = 0;
     std::uint32_t bit_depth = 0;
     unsigned char* pixels = nullptr;  // malloc'd; owned by the caller once set
+    std::size_t row_bytes = 0;        // a row's room
+    int passes = 1;                   // 7 when interlaced
     // A palette image is read as indexes and looked up here: libpng's own
     // expansion turns an index past the palette into black without a word.
     bool indexed = false;
@@ -182,7 +184,8 @@ void read_bytes(png_structp png, png_bytep out, std::size_t count) {
     }
 }
 
-void read_body(png_structp png, png_infop info, read_state& s) {
+// Up to the pixels: the shape known and room made for every sample.
+void read_head(png_structp png, png_infop info, read_state& s) {
     png_set_read_fn(png, &s, read_bytes);
     png_set_sig_bytes(png, 8);
     // A damaged chunk is refused, ancillary ones too: tRNS changes pixels.
@@ -264,65 +267,69 @@ void read_body(png_structp png, png_infop info, read_state& s) {
         png_error(png, "out of memory");
     }
     advise_huge_pages(s.pixels, static_cast<std::size_t>(bytes));
-    const auto stride = static_cast<std::size_t>(row_bytes);
-    for (int pass = 0; pass < passes; ++pass) {
+    s.row_bytes = static_cast<std::size_t>(row_bytes);
+    s.passes = passes;
+}
+
+// Palette row y as libpng left it, one index a byte at the start of the
+// row's room, to colours: each widens from the end, every index read
+// before its bytes are overwritten. False for an index past the palette.
+bool to_samples(read_state& s, std::uint32_t y) noexcept {
+    unsigned char* const bytes = s.pixels + std::size_t{y} * s.row_bytes;
+    for (std::size_t x = s.width; x > 0; --x) {
+        const std::size_t index = bytes[x - 1];
+        if (index >= static_cast<std::size_t>(s.entries)) {
+            return false;
+        }
+        const unsigned char alpha = index < static_cast<std::size_t>(s.alpha_entries) ? s.palette_alpha[index] : 255;
+        const unsigned char pixel[4] = {s.palette[3 * index], s.palette[3 * index + 1], s.palette[3 * index + 2],
+                                        alpha};
+        std::memcpy(bytes + (x - 1) * s.channels, pixel, s.channels);
+    }
+    return true;
+}
+
+// The pixels, the sink told of each row done (of an interlaced image, of
+// all rows at the end: only the last pass completes any).
+void read_pixels(png_structp png, read_state& s, row_sink sink) {
+    const bool told = s.passes == 1 && sink.done != nullptr;
+    for (int pass = 0; pass < s.passes; ++pass) {
         for (std::uint32_t y = 0; y < s.height; ++y) {
-            png_read_row(png, s.pixels + std::size_t{y} * stride, nullptr);
+            png_read_row(png, s.pixels + std::size_t{y} * s.row_bytes, nullptr);
+            if (s.passes == 1 && s.indexed && !to_samples(s, y)) {
+                s.diag.why = failure::bad_index;
+                png_error(png, "bad index");
+            }
+            if (told) {
+                sink.done(sink.context, y + 1);
+            }
+        }
+    }
+    for (std::uint32_t y = 0; s.passes > 1 && s.indexed && y < s.height; ++y) {
+        if (!to_samples(s, y)) {
+            s.diag.why = failure::bad_index;
+            png_error(png, "bad index");
         }
     }
     // Reads up to IEND, so that a damaged or missing end is noticed too.
     png_read_end(png, nullptr);
 }
 
-bool decode(png_structp png, png_infop info, read_state* s) {
+bool decode_head(png_structp png, png_infop info, read_state* s) {
     // NOLINTNEXTLINE(cert-err52-cpp): libpng reports errors by longjmp
     if (setjmp(png_jmpbuf(png)) != 0) {
         return false;
     }
-    read_body(png, info, *s);
+    read_head(png, info, *s);
     return true;
 }
 
-bool run_read(read_state* s) {
-    png_structp png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, &s->diag, on_error, on_warning, nullptr,
-                                               allocate, release);
-    if (png == nullptr) {
-        s->diag.why = failure::no_memory;
+bool decode_pixels(png_structp png, read_state* s, row_sink sink) {
+    // NOLINTNEXTLINE(cert-err52-cpp): libpng reports errors by longjmp
+    if (setjmp(png_jmpbuf(png)) != 0) {
         return false;
     }
-    png_infop info = png_create_info_struct(png);
-    if (info == nullptr) {
-        png_destroy_read_struct(&png, nullptr, nullptr);
-        s->diag.why = failure::no_memory;
-        return false;
-    }
-    const bool ok = decode(png, info, s);
-    png_destroy_read_struct(&png, &info, nullptr);
-    return ok;
-}
-
-// Palette rows as libpng left them, one index a byte at the start of each
-// row's room, to colours: each widens from the end, every index read
-// before its bytes are overwritten. False for an index past the palette.
-bool to_samples(read_state& s) noexcept {
-    if (!s.indexed) {
-        return true;
-    }
-    const std::size_t row_samples = std::size_t{s.width} * s.channels;
-    for (std::uint32_t y = 0; y < s.height; ++y) {
-        unsigned char* const bytes = s.pixels + std::size_t{y} * row_samples;
-        for (std::size_t x = s.width; x > 0; --x) {
-            const std::size_t index = bytes[x - 1];
-            if (index >= static_cast<std::size_t>(s.entries)) {
-                return false;
-            }
-            const unsigned char alpha =
-                index < static_cast<std::size_t>(s.alpha_entries) ? s.palette_alpha[index] : 255;
-            const unsigned char pixel[4] = {s.palette[3 * index], s.palette[3 * index + 1],
-                                            s.palette[3 * index + 2], alpha};
-            std::memcpy(bytes + (x - 1) * s.channels, pixel, s.channels);
-        }
-    }
+    read_pixels(png, *s, sink);
     return true;
 }
 
@@ -407,35 +414,6 @@ std::string describe_read(const read_state& s, const char* name) {
             break;
     }
     return text;
-}
-
-std::string read_from(read_state& s, const char* name, image& out) {
-    out = image{};
-    unsigned char signature[8];
-    const std::size_t got = take(s, signature, sizeof signature);
-    if (s.diag.why == failure::none) {
-        if (got == 0 || png_sig_cmp(signature, 0, got) != 0) {
-            s.diag.why = failure::not_png;
-        } else if (got < sizeof signature) {
-            s.diag.why = failure::truncated;
-        }
-    }
-    if (s.diag.why != failure::none || !run_read(&s)) {
-        std::free(s.pixels);
-        return describe_read(s, name);
-    }
-    if (!to_samples(s)) {
-        std::free(s.pixels);
-        s.diag.why = failure::bad_index;
-        return describe_read(s, name);
-    }
-    out.width = s.width;
-    out.height = s.height;
-    out.channels = s.channels;
-    out.alpha = s.channels == 2 ? 1 : s.channels == 4 ? 3 : -1;
-    out.bit_depth = s.bit_depth;
-    out.data.reset(s.pixels);
-    return {};
 }
 
 struct write_state {
@@ -607,27 +585,119 @@ bool make_image(image& img, std::uint32_t width, std::uint32_t height, std::uint
     return true;
 }
 
-std::string read_png(const char* path, image& out, std::uint64_t max_pixels) {
-    out = image{};
-    std::FILE* file = std::fopen(path, "rb");
-    if (file == nullptr) {
+struct png_reader::state {
+    read_state s;
+    std::string name;
+    png_structp png = nullptr;
+    png_infop info = nullptr;
+    bool ready = false;  // the head read, the pixels not yet
+
+    state() = default;
+    state(const state&) = delete;
+    state& operator=(const state&) = delete;
+    ~state() {
+        if (png != nullptr) {
+            png_destroy_read_struct(&png, info != nullptr ? &info : nullptr, nullptr);
+        }
+        if (s.file != nullptr) {
+            (void)std::fclose(s.file);
+        }
+    }
+
+    std::string open(image& out) {
+        out = image{};
+        unsigned char signature[8];
+        const std::size_t got = take(s, signature, sizeof signature);
+        if (s.diag.why == failure::none) {
+            if (got == 0 || png_sig_cmp(signature, 0, got) != 0) {
+                s.diag.why = failure::not_png;
+            } else if (got < sizeof signature) {
+                s.diag.why = failure::truncated;
+            }
+        }
+        if (s.diag.why != failure::none) {
+            return describe_read(s, name.c_str());
+        }
+        png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, &s.diag, on_error, on_warning, nullptr, allocate,
+                                       release);
+        info = png == nullptr ? nullptr : png_create_info_struct(png);
+        if (info == nullptr) {
+            s.diag.why = failure::no_memory;
+            return describe_read(s, name.c_str());
+        }
+        if (!decode_head(png, info, &s)) {
+            std::free(s.pixels);
+            return describe_read(s, name.c_str());
+        }
+        out.width = s.width;
+        out.height = s.height;
+        out.channels = s.channels;
+        out.alpha = s.channels == 2 ? 1 : s.channels == 4 ? 3 : -1;
+        out.bit_depth = s.bit_depth;
+        out.data.reset(s.pixels);
+        ready = true;
+        return {};
+    }
+};
+
+png_reader::png_reader() : s_(new state) {}
+
+png_reader::~png_reader() = default;
+
+std::string png_reader::open(const char* path, image& out, std::uint64_t max_pixels) {
+    s_ = std::make_unique<state>();
+    s_->name = path;
+    s_->s.max_pixels = max_pixels;
+    s_->s.file = std::fopen(path, "rb");
+    if (s_->s.file == nullptr) {
+        out = image{};
         return failed(path, "cannot open", errno);
     }
-    read_state s;
-    s.file = file;
-    s.max_pixels = max_pixels;
-    std::string error = read_from(s, path, out);
-    (void)std::fclose(file);
-    return error;
+    return s_->open(out);
+}
+
+std::string png_reader::open(const void* data, std::size_t size, const char* name, image& out,
+                             std::uint64_t max_pixels) {
+    s_ = std::make_unique<state>();
+    s_->name = name;
+    s_->s.max_pixels = max_pixels;
+    s_->s.data = static_cast<const unsigned char*>(data);
+    s_->s.size = data == nullptr ? 0 : size;
+    return s_->open(out);
+}
+
+std::string png_reader::read_rows(row_sink sink) {
+    state& st = *s_;
+    if (!st.ready) {
+        return describe_read(st.s, st.name.c_str());
+    }
+    st.ready = false;
+    return decode_pixels(st.png, &st.s, sink) ? std::string() : describe_read(st.s, st.name.c_str());
+}
+
+std::string read_png(const char* path, image& out, std::uint64_t max_pixels) {
+    png_reader reader;
+    std::string problem = reader.open(path, out, max_pixels);
+    if (problem.empty()) {
+        problem = reader.read_rows();
+    }
+    if (!problem.empty()) {
+        out = image{};
+    }
+    return problem;
 }
 
 std::string read_png(const void* data, std::size_t size, const char* name, image& out,
                      std::uint64_t max_pixels) {
-    read_state s;
-    s.data = static_cast<const unsigned char*>(data);
-    s.size = data == nullptr ? 0 : size;
-    s.max_pixels = max_pixels;
-    return read_from(s, name, out);
+    png_reader reader;
+    std::string problem = reader.open(data, size, name, out, max_pixels);
+    if (problem.empty()) {
+        problem = reader.read_rows();
+    }
+    if (!problem.empty()) {
+        out = image{};
+    }
+    return problem;
 }
 
 std::string write_png(std::FILE* stream, const char* name, const image& img, int compression,

@@ -307,14 +307,33 @@ class Png : public ::testing::Test {
     fs::path dir;
 };
 
-// Reads `file` from disk and from memory; both must give `want`.
+// Reads `file` from disk, from memory, and in two steps; each must give
+// `want`. In two steps, the rows are told one by one, unless interlaced.
 void expect_reads_as(const fs::path& where, const bytes& file, const expected_image& want) {
     save(where, file);
-    for (const bool from_memory : {false, true}) {
-        SCOPED_TRACE(from_memory ? "from memory" : "from a file");
+    for (const char* how : {"from a file", "from memory", "in two steps"}) {
+        SCOPED_TRACE(how);
         tapsmith::image img;
-        const std::string error = from_memory ? tapsmith::read_png(file.data(), file.size(), "mem.png", img)
-                                              : tapsmith::read_png(where.c_str(), img);
+        std::string error;
+        std::vector<std::uint32_t> told;
+        if (how[0] == 'f') {
+            error = tapsmith::read_png(where.c_str(), img);
+        } else if (how[0] == 'i') {
+            tapsmith::png_reader reader;
+            error = reader.open(file.data(), file.size(), "mem.png", img);
+            ASSERT_EQ(error, "");
+            const tapsmith::row_sink sink{
+                [](void* rows, std::uint32_t done) { static_cast<std::vector<std::uint32_t>*>(rows)->push_back(done); },
+                &told};
+            error = reader.read_rows(sink);
+            std::vector<std::uint32_t> rows;
+            for (std::uint32_t y = 1; file[28] == 0 && y <= img.height; ++y) {
+                rows.push_back(y);
+            }
+            EXPECT_EQ(told, rows);
+        } else {
+            error = tapsmith::read_png(file.data(), file.size(), "mem.png", img);
+        }
         ASSERT_EQ(error, "");
         EXPECT_EQ(img.channels, want.channels);
         EXPECT_EQ(img.alpha, want.alpha);
@@ -520,6 +539,58 @@ TEST_F(Png, ExpandedImagesWriteAsEightBits) {
         EXPECT_EQ(written[24], 8);
         EXPECT_EQ(written[25], r.color_type);
         expect_reads_as(dir / "again.png", written, reference(r.file));
+    }
+}
+
+// Images of many bands, each band compressed on its own: written band by
+// band in any order they give write_png's bytes, which libpng reads back
+// as the image. Rows of more than one piece (a 16-bit row longer than the
+// pieces the writer filters), a band of one row, a last band shorter than
+// the rest, and bands of long runs as well as of noise.
+TEST_F(Png, BandsJoinInAnyOrder) {
+    const struct {
+        const char* name;
+        std::uint32_t width, height, channels, depth;
+        bool runs;  // long runs of one value, or noise
+    } rows[] = {
+        {"grey 8, three bands", 1000, 700, 1, 8, false},
+        {"RGBA 16, ten bands", 3000, 100, 4, 16, false},
+        {"grey 16, rows of three pieces", 70000, 3, 1, 16, false},
+        {"RGB 8, long runs", 512, 1024, 3, 8, true},
+        {"grey+alpha 16, long runs", 900, 600, 2, 16, true},
+    };
+    const fs::path serial = dir / "serial.png";
+    const fs::path shuffled = dir / "shuffled.png";
+    for (const auto& r : rows) {
+        tapsmith::image img;
+        ASSERT_TRUE(tapsmith::make_image(img, r.width, r.height, r.channels, r.depth)) << r.name;
+        std::uint32_t state = 7;
+        const std::size_t line = std::size_t{r.width} * r.channels;
+        for (std::size_t i = 0; i < tapsmith::sample_count(img); ++i) {
+            state = state * 1103515245u + 12345u;
+            const std::uint32_t column = static_cast<std::uint32_t>(i % line / r.channels);
+            tapsmith::set_sample(img, i, (r.runs ? column / 64 * 2311u + 5u : state >> 8) & ((1u << r.depth) - 1));
+        }
+        for (const int level : {0, 1}) {
+            SCOPED_TRACE(std::string(r.name) + ", compression " + std::to_string(level));
+            ASSERT_EQ(tapsmith::write_png(serial.c_str(), img, level), "");
+            std::FILE* file = std::fopen(shuffled.c_str(), "wb");
+            ASSERT_NE(file, nullptr);
+            {
+                tapsmith::png_band_writer writer(file, "shuffled.png", img, level);
+                ASSERT_GT(writer.bands(), 1u);
+                EXPECT_EQ(writer.rows_needed(writer.bands() - 1), r.height);
+                for (std::size_t b = writer.bands(); b-- > 0;) {
+                    writer.write_band(b);
+                }
+                EXPECT_EQ(writer.finish(), "");
+            }
+            ASSERT_EQ(std::fclose(file), 0);
+            EXPECT_TRUE(load(shuffled) == load(serial));
+            tapsmith::image back;
+            ASSERT_EQ(tapsmith::read_png(shuffled.c_str(), back), "");
+            EXPECT_TRUE(samples_of(back) == samples_of(img));
+        }
     }
 }
 

@@ -96,6 +96,37 @@ std::string read_png(const char* path, image& out, std::uint64_t max_pixels = ma
 std::string read_png(const void* data, std::size_t size, const char* name, image& out,
                      std::uint64_t max_pixels = max_image_pixels);
 
+// Told as rows are read: done(context, rows) once rows 0 .. rows - 1 hold
+// their samples.
+struct row_sink {
+    void (*done)(void* context, std::uint32_t rows) = nullptr;
+    void* context = nullptr;
+};
+
+// read_png in two steps, so that rows can be used as they arrive: open()
+// reads up to the pixels, giving `out` its shape and room for its samples,
+// read_rows() the pixels, telling `sink` row by row as they are done (an
+// interlaced image's rows are all done only at the end: it tells nothing).
+// Each returns "" or read_png's message; after a failure, or before
+// read_rows() succeeds, `out`'s samples are not the file's.
+class png_reader {
+  public:
+    png_reader();
+    ~png_reader();
+    png_reader(const png_reader&) = delete;
+    png_reader& operator=(const png_reader&) = delete;
+
+    std::string open(const char* path, image& out, std::uint64_t max_pixels = max_image_pixels);
+    std::string open(const void* data, std::size_t size, const char* name, image& out,
+                     std::uint64_t max_pixels = max_image_pixels);
+    // Once, after an open() that succeeded.
+    std::string read_rows(row_sink sink = {});
+
+  private:
+    struct state;
+    std::unique_ptr<state> s_;
+};
+
 // How hard the writer compresses, 0 to 9: 0 stores, 1 (the default) is
 // fast as the common image libraries' defaults are, 2 .. 9 zlib's levels
 // with every row filter tried (6 was this writer's only setting before).
