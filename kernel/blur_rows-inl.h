@@ -477,7 +477,7 @@ void filter_rows(const Pixel* in, Pixel* out, const shape& s, const std::int64_t
             }
         }
 
-        Pixel* const o = out + y * line;
+        Pixel* const o = out + (y - s.out_first) * line;
         if (planes) {
             split_bytes(vrow.get(), low, high, padded);
             sum_terms(low_sums, low_terms, line);

@@ -391,15 +391,23 @@ TEST(blur_threads, every_count_gives_the_same_output) {
                 EXPECT_EQ(out8, std::vector<std::uint8_t>(want.begin(), want.end()));
             }
         }
-        // Band by band, of 1, 2, 3, ... rows: the same rows.
+        // Band by band, of 1, 2, 3, ... rows: the same rows, into the whole
+        // image or into a buffer of the band's rows alone.
         const blur_options o{static_cast<std::int32_t>(t.n), taps.data(), t.bits, t.pixel_bits, t.how};
         std::vector<std::uint16_t> bands(in.size(), 0);
+        std::vector<std::uint16_t> joined;
+        const std::size_t line = t.w * t.c;
         for (std::size_t top = 0, band = 1; top < t.h; ++band) {
             const std::size_t bottom = std::min(t.h, top + band);
             ASSERT_EQ(blur_rows(in.data(), bands.data(), {t.w, t.h, t.c}, o, top, bottom), status::ok);
+            std::vector<std::uint16_t> alone((bottom - top) * line + 1, 0xabcd);
+            ASSERT_EQ(blur_rows_to(in.data(), alone.data(), {t.w, t.h, t.c}, o, top, bottom), status::ok);
+            EXPECT_EQ(alone.back(), 0xabcd) << "written past the band's rows";
+            joined.insert(joined.end(), alone.begin(), alone.end() - 1);
             top = bottom;
         }
         EXPECT_EQ(bands, want);
+        EXPECT_EQ(joined, want);
     }
 }
 

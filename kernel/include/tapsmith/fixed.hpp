@@ -282,6 +282,16 @@ struct image_size {
                                             const image_size& size, const blur_options& options,
                                             std::size_t top, std::size_t bottom) noexcept;
 
+// blur_rows into `rows`, which holds output rows top .. bottom - 1 alone,
+// row top first (width * channels samples each): for callers that keep a
+// few rows in flight rather than a whole output image.
+[[nodiscard]] TAPSMITH_API status blur_rows_to(const std::uint8_t* in, std::uint8_t* rows,
+                                               const image_size& size, const blur_options& options,
+                                               std::size_t top, std::size_t bottom) noexcept;
+[[nodiscard]] TAPSMITH_API status blur_rows_to(const std::uint16_t* in, std::uint16_t* rows,
+                                               const image_size& size, const blur_options& options,
+                                               std::size_t top, std::size_t bottom) noexcept;
+
 }  // namespace tapsmith
 
 #endif  // C++17
