@@ -37,13 +37,17 @@ struct error_sums {
 // this many rows before it is read.
 constexpr std::int64_t rows_ahead = 8;
 
+// Asks for `bytes` bytes from `from` on to be brought into the cache.
+void prefetch_bytes(const void* from, std::size_t bytes) {
+    for (std::size_t b = 0; b < bytes; b += 64) {
+        __builtin_prefetch(static_cast<const char*>(from) + b);
+    }
+}
+
 // Asks for samples at .. at + count - 1 of img to be brought into the cache.
 void prefetch_samples(const image& img, std::size_t at, std::size_t count) {
-    const std::size_t size = samples8(img) != nullptr ? 1 : 2;
-    const char* const from = static_cast<const char*>(img.data.get()) + at * size;
-    for (std::size_t b = 0; b < count * size; b += 64) {
-        __builtin_prefetch(from + b);
-    }
+    const std::size_t size = img.bit_depth / 8;
+    prefetch_bytes(static_cast<const char*>(img.data.get()) + at * size, count * size);
 }
 
 // One channel of `in` filtered with the normalised samples in double
@@ -269,6 +273,15 @@ void on_threads(std::size_t threads, const Work& work) {
     }
 }
 
+// Rows a block: a quarter of a thread's share balances the load and lets
+// the writer start early, at most 256 keep the rows in flight few, at
+// least 2n keep the rows each reference ring starts with to a fraction of
+// its work.
+std::size_t block_rows(std::size_t height, std::int32_t n, std::size_t threads) {
+    const std::size_t share = (height + 8 * threads - 1) / (8 * threads);
+    return std::min(std::max(2 * static_cast<std::size_t>(n), std::min<std::size_t>(share, 256)), height);
+}
+
 // The filter and the figures in one pass, a block of rows at a time, the
 // PNG written as the blocks are done. Threads, this one among them, take
 // blocks in turn: each filters its block's rows (blur_rows), copies their
@@ -283,7 +296,9 @@ void on_threads(std::size_t threads, const Work& work) {
 // of made rows, which threads compress side by side (png_band_writer), or
 // by libpng on this thread, which makes blocks while it waits for rows.
 // Every thread takes whatever is ready, so any number of threads that
-// start finish the work.
+// start finish the work. The output is the whole image, or, when nothing
+// needs it whole, a ring of rows (a number of whole blocks) that blocks
+// fill only once the bands they overwrite are compressed.
 class one_pass {
   public:
     one_pass(const fixed_result& result, const image& in, image& out, std::size_t threads)
@@ -294,25 +309,26 @@ class one_pass {
           how_(result.options->edge),
           filter_{result.settings.n, result.taps.data(), result.settings.bits,
                   static_cast<std::int32_t>(in.bit_depth), result.options->edge},
-          h_(static_cast<std::int64_t>(in.height)) {
+          h_(static_cast<std::int64_t>(in.height)),
+          kept_(static_cast<std::int64_t>(out.height)),
+          line_(std::size_t{in.width} * in.channels) {
         for (std::uint32_t c = 0; c < in.channels; ++c) {
             if (static_cast<int>(c) != in.alpha) {
                 colours_.push_back(c);
             }
         }
-        // A quarter of a thread's share of the rows balances the load and
-        // lets the writer start early; at least 2n rows keep the rows each
-        // ring starts with to a fraction of its work.
-        const std::size_t share = (std::size_t{in.height} + 8 * threads - 1) / (8 * threads);
-        block_ = static_cast<std::int64_t>(
-            std::min(std::max(2 * static_cast<std::size_t>(n_), share), std::size_t{in.height}));
+        block_ = static_cast<std::int64_t>(block_rows(in.height, n_, threads));
         blocks_ = (h_ + block_ - 1) / block_;
         row_sums_.resize(colours_.size() * static_cast<std::size_t>(h_));
         done_.assign(static_cast<std::size_t>(blocks_), 0);
         worst_.assign(threads, 0.0);
     }
 
-    [[nodiscard]] std::int64_t blocks() const { return blocks_; }
+    // Output row y's samples (of the whole image or of the ring).
+    [[nodiscard]] const void* out_row(std::int64_t y) const {
+        return static_cast<const char*>(out_.data.get()) +
+               static_cast<std::size_t>(y_of(y)) * line_ * (out_.bit_depth / 8);
+    }
 
     // What one thread keeps from block to block.
     struct worker {
@@ -365,9 +381,17 @@ class one_pass {
                 held.unlock();
                 bands->write_band(b);
                 held.lock();
+                band_done_.resize(bands->bands());
+                band_done_[b] = 1;
+                for (; written_band_ < bands->bands() && band_done_[written_band_] != 0; ++written_band_) {
+                    written_ = bands->rows_needed(written_band_);
+                }
+                changed_.notify_all();
                 continue;
             }
-            if (next_block_ < blocks_ && input_needed(next_block_) <= read_) {
+            // In a ring, a block waits for the rows it overwrites to be compressed.
+            if (next_block_ < blocks_ && input_needed(next_block_) <= read_ &&
+                std::min(h_, (next_block_ + 1) * block_) - kept_ <= std::int64_t{written_}) {
                 take_block(w, held);
                 continue;
             }
@@ -397,6 +421,9 @@ class one_pass {
     [[nodiscard]] status failure() const { return failure_.load(); }
 
   private:
+    // Row y's place in out_.
+    [[nodiscard]] std::int64_t y_of(std::int64_t y) const { return y % kept_; }
+
     // The three below with lock_ held.
     [[nodiscard]] std::uint32_t rows_done() const {
         return static_cast<std::uint32_t>(std::min(h_, finished_ * block_));
@@ -442,20 +469,22 @@ class one_pass {
         const auto first = static_cast<std::size_t>(top);
         const auto last = static_cast<std::size_t>(bottom);
         const image_size size{in_.width, in_.height, in_.channels};
-        const status st = in_.bit_depth == 8
-                              ? blur_rows(samples8(in_), samples8(out_), size, filter_, first, last)
-                              : blur_rows(samples16(in_), samples16(out_), size, filter_, first, last);
+        // A block's rows are together in the ring too: it holds whole blocks.
+        void* const rows = const_cast<void*>(out_row(top));
+        const status st =
+            in_.bit_depth == 8
+                ? blur_rows_to(samples8(in_), static_cast<std::uint8_t*>(rows), size, filter_, first, last)
+                : blur_rows_to(samples16(in_), static_cast<std::uint16_t*>(rows), size, filter_, first, last);
         if (st != status::ok) {
             status none = status::ok;
             failure_.compare_exchange_strong(none, st);
             return;
         }
         // Alpha is not a colour to blur: it stays as it was.
-        const std::size_t line = std::size_t{in_.width} * in_.channels;
         if (in_.alpha >= 0) {
-            for (std::size_t k = first * line + static_cast<std::size_t>(in_.alpha); k < last * line;
-                 k += in_.channels) {
-                set_sample(out_, k, sample(in_, k));
+            const std::size_t at = static_cast<std::size_t>(y_of(top)) * line_;
+            for (std::size_t k = static_cast<std::size_t>(in_.alpha); k < (last - first) * line_; k += in_.channels) {
+                set_sample(out_, at + k, sample(in_, first * line_ + k));
             }
         }
         add_errors(top, bottom, w);
@@ -467,16 +496,16 @@ class one_pass {
         const std::size_t strip = w.makers[0].strip();
         const std::uint8_t* const bytes = samples8(out_);
         const std::uint16_t* const words = samples16(out_);
+        const std::size_t kept = static_cast<std::size_t>(kept_) * line_;
         const auto span = static_cast<std::size_t>(block_);
         const auto rows = static_cast<std::size_t>(h_);
         std::fill(w.lanes.begin(), w.lanes.end(), square_lanes{});
         for (std::size_t x0 = 0; x0 < width; x0 += strip) {
             for (std::size_t k = 0; k < colours_.size(); ++k) {
                 w.makers[k].make(top, bottom, x0, [&](std::int64_t y, const double* sum, std::size_t len) {
-                    const std::size_t at = (static_cast<std::size_t>(y) * width + x0) * step + colours_[k];
+                    const std::size_t at = static_cast<std::size_t>(y_of(y)) * line_ + x0 * step + colours_[k];
                     if (y + rows_ahead < bottom) {
-                        prefetch_samples(out_, at + static_cast<std::size_t>(rows_ahead) * width * step,
-                                         len * step);
+                        prefetch_samples(out_, (at + static_cast<std::size_t>(rows_ahead) * line_) % kept, len * step);
                     }
                     square_lanes& into = w.lanes[k * span + static_cast<std::size_t>(y - top)];
                     if (bytes != nullptr) {
@@ -502,6 +531,8 @@ class one_pass {
     border how_;
     blur_options filter_;
     std::int64_t h_;
+    std::int64_t kept_;  // output rows held: the height, or the ring's
+    std::size_t line_;   // samples a row
     std::vector<std::uint32_t> colours_;
     std::int64_t block_ = 1;
     std::int64_t blocks_ = 0;
@@ -518,6 +549,9 @@ class one_pass {
     std::size_t next_band_ = 0;
     std::vector<char> done_;     // block b is made
     std::int64_t finished_ = 0;  // blocks made from the top
+    std::vector<char> band_done_;   // band b is compressed
+    std::size_t written_band_ = 0;  // bands compressed from the top
+    std::uint32_t written_ = 0;     // their rows
     std::uint32_t read_ = 0;     // input rows read from the top
     bool unread_ = false;        // the input could not be read
 };
@@ -568,11 +602,27 @@ std::string stage_outputs(const fixed_options& o, cli::staged_files& files) {
 std::string apply_to_png(const fixed_result& result, png_reader& reader, const image& in, image_figures& figures,
                          const cli::staged_files& files) {
     const fixed_options& o = *result.options;
+    const std::size_t threads = thread_count(o.threads);
+    // The output whole only for what needs it (the vectors, libpng's
+    // writer); otherwise a ring of the rows in flight: each thread's block,
+    // one more, and the rows of a band being compressed, in whole blocks.
+    image shape;  // the output's, without samples
+    shape.width = in.width;
+    shape.height = in.height;
+    shape.channels = in.channels;
+    shape.alpha = in.alpha;
+    shape.bit_depth = in.bit_depth;
+    std::uint32_t kept = in.height;
+    if (o.vectors == nullptr && o.png_compression <= 1) {
+        const std::size_t block = block_rows(in.height, result.settings.n, threads);
+        const std::size_t band = png_band_writer::band_rows(shape);
+        kept = static_cast<std::uint32_t>(
+            std::min<std::size_t>(in.height, (threads + 1 + (band + block - 1) / block) * block));
+    }
     image out;
-    if (!make_image(out, in.width, in.height, in.channels, in.bit_depth)) {
+    if (!make_image(out, in.width, kept, in.channels, in.bit_depth)) {
         return "out of memory";
     }
-    const std::size_t threads = thread_count(o.threads);
     one_pass pass(result, in, out, threads);
     // One thread reads while the others filter and write the rows read;
     // alone, it reads them all first.
@@ -591,7 +641,9 @@ std::string apply_to_png(const fixed_result& result, png_reader& reader, const i
     };
     if (o.png_compression <= 1) {
         // The fast compressions are shared out among the threads, a band at a time.
-        png_band_writer bands(file, o.output, out, o.png_compression);
+        const image_rows rows{[](const void* p, std::uint32_t y) { return static_cast<const one_pass*>(p)->out_row(y); },
+                              &pass};
+        png_band_writer bands(file, o.output, shape, o.png_compression, rows);
         on_threads(threads, [&](std::size_t t) {
             one_pass::worker w(pass);
             read_here(t);

@@ -75,6 +75,7 @@ struct png_band_writer::state {
     std::FILE* file = nullptr;
     const char* name = nullptr;
     const image* img = nullptr;
+    image_rows where;  // the rows, when not img's samples
     int level = 1;
     std::size_t row_bytes = 0;  // in the file, without the filter byte
     std::size_t pixel_bytes = 0;
@@ -135,7 +136,9 @@ struct png_band_writer::state {
     // Row y's bytes as the file has them, from `from` on, into `to`:
     // 16-bit samples big-endian.
     void file_bytes(std::uint32_t y, std::size_t from, std::size_t count, unsigned char* to) const {
-        const auto* row = static_cast<const unsigned char*>(img->data.get()) + std::size_t{y} * row_bytes;
+        const auto* row = where.row != nullptr
+                              ? static_cast<const unsigned char*>(where.row(where.context, y))
+                              : static_cast<const unsigned char*>(img->data.get()) + std::size_t{y} * row_bytes;
         if (img->bit_depth == 8 || std::endian::native == std::endian::big) {
             std::memcpy(to, row + from, count);
             return;
@@ -269,17 +272,18 @@ struct png_band_writer::state {
     }
 };
 
-png_band_writer::png_band_writer(std::FILE* stream, const char* name, const image& img, int compression)
+png_band_writer::png_band_writer(std::FILE* stream, const char* name, const image& img, int compression,
+                                 image_rows rows)
     : s_(new state) {
     state& s = *s_;
+    s.where = rows;
     s.file = stream;
     s.name = name;
     s.img = &img;
     s.level = std::clamp(compression, 0, 1);
     s.pixel_bytes = std::size_t{img.channels} * (img.bit_depth / 8);
     s.row_bytes = std::size_t{img.width} * s.pixel_bytes;
-    s.band_rows = static_cast<std::uint32_t>(
-        std::clamp<std::size_t>(band_bytes / (s.row_bytes + 1), 1, std::size_t{img.height}));
+    s.band_rows = band_rows(img);
     s.bands = (std::size_t{img.height} + s.band_rows - 1) / s.band_rows;
     s.done.resize(s.bands);
     s.ready.assign(s.bands, 0);
@@ -287,6 +291,11 @@ png_band_writer::png_band_writer(std::FILE* stream, const char* name, const imag
 }
 
 png_band_writer::~png_band_writer() = default;
+
+std::uint32_t png_band_writer::band_rows(const image& img) {
+    const std::size_t row_bytes = std::size_t{img.width} * img.channels * (img.bit_depth / 8);
+    return static_cast<std::uint32_t>(std::clamp<std::size_t>(band_bytes / (row_bytes + 1), 1, std::size_t{img.height}));
+}
 
 std::size_t png_band_writer::bands() const {
     return s_->bands;

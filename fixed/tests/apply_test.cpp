@@ -224,6 +224,9 @@ TEST_F(Apply, FiltersEveryKindAsTheGoldenModel) {
         {"RGB 8, one row", 3, 8, "zero", "7", "1.5", 12, 1},
         {"grey 16, one column, long filter", 1, 16, "reflect101", "31", "6", 1, 40},
         {"grey+alpha 8, one row more than taps", 2, 8, "zero", "5", "1", 6, 6},
+        // Images tall for their bands: the output rows go round a ring.
+        {"grey+alpha 16, a ring of rows", 2, 16, "reflect101", "3", "0.8", 1500, 500},
+        {"RGB 8, a ring of rows, longer filter", 3, 8, "replicate", "15", "2.5", 1200, 260},
     };
     for (const kind_row& row : rows) {
         SCOPED_TRACE(row.name);

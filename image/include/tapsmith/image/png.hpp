@@ -153,14 +153,24 @@ std::string write_png(std::FILE* stream, const char* name, const image& img,
 // whichever thread takes it, and goes into the file in order. The bands
 // depend on the image alone, so the bytes are write_png's, whatever the
 // threads. The writer holds `stream` and `img` until finish().
+// Where each row's samples are, for rows not kept as one image (a ring of
+// the rows in flight): row(context, y) for row y.
+struct image_rows {
+    const void* (*row)(const void* context, std::uint32_t y) = nullptr;
+    const void* context = nullptr;
+};
+
 class png_band_writer {
   public:
-    // Writes the file's start; `img` must be one write_png can write.
-    png_band_writer(std::FILE* stream, const char* name, const image& img, int compression);
+    // Writes the file's start; `img` must be one write_png can write, but
+    // with `rows` it gives only the shape, its samples unused.
+    png_band_writer(std::FILE* stream, const char* name, const image& img, int compression, image_rows rows = {});
     ~png_band_writer();
     png_band_writer(const png_band_writer&) = delete;
     png_band_writer& operator=(const png_band_writer&) = delete;
 
+    // Rows a band of an image of this shape: all bands but the last.
+    [[nodiscard]] static std::uint32_t band_rows(const image& img);
     [[nodiscard]] std::size_t bands() const;
     // Rows 0 .. rows_needed(b) - 1 must hold their samples before band b is written.
     [[nodiscard]] std::uint32_t rows_needed(std::size_t band) const;
