@@ -133,16 +133,16 @@ struct png_band_writer::state {
         chunk("IHDR", {{ihdr, sizeof ihdr}});
     }
 
-    // Row y's bytes as the file has them, from `from` on, into `to`:
-    // 16-bit samples big-endian.
+    [[nodiscard]] const unsigned char* row_of(std::uint32_t y) const {
+        return where.row != nullptr
+                   ? static_cast<const unsigned char*>(where.row(where.context, y))
+                   : static_cast<const unsigned char*>(img->data.get()) + std::size_t{y} * row_bytes;
+    }
+
+    // Bytes from .. from + count - 1 of row y of 16-bit samples in the
+    // host's little-endian order into `to`, as the file has them: big-endian.
     void file_bytes(std::uint32_t y, std::size_t from, std::size_t count, unsigned char* to) const {
-        const auto* row = where.row != nullptr
-                              ? static_cast<const unsigned char*>(where.row(where.context, y))
-                              : static_cast<const unsigned char*>(img->data.get()) + std::size_t{y} * row_bytes;
-        if (img->bit_depth == 8 || std::endian::native == std::endian::big) {
-            std::memcpy(to, row + from, count);
-            return;
-        }
+        const unsigned char* const row = row_of(y);
         // `from` and `count` are whole samples: pixels are, and pieces are 64 KiB.
         for (std::size_t i = 0; i < count; i += 2) {
             std::uint16_t sample = 0;
@@ -163,8 +163,13 @@ struct png_band_writer::state {
     std::size_t filter_piece(std::uint32_t y, std::size_t at, kit& k) const {
         const std::size_t count = std::min(piece_bytes, row_bytes - at);
         const std::size_t before = std::min(at, pixel_bytes);
-        file_bytes(y, at - before, before + count, k.bytes.data() + pixel_bytes - before);
-        const unsigned char* const now = k.bytes.data() + pixel_bytes;
+        const unsigned char* now = nullptr;
+        if (img->bit_depth == 8 || std::endian::native == std::endian::big) {
+            now = row_of(y) + at;  // the file's bytes already
+        } else {
+            file_bytes(y, at - before, before + count, k.bytes.data() + pixel_bytes - before);
+            now = k.bytes.data() + pixel_bytes;
+        }
         const std::size_t lead = at == 0 ? 1 : 0;
         k.line[0] = level == 1 ? 1 : 0;
         unsigned char* const to = k.line.data() + lead;
