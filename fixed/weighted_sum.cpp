@@ -57,6 +57,19 @@ loop_list runnable_loops() noexcept {
     }
 #endif
 #endif
+#if TAPSMITH_HAVE_HWY && defined(__aarch64__) && defined(__linux__)
+    [[maybe_unused]] const detail::arm_sets arm = detail::runnable_arm_sets();
+#if HWY_TARGETS & HWY_SVE2
+    if (arm.sve2) {
+        list.at[list.count++] = {&N_SVE2::weighted_sum, &N_SVE2::add_squares16, &N_SVE2::add_squares8};
+    }
+#endif
+#if HWY_TARGETS & HWY_SVE
+    if (arm.sve) {
+        list.at[list.count++] = {&N_SVE::weighted_sum, &N_SVE::add_squares16, &N_SVE::add_squares8};
+    }
+#endif
+#endif
 #if TAPSMITH_HAVE_HWY
     list.at[list.count++] = {&HWY_STATIC_DISPATCH(weighted_sum), &HWY_STATIC_DISPATCH(add_squares16),
                              &HWY_STATIC_DISPATCH(add_squares8)};

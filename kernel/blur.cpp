@@ -129,6 +129,19 @@ target_list runnable_targets() noexcept {
     }
 #endif
 #endif
+#if TAPSMITH_HAVE_HWY && defined(__aarch64__) && defined(__linux__)
+    [[maybe_unused]] const detail::arm_sets arm = detail::runnable_arm_sets();
+#if HWY_TARGETS & HWY_SVE2
+    if (arm.sve2) {
+        list.at[list.count++] = target{"SVE2", &N_SVE2::filter8, &N_SVE2::filter16};
+    }
+#endif
+#if HWY_TARGETS & HWY_SVE
+    if (arm.sve) {
+        list.at[list.count++] = target{"SVE", &N_SVE::filter8, &N_SVE::filter16};
+    }
+#endif
+#endif
 #if TAPSMITH_HAVE_HWY
     list.at[list.count++] = target{"baseline", &HWY_STATIC_DISPATCH(filter8), &HWY_STATIC_DISPATCH(filter16)};
 #else

@@ -12,7 +12,8 @@
 # the unit tests are built and run too. s390x (big-endian), armhf, ppc64el
 # and riscv64 run the end-to-end cases against their checked files.
 # aarch64 also runs part of the filter's grid: there its loops are built
-# for NEON (x86's instruction sets are checked natively and on i386).
+# for NEON, SVE and SVE2, and qemu's processor runs all three (x86's
+# instruction sets are checked natively and on i386).
 # Only the sign of a NaN may differ (0/0 is a negative NaN on x86-64 and a
 # positive one elsewhere).
 #   tools/cross_check.sh [ARCH...]   (default: aarch64 armhf s390x ppc64el riscv64 i386)

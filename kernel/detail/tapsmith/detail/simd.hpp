@@ -1,18 +1,28 @@
 // SPDX-License-Identifier: MIT
-// Which of the x86 instruction sets that loops are built for (through
+// Which of the instruction sets that loops are built for (through
 // Highway's foreach_target) this processor runs, each with every feature
-// Highway's build of it may use. Elsewhere: none, the baseline alone.
+// Highway's build of it may use.
 #pragma once
 
 // Included before Highway's headers: the x86 targets are AVX-512 (Skylake
 // server and later), AVX2 (Haswell, Zen) and SSE4, beside the baseline;
-// SSSE3 alone adds little over SSE2. Other architectures build their
-// baseline alone (NEON on arm64).
+// SSSE3 alone adds little over SSE2. On arm64, SVE2 and SVE beside NEON,
+// the baseline, each for any vector length (the builds for one length
+// alone add nothing the others lack). Other architectures build their
+// baseline alone.
 #if TAPSMITH_HAVE_HWY
+#if defined(__aarch64__) && defined(__linux__)
+#define HWY_DISABLED_TARGETS (HWY_SVE_256 | HWY_SVE2_128)
+#else
 #define HWY_DISABLED_TARGETS HWY_SSSE3
-#if !defined(__x86_64__) && !defined(__i386__)
+#endif
+#if !defined(__x86_64__) && !defined(__i386__) && !(defined(__aarch64__) && defined(__linux__))
 #define HWY_COMPILE_ONLY_STATIC 1
 #endif
+#endif
+
+#if defined(__aarch64__) && defined(__linux__)
+#include <sys/auxv.h>
 #endif
 
 namespace tapsmith::detail {
@@ -22,6 +32,21 @@ struct x86_sets {
     bool avx2 = false;
     bool avx512 = false;
 };
+
+struct arm_sets {
+    bool sve = false;
+    bool sve2 = false;
+};
+
+// What the kernel says the processor has (Linux on arm64; elsewhere none).
+inline arm_sets runnable_arm_sets() noexcept {
+    arm_sets sets;
+#if defined(__aarch64__) && defined(__linux__) && defined(HWCAP_SVE) && defined(HWCAP2_SVE2)
+    sets.sve = (getauxval(AT_HWCAP) & HWCAP_SVE) != 0;
+    sets.sve2 = sets.sve && (getauxval(AT_HWCAP2) & HWCAP2_SVE2) != 0;
+#endif
+    return sets;
+}
 
 inline x86_sets runnable_x86_sets() noexcept {
     x86_sets sets;
