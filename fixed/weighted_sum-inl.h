@@ -111,10 +111,9 @@ inline void add_squares_any(const Sample* got, std::size_t step, const double* r
 }  // namespace
 
 // to[x] = from_0[x] g_0 + from_1[x] g_1 + ..., the terms of each pixel
-// added left to right as written. Eight vectors of pixels at a time take
-// every term while their sums stay in registers, so that eight chains of
-// additions overlap (four leave the adders waiting on each other's
-// results); a multiply and an add, never fused.
+// added left to right as written. Four vectors of pixels at a time take
+// every term while their sums stay in registers, so that four chains of
+// additions overlap; a multiply and an add, never fused.
 void weighted_sum(double* to, const double* const* from, const double* g, std::size_t terms,
                   std::size_t w) noexcept {
     std::size_t x = 0;
@@ -122,18 +121,13 @@ void weighted_sum(double* to, const double* const* from, const double* g, std::s
     namespace hn = hwy::HWY_NAMESPACE;
     const hn::ScalableTag<double> d;
     const std::size_t lanes = hn::Lanes(d);
-    // Named, not an array: scalable vectors (SVE) have no size to make one of.
-    for (; x + 8 * lanes <= w; x += 8 * lanes) {
+    for (; x + 4 * lanes <= w; x += 4 * lanes) {
         const auto g0 = hn::Set(d, g[0]);
         const double* a = from[0] + x;
         auto s0 = hn::Mul(g0, hn::LoadU(d, a));
         auto s1 = hn::Mul(g0, hn::LoadU(d, a + lanes));
         auto s2 = hn::Mul(g0, hn::LoadU(d, a + 2 * lanes));
         auto s3 = hn::Mul(g0, hn::LoadU(d, a + 3 * lanes));
-        auto s4 = hn::Mul(g0, hn::LoadU(d, a + 4 * lanes));
-        auto s5 = hn::Mul(g0, hn::LoadU(d, a + 5 * lanes));
-        auto s6 = hn::Mul(g0, hn::LoadU(d, a + 6 * lanes));
-        auto s7 = hn::Mul(g0, hn::LoadU(d, a + 7 * lanes));
         for (std::size_t t = 1; t < terms; ++t) {
             const auto gt = hn::Set(d, g[t]);
             const double* p = from[t] + x;
@@ -141,19 +135,11 @@ void weighted_sum(double* to, const double* const* from, const double* g, std::s
             s1 = hn::Add(s1, hn::Mul(gt, hn::LoadU(d, p + lanes)));
             s2 = hn::Add(s2, hn::Mul(gt, hn::LoadU(d, p + 2 * lanes)));
             s3 = hn::Add(s3, hn::Mul(gt, hn::LoadU(d, p + 3 * lanes)));
-            s4 = hn::Add(s4, hn::Mul(gt, hn::LoadU(d, p + 4 * lanes)));
-            s5 = hn::Add(s5, hn::Mul(gt, hn::LoadU(d, p + 5 * lanes)));
-            s6 = hn::Add(s6, hn::Mul(gt, hn::LoadU(d, p + 6 * lanes)));
-            s7 = hn::Add(s7, hn::Mul(gt, hn::LoadU(d, p + 7 * lanes)));
         }
         hn::StoreU(s0, d, to + x);
         hn::StoreU(s1, d, to + x + lanes);
         hn::StoreU(s2, d, to + x + 2 * lanes);
         hn::StoreU(s3, d, to + x + 3 * lanes);
-        hn::StoreU(s4, d, to + x + 4 * lanes);
-        hn::StoreU(s5, d, to + x + 5 * lanes);
-        hn::StoreU(s6, d, to + x + 6 * lanes);
-        hn::StoreU(s7, d, to + x + 7 * lanes);
     }
     for (; x + lanes <= w; x += lanes) {
         auto s0 = hn::Mul(hn::Set(d, g[0]), hn::LoadU(d, from[0] + x));
