@@ -217,13 +217,14 @@ class reference_rows {
 void populate(const image& img) {
 #if defined(__linux__) && defined(MADV_POPULATE_WRITE)
     const std::size_t page = 4096;
-    const auto at = reinterpret_cast<std::uintptr_t>(img.data.get());
+    char* const block = static_cast<char*>(img.data.get());
     const std::size_t bytes = sample_count(img) * (img.bit_depth / 8);
-    const std::uintptr_t from = (at + page - 1) / page * page;
-    if (at + bytes > from) {
+    // madvise takes whole pages: those inside the block.
+    const auto skip =
+        static_cast<std::size_t>((page - reinterpret_cast<std::uintptr_t>(block) % page) % page);
+    if (bytes > skip) {
         // Refused (an older kernel): the pages come as they are written.
-        static_cast<void>(madvise(reinterpret_cast<void*>(from), (at + bytes - from) / page * page,
-                                  MADV_POPULATE_WRITE));
+        static_cast<void>(madvise(block + skip, (bytes - skip) / page * page, MADV_POPULATE_WRITE));
     }
 #else
     static_cast<void>(img);
@@ -482,8 +483,9 @@ class one_pass {
         }
         // Alpha is not a colour to blur: it stays as it was.
         if (in_.alpha >= 0) {
-            const std::size_t at = static_cast<std::size_t>(y_of(top)) * line_;
-            for (std::size_t k = static_cast<std::size_t>(in_.alpha); k < (last - first) * line_; k += in_.channels) {
+            const auto at = static_cast<std::size_t>(y_of(top)) * line_;
+            for (auto k = static_cast<std::size_t>(in_.alpha); k < (last - first) * line_;
+                 k += in_.channels) {
                 set_sample(out_, at + k, sample(in_, first * line_ + k));
             }
         }
@@ -503,9 +505,11 @@ class one_pass {
         for (std::size_t x0 = 0; x0 < width; x0 += strip) {
             for (std::size_t k = 0; k < colours_.size(); ++k) {
                 w.makers[k].make(top, bottom, x0, [&](std::int64_t y, const double* sum, std::size_t len) {
-                    const std::size_t at = static_cast<std::size_t>(y_of(y)) * line_ + x0 * step + colours_[k];
+                    const std::size_t at =
+                        static_cast<std::size_t>(y_of(y)) * line_ + x0 * step + colours_[k];
                     if (y + rows_ahead < bottom) {
-                        prefetch_samples(out_, (at + static_cast<std::size_t>(rows_ahead) * line_) % kept, len * step);
+                        prefetch_samples(out_, (at + static_cast<std::size_t>(rows_ahead) * line_) % kept,
+                                         len * step);
                     }
                     square_lanes& into = w.lanes[k * span + static_cast<std::size_t>(y - top)];
                     if (bytes != nullptr) {
@@ -547,13 +551,13 @@ class one_pass {
     std::condition_variable changed_;
     std::int64_t next_block_ = 0;  // the next to take
     std::size_t next_band_ = 0;
-    std::vector<char> done_;     // block b is made
-    std::int64_t finished_ = 0;  // blocks made from the top
+    std::vector<char> done_;        // block b is made
+    std::int64_t finished_ = 0;     // blocks made from the top
     std::vector<char> band_done_;   // band b is compressed
     std::size_t written_band_ = 0;  // bands compressed from the top
     std::uint32_t written_ = 0;     // their rows
-    std::uint32_t read_ = 0;     // input rows read from the top
-    bool unread_ = false;        // the input could not be read
+    std::uint32_t read_ = 0;        // input rows read from the top
+    bool unread_ = false;           // the input could not be read
 };
 
 // The samples of `img` in hexadecimal, as $readmemh and VHDL textio read
@@ -599,8 +603,8 @@ std::string stage_outputs(const fixed_options& o, cli::staged_files& files) {
     return problem;
 }
 
-std::string apply_to_png(const fixed_result& result, png_reader& reader, const image& in, image_figures& figures,
-                         const cli::staged_files& files) {
+std::string apply_to_png(const fixed_result& result, png_reader& reader, const image& in,
+                         image_figures& figures, const cli::staged_files& files) {
     const fixed_options& o = *result.options;
     const std::size_t threads = thread_count(o.threads);
     // The output whole only for what needs it (the vectors, libpng's
@@ -641,8 +645,9 @@ std::string apply_to_png(const fixed_result& result, png_reader& reader, const i
     };
     if (o.png_compression <= 1) {
         // The fast compressions are shared out among the threads, a band at a time.
-        const image_rows rows{[](const void* p, std::uint32_t y) { return static_cast<const one_pass*>(p)->out_row(y); },
-                              &pass};
+        const image_rows rows{
+            [](const void* p, std::uint32_t y) { return static_cast<const one_pass*>(p)->out_row(y); },
+            &pass};
         png_band_writer bands(file, o.output, shape, o.png_compression, rows);
         on_threads(threads, [&](std::size_t t) {
             one_pass::worker w(pass);

@@ -20,7 +20,7 @@ std::string stage_outputs(const fixed_options& o, cli::staged_files& files);
 // filters them with the result's taps into the staged files as they
 // arrive, filling `figures`. Returns "" or the one-line reason it could
 // not (the reader's own first); the caller commits the files.
-std::string apply_to_png(const fixed_result& result, png_reader& reader, const image& in, image_figures& figures,
-                         const cli::staged_files& files);
+std::string apply_to_png(const fixed_result& result, png_reader& reader, const image& in,
+                         image_figures& figures, const cli::staged_files& files);
 
 }  // namespace tapsmith

@@ -283,9 +283,10 @@ bool to_samples(read_state& s, std::uint32_t y) noexcept {
         if (index >= static_cast<std::size_t>(s.entries)) {
             return false;
         }
-        const unsigned char alpha = index < static_cast<std::size_t>(s.alpha_entries) ? s.palette_alpha[index] : 255;
-        const unsigned char pixel[4] = {s.palette[3 * index], s.palette[3 * index + 1], s.palette[3 * index + 2],
-                                        alpha};
+        const unsigned char alpha =
+            index < static_cast<std::size_t>(s.alpha_entries) ? s.palette_alpha[index] : 255;
+        const unsigned char pixel[4] = {s.palette[3 * index], s.palette[3 * index + 1],
+                                        s.palette[3 * index + 2], alpha};
         std::memcpy(bytes + (x - 1) * s.channels, pixel, s.channels);
     }
     return true;
@@ -613,8 +614,8 @@ struct png_reader::state {
         if (s.diag.why != failure::none) {
             return describe_read(s, name.c_str());
         }
-        png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, &s.diag, on_error, on_warning, nullptr, allocate,
-                                       release);
+        png = png_create_read_struct_2(PNG_LIBPNG_VER_STRING, &s.diag, on_error, on_warning, nullptr,
+                                       allocate, release);
         info = png == nullptr ? nullptr : png_create_info_struct(png);
         if (info == nullptr) {
             s.diag.why = failure::no_memory;
@@ -622,6 +623,7 @@ struct png_reader::state {
         }
         if (!decode_head(png, info, &s)) {
             std::free(s.pixels);
+            s.pixels = nullptr;
             return describe_read(s, name.c_str());
         }
         out.width = s.width;

@@ -102,7 +102,8 @@ struct png_band_writer::state {
     }
 
     // A chunk whose data is the pieces given, in order.
-    void chunk(const char (&type)[5], std::initializer_list<std::pair<const unsigned char*, std::size_t>> data) {
+    void chunk(const char (&type)[5],
+               std::initializer_list<std::pair<const unsigned char*, std::size_t>> data) {
         std::size_t length = 0;
         for (const auto& [bytes, count] : data) {
             length += count;
@@ -194,8 +195,9 @@ struct png_band_writer::state {
             const std::size_t length = filter_piece(y, 0, k);
             const unsigned char* const f = k.line.data();
             for (std::size_t i = 5; i < length; ++i) {
-                runs += static_cast<std::size_t>((f[i] == f[i - 1]) & (f[i] == f[i - 2]) & (f[i] == f[i - 3]) &
-                                                 (f[i] == f[i - 4]));
+                const bool five =
+                    f[i] == f[i - 1] && f[i] == f[i - 2] && f[i] == f[i - 3] && f[i] == f[i - 4];
+                runs += five ? 1 : 0;
             }
             bytes += length;
         }
@@ -225,7 +227,9 @@ struct png_band_writer::state {
         const std::uint32_t last = std::min(img->height, first + band_rows);
         // Deflate's bound on what it makes, up to a few MiB: more, if needed, as it comes.
         const std::size_t bound =
-            deflateBound(&z, static_cast<uLong>(std::min<std::size_t>(band_bytes(b), std::size_t{4} << 20U))) + 64;
+            deflateBound(&z,
+                         static_cast<uLong>(std::min<std::size_t>(band_bytes(b), std::size_t{4} << 20U))) +
+            64;
         if (out.bytes.size() < bound) {
             out.bytes.resize(bound);
         }
@@ -242,7 +246,8 @@ struct png_band_writer::state {
                     out.bytes.resize(out.bytes.size() + out.bytes.size() / 2 + 64);
                 }
                 z.next_out = out.bytes.data() + out.used;
-                z.avail_out = static_cast<uInt>(std::min<std::size_t>(out.bytes.size() - out.used, 1UL << 30U));
+                z.avail_out =
+                    static_cast<uInt>(std::min<std::size_t>(out.bytes.size() - out.used, 1UL << 30U));
                 const std::size_t room = z.avail_out;
                 deflate(&z, flush);
                 out.used += room - z.avail_out;
@@ -270,8 +275,9 @@ struct png_band_writer::state {
             const std::size_t count = std::min(chunk_bytes, out.used - at);
             const bool first = b == 0 && at == 0;
             const bool last = b + 1 == bands && at + count == out.used;
-            chunk("IDAT",
-                  {{header, first ? sizeof header : 0}, {out.bytes.data() + at, count}, {check, last ? sizeof check : 0}});
+            chunk("IDAT", {{header, first ? sizeof header : 0},
+                           {out.bytes.data() + at, count},
+                           {check, last ? sizeof check : 0}});
             at += count;
         } while (at < out.used);
     }
@@ -299,7 +305,8 @@ png_band_writer::~png_band_writer() = default;
 
 std::uint32_t png_band_writer::band_rows(const image& img) {
     const std::size_t row_bytes = std::size_t{img.width} * img.channels * (img.bit_depth / 8);
-    return static_cast<std::uint32_t>(std::clamp<std::size_t>(band_bytes / (row_bytes + 1), 1, std::size_t{img.height}));
+    return static_cast<std::uint32_t>(
+        std::clamp<std::size_t>(band_bytes / (row_bytes + 1), 1, std::size_t{img.height}));
 }
 
 std::size_t png_band_writer::bands() const {

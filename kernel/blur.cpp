@@ -158,7 +158,8 @@ const target_list& targets() noexcept {
 // Output rows top .. bottom - 1 (top = 0 and bottom = 0 for all of them).
 template <typename Pixel>
 status blur_any(const Pixel* in, Pixel* out, const image_size& dims, const blur_options& o,
-                const target& rows, std::size_t top = 0, std::size_t bottom = 0, bool rows_only = false) noexcept {
+                const target& rows, std::size_t top = 0, std::size_t bottom = 0,
+                bool rows_only = false) noexcept {
     constexpr std::size_t side_max = 65535;
     const std::size_t width = dims.width;
     const std::size_t height = dims.height;
@@ -286,12 +287,14 @@ status blur_rows(const std::uint16_t* in, std::uint16_t* out, const image_size& 
 
 status blur_rows_to(const std::uint8_t* in, std::uint8_t* rows, const image_size& size,
                     const blur_options& options, std::size_t top, std::size_t bottom) noexcept {
-    return bottom == 0 ? status::bad_size : blur_any(in, rows, size, options, targets().at[0], top, bottom, true);
+    return bottom == 0 ? status::bad_size
+                       : blur_any(in, rows, size, options, targets().at[0], top, bottom, true);
 }
 
 status blur_rows_to(const std::uint16_t* in, std::uint16_t* rows, const image_size& size,
                     const blur_options& options, std::size_t top, std::size_t bottom) noexcept {
-    return bottom == 0 ? status::bad_size : blur_any(in, rows, size, options, targets().at[0], top, bottom, true);
+    return bottom == 0 ? status::bad_size
+                       : blur_any(in, rows, size, options, targets().at[0], top, bottom, true);
 }
 
 namespace detail {

@@ -487,6 +487,17 @@ TEST_F(Apply, BadInputFailsWithOneLineAndLeavesNoOutput) {
     const std::string png = slurp(good);
     std::ofstream(dir_ / "text.png") << "not a picture\n";
     std::ofstream(dir_ / "cut.png", std::ios::binary) << png.substr(0, png.size() / 2);
+    // Cut inside its pixels, after rows have gone to threads to filter.
+    tapsmith::image noisy;
+    ASSERT_TRUE(tapsmith::make_image(noisy, 300, 400, 1, 8));
+    std::uint32_t state = 99;
+    for (std::size_t k = 0; k < tapsmith::sample_count(noisy); ++k) {
+        state = state * 1103515245U + 12345U;
+        tapsmith::set_sample(noisy, k, state >> 24U);
+    }
+    ASSERT_EQ(tapsmith::write_png((dir_ / "noisy.png").c_str(), noisy), "");
+    const std::string big = slurp(dir_ / "noisy.png");
+    std::ofstream(dir_ / "short.png", std::ios::binary) << big.substr(0, big.size() * 2 / 3);
     std::string flipped = png;
     flipped[29] = static_cast<char>(flipped[29] ^ 1);  // inside IHDR's CRC
     std::ofstream(dir_ / "crc.png", std::ios::binary) << flipped;
@@ -494,17 +505,21 @@ TEST_F(Apply, BadInputFailsWithOneLineAndLeavesNoOutput) {
         const char* name;
         std::string input;
         std::string output;
-        const char* message;  // the start of the one line on standard error
+        std::string message;  // the start of the one line on standard error
     } rows[] = {
         {"not a PNG", (dir_ / "text.png").string(), (dir_ / "o1.png").string(), "tapsmith-fixed: "},
         {"truncated", (dir_ / "cut.png").string(), (dir_ / "o2.png").string(), "tapsmith-fixed: "},
+        {"truncated in its pixels", (dir_ / "short.png").string(), (dir_ / "o5.png").string(),
+         "tapsmith-fixed: " + (dir_ / "short.png").string() + ": truncated"},
         {"corrupt CRC", (dir_ / "crc.png").string(), (dir_ / "o3.png").string(), "tapsmith-fixed: "},
         {"missing", (dir_ / "none.png").string(), (dir_ / "o4.png").string(), "tapsmith-fixed: "},
         {"unwritable output", good.string(), (dir_ / "no" / "such" / "dir.png").string(), "tapsmith-fixed: "},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        const run_result r = run({"--apply=" + row.input, "--output=" + row.output, "5", "1"}, dir_);
+        // Three threads whatever the machine: one reads while two filter.
+        const run_result r =
+            run({"--apply=" + row.input, "--output=" + row.output, "--threads=3", "5", "1"}, dir_);
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.out, "");
         EXPECT_EQ(r.err.rfind(row.message, 0), 0U) << r.err;
@@ -516,7 +531,7 @@ TEST_F(Apply, BadInputFailsWithOneLineAndLeavesNoOutput) {
     for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir_)) {
         ++entries;
     }
-    EXPECT_EQ(entries, 6U);  // good, text, cut, crc, stdout, stderr
+    EXPECT_EQ(entries, 8U);  // good, text, cut, crc, noisy, short, stdout, stderr
 }
 
 // Every file in `dir` with its bytes: what a failed run must leave as it was.

@@ -322,9 +322,10 @@ void expect_reads_as(const fs::path& where, const bytes& file, const expected_im
             tapsmith::png_reader reader;
             error = reader.open(file.data(), file.size(), "mem.png", img);
             ASSERT_EQ(error, "");
-            const tapsmith::row_sink sink{
-                [](void* rows, std::uint32_t done) { static_cast<std::vector<std::uint32_t>*>(rows)->push_back(done); },
-                &told};
+            const tapsmith::row_sink sink{[](void* rows, std::uint32_t done) {
+                                              static_cast<std::vector<std::uint32_t>*>(rows)->push_back(done);
+                                          },
+                                          &told};
             error = reader.read_rows(sink);
             std::vector<std::uint32_t> rows;
             for (std::uint32_t y = 1; file[28] == 0 && y <= img.height; ++y) {
@@ -568,8 +569,9 @@ TEST_F(Png, BandsJoinInAnyOrder) {
         const std::size_t line = std::size_t{r.width} * r.channels;
         for (std::size_t i = 0; i < tapsmith::sample_count(img); ++i) {
             state = state * 1103515245u + 12345u;
-            const std::uint32_t column = static_cast<std::uint32_t>(i % line / r.channels);
-            tapsmith::set_sample(img, i, (r.runs ? column / 64 * 2311u + 5u : state >> 8) & ((1u << r.depth) - 1));
+            const auto column = static_cast<std::uint32_t>(i % line / r.channels);
+            tapsmith::set_sample(img, i,
+                                 (r.runs ? column / 64 * 2311u + 5u : state >> 8) & ((1u << r.depth) - 1));
         }
         for (const int level : {0, 1}) {
             SCOPED_TRACE(std::string(r.name) + ", compression " + std::to_string(level));

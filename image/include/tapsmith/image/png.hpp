@@ -164,7 +164,8 @@ class png_band_writer {
   public:
     // Writes the file's start; `img` must be one write_png can write, but
     // with `rows` it gives only the shape, its samples unused.
-    png_band_writer(std::FILE* stream, const char* name, const image& img, int compression, image_rows rows = {});
+    png_band_writer(std::FILE* stream, const char* name, const image& img, int compression,
+                    image_rows rows = {});
     ~png_band_writer();
     png_band_writer(const png_band_writer&) = delete;
     png_band_writer& operator=(const png_band_writer&) = delete;
