@@ -38,6 +38,8 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 for image in fuzz/corpus/png/*; do
     run fixed/tapsmith-fixed "--apply=$image --output=$scratch/out.png --vectors=$scratch/v 5 1.0"
+    # Without --vectors the output rows go round a ring; one thread reads while two filter.
+    run fixed/tapsmith-fixed "--apply=$image --output=$scratch/out.png --threads=3 3 0.8"
 done
 run fixed/tapsmith-fixed "--apply=tools/memcheck.sh --output=$scratch/out.png 5 1.0"
 exit "$status"
