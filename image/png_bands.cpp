@@ -6,8 +6,8 @@
 // filtered and deflated on its own, by whichever thread takes it, and the
 // file gets the bands in order, each as an IDAT chunk, the stream's header
 // before the first and its Adler-32 (combined band by band) after the last.
-// Run-length matches reach one pixel back at most, so a band starting
-// afresh costs a few bytes.
+// Run-length matches reach one byte back and Huffman codes alone none, so
+// a band starting afresh costs a few bytes.
 #include "png_detail.hpp"
 #include "tapsmith/image/png.hpp"
 
@@ -177,8 +177,12 @@ struct png_band_writer::state {
         // Sub: each byte less the same byte of the pixel before (none: 0).
         const std::size_t head = level == 0 ? count : std::min(count, pixel_bytes - before);
         std::memcpy(to, now, head);
+        // The pixel before may lie before `now` (a piece after the first):
+        // a signed step back, never an unsigned one that wraps.
+        const auto back = static_cast<std::ptrdiff_t>(pixel_bytes);
         for (std::size_t i = head; i < count; ++i) {
-            to[i] = static_cast<unsigned char>(now[i] - now[i - pixel_bytes]);
+            const auto at_i = static_cast<std::ptrdiff_t>(i);
+            to[i] = static_cast<unsigned char>(now[at_i] - now[at_i - back]);
         }
         return lead + count;
     }
