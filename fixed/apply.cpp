@@ -37,17 +37,13 @@ struct error_sums {
 // this many rows before it is read.
 constexpr std::int64_t rows_ahead = 8;
 
-// Asks for `bytes` bytes from `from` on to be brought into the cache.
-void prefetch_bytes(const void* from, std::size_t bytes) {
-    for (std::size_t b = 0; b < bytes; b += 64) {
-        __builtin_prefetch(static_cast<const char*>(from) + b);
-    }
-}
-
 // Asks for samples at .. at + count - 1 of img to be brought into the cache.
 void prefetch_samples(const image& img, std::size_t at, std::size_t count) {
     const std::size_t size = img.bit_depth / 8;
-    prefetch_bytes(static_cast<const char*>(img.data.get()) + at * size, count * size);
+    const char* const from = static_cast<const char*>(img.data.get()) + at * size;
+    for (std::size_t b = 0; b < count * size; b += 64) {
+        __builtin_prefetch(from + b);
+    }
 }
 
 // One channel of `in` filtered with the normalised samples in double

@@ -678,9 +678,11 @@ std::string png_reader::read_rows(row_sink sink) {
     return decode_pixels(st.png, &st.s, sink) ? std::string() : describe_read(st.s, st.name.c_str());
 }
 
-std::string read_png(const char* path, image& out, std::uint64_t max_pixels) {
-    png_reader reader;
-    std::string problem = reader.open(path, out, max_pixels);
+namespace {
+
+// The pixels after an open() that said `problem`: "" with `out` whole, or
+// the message with `out` empty.
+std::string read_all(png_reader& reader, std::string problem, image& out) {
     if (problem.empty()) {
         problem = reader.read_rows();
     }
@@ -690,17 +692,17 @@ std::string read_png(const char* path, image& out, std::uint64_t max_pixels) {
     return problem;
 }
 
+}  // namespace
+
+std::string read_png(const char* path, image& out, std::uint64_t max_pixels) {
+    png_reader reader;
+    return read_all(reader, reader.open(path, out, max_pixels), out);
+}
+
 std::string read_png(const void* data, std::size_t size, const char* name, image& out,
                      std::uint64_t max_pixels) {
     png_reader reader;
-    std::string problem = reader.open(data, size, name, out, max_pixels);
-    if (problem.empty()) {
-        problem = reader.read_rows();
-    }
-    if (!problem.empty()) {
-        out = image{};
-    }
-    return problem;
+    return read_all(reader, reader.open(data, size, name, out, max_pixels), out);
 }
 
 std::string write_png(std::FILE* stream, const char* name, const image& img, int compression,
