@@ -75,7 +75,9 @@
 //   - Borders: per output row (and column) each tap's source among the 2m+1 rows (sums) of the
 //     window is a small register, loaded from a table by the frame's size at the first row and
 //     shifted down with one new entry from a walker per row; a tap selects only among the
-//     positions it can ever need. With several pixels a beat, the window holds 2G+1 beats and
+//     positions it can ever need. The walker steps an index only on sides of at most m + 1; on
+//     a larger side the newest tap folds once, at the far end, told by the rows (beats) left,
+//     which the sequencer counts down. With several pixels a beat, the window holds 2G+1 beats and
 //     tap j of pixel l selects among the PPC + 2m sums around the middle beat by a table, indexed
 //     by how near the beat is to either end of its line: min(b, G) and min(WB-1-b, G) for beat b.
 //   - Arithmetic: symmetric taps, so mirrored samples are added first (PRE_ADDS); each product is
@@ -146,7 +148,6 @@ module tapsmith_blur #(
   localparam int TWV = VW;                                    // vertical tree
   localparam int TWH = HW;                                    // horizontal tree
   localparam int RW = $clog2(M + 2);                          // 0 .. m+1
-  localparam int HA = $clog2(MAX_WIDTH + M + 2);              // 0 .. MAX_WIDTH + m + 1
 
   function automatic integer tap(input integer k);
     tap = TAPS[32*k +: 32];
@@ -486,17 +487,11 @@ module tapsmith_blur #(
   logic hold_valid, hold_user, hold_same, hold_w_one, hold_h_one, hold_h_two;
   logic hold_go;                        // the beat in hold starts a frame that yields pixels
   logic [BW-1:0] hold_data;
-  logic [AW-1:0] hold_w1, hold_w2;      // beats a row - 1, - 2
-  logic [GW-1:0] hold_r0;               // the first beat's r: min(beats - 1, G)
-  logic [AW-1:0] hold_wg;               // beats - 1 - G, the last beat whose r is G
-  logic hold_g0;                        // that is the first beat
-  logic [15:0] hold_h1, hold_h2;        // height - 1, height - 2
+  logic [AW-1:0] hold_w1;               // beats a row - 1
+  logic [15:0] hold_h;                  // height
   logic [CW-1:0] hold_vcls, hold_hcls;
   logic pop_hold, drop, start;
-  logic [AW-1:0] s_last, s_last1;       // the stream's beats a row - 1, - 2
-  logic [GW-1:0] s_r0;
-  logic [AW-1:0] s_wg;
-  logic s_g0;
+  logic [AW-1:0] s_last;                // the stream's beats a row - 1
   logic [15:0] wb;                      // the beat's width in beats
 
   // A side's size class, 0-based: min(size, m + 2) - 1.
@@ -514,12 +509,7 @@ module tapsmith_blur #(
       hold_data <= s_axis_tdata;
       hold_user <= s_axis_tuser;
       hold_w1 <= AW'(wb - 16'd1);
-      hold_w2 <= AW'(wb - 16'd2);
-      hold_r0 <= (32'(wb) > G) ? GW'(G) : GW'(wb - 16'd1);
-      hold_wg <= AW'(wb - 16'd1 - 16'(G));
-      hold_g0 <= 32'(wb) == G + 1;
-      hold_h1 <= height - 16'd1;
-      hold_h2 <= height - 16'd2;
+      hold_h <= height;
       // The stream's width once the beat in hold, if it starts a frame now, has gone in.
       hold_same <= AW'(wb - 16'd1) == (start ? hold_w1 : s_last);
       hold_w_one <= wb == 16'd1;
@@ -546,50 +536,52 @@ module tapsmith_blur #(
   // -----------------------------------------------------------------------------------------------
   // Slot sequencer: which row of the stream the next slot belongs to, and what it carries. Frames
   // in flight (at most two: one in its flush rows, one in its first rows) wait in a queue, from the
-  // slot that starts them until their last output row: last row, size classes, rows to wait.
+  // slot that starts them until their last output row: height, size classes, rows to wait.
 
-  logic [15:0] f_last [0:1], f_last1 [0:1];
+  logic [15:0] f_h [0:1];
   logic [CW-1:0] f_vcls [0:1], f_hcls [0:1];
   logic [RW-1:0] f_wait [0:1];
   logic f_hp, f_tp;
   logic [1:0] f_n;
 
   logic in_active, row_in, row_auto;    // the stream's current row: an input row, or one on its own
-  logic [15:0] in_row, in_last1;        // input row, the frame's height - 2
+  logic [15:0] in_left;                 // rows from the input row to the frame's end (see in_skew)
   logic in_final;                       // the input row is the frame's last
   logic [AW-1:0] x;                     // column
   // Flags kept beside the counters, so that no decision waits for a comparison: x is 0, x is the
-  // stream's last column, the stream is one column wide, the head's output row is its last.
+  // stream's last column, the stream is one column wide, the head's output row is its last and
+  // its first.
   logic x0, x_last, s_one, o_last, o_first;
-  // Several pixels a beat: the state (a, r) of beat x and whether x is the last beat with r = G,
-  // kept like the flags above; at x = 0 they come from the row's width instead.
-  logic [GW-1:0] bt_a, bt_r, st_a, st_r;
-  logic x_g, st_g;
-  logic [15:0] o_row;                   // output row of the head frame
+  // Beats after x in its row, counted down beside x (at x = 0 they come from the row's width),
+  // and beat x's state (a, r) = (min(x, G), min(beats after, G)).
+  logic [AW-1:0] xr, st_xr;
+  logic [GW-1:0] bt_a, st_a, st_r;
+  logic o_near;                         // the window's newest row lies past the frame's end
+  logic in_skew;                        // in_left counts one row more: a row ended as it started
+  // Rows counted down to the end, not up to a height: the compares are against constants, and
+  // no height minus one or two need be kept.
+  logic [15:0] o_left;                  // rows from the head's output row to its end
   logic [1:0] f_one;                    // a frame in the queue is one row high
   logic [1:0] f_ready;                  // its wait is over
   // The head's entry, copied as it becomes the head, so that no walker reads through f_hp.
-  logic [15:0] h_last, h_last1;
-  logic h_one;
   logic [CW-1:0] h_vcls, h_hcls;
   logic [RW-1:0] tail;                  // slots still owed to the horizontal window
   logic owed;                           // frames in the queue, or slots owed: f_n != 0 || tail != 0
   // The border walkers of the newest row (column) of the window: the index read, reflect101's
-  // direction, the window position and inside flag of the newest tap.
-  logic [16:0] vw_at, vw_at_n;
-  logic [HA-1:0] hw_at, hw_at_n;      // a column index, or m past the last one
+  // direction, the window position and inside flag of the newest tap. Only sides of at most
+  // m + 1 (size classes below the last) walk the index; on a larger side the newest tap folds
+  // once, at the end, which the rows (columns) left tell, so the index stays small.
+  logic [RW-1:0] vw_at, vw_at_n, hw_at, hw_at_n;
   logic vw_up, hw_up, vw_up_n, hw_up_n;
   logic [PW-1:0] vw_pos, hw_pos, vw_pos_n, hw_pos_n;
   logic vw_in, hw_in, vw_in_n, hw_in_n;
 
   logic in_now, auto_now, push, zero_fill, fire, row_end;
   logic [AW-1:0] x_n;
-  logic [15:0] o_row_n;
+  logic [15:0] o_left_n, o_base;
   logic hp_n, o_last_n;
   logic head_out, out_now, first_row, pop_frame;
-  logic [AW-1:0] last_col, last_col1;
-  logic [15:0] out_last, out_last1;
-  logic out_one;
+  logic v_big, h_big;
   logic [CW-1:0] out_vcls, out_hcls;
 
   always_comb begin
@@ -606,11 +598,9 @@ module tapsmith_blur #(
     drop = running && hold_valid && !in_active && !hold_go;
     pop_hold = (ce && running && (x0 ? (in_active ? hold_valid && !hold_user : start)
                                      : row_in && in_active && hold_valid && !hold_user)) || drop;
-    last_col = start ? hold_w1 : s_last;
     st_a = x0 ? '0 : bt_a;
-    st_r = x0 ? (start ? hold_r0 : s_r0) : bt_r;
-    st_g = x0 ? (start ? hold_g0 : s_g0) : x_g;
-    last_col1 = start ? hold_w2 : s_last1;
+    st_xr = x0 ? (start ? hold_w1 : s_last) : xr;
+    st_r = ({1'b0, st_xr} + 1'b1 > (AW+1)'(G)) ? GW'(G) : GW'(st_xr);
     row_end = !push && (x0 ? (start ? hold_w_one : s_one) : x_last);
     // The frame this slot outputs a row of: the head once its wait is over; with m = 0 a frame
     // outputs from its first row, before it is in the queue, so its sizes come from the hold
@@ -618,21 +608,24 @@ module tapsmith_blur #(
     head_out = f_n != '0 && f_ready[f_hp];
     out_now = head_out || (M == 0 && start);  // a head waits, or has m > 0 rows: no push
     // With m > 0 nothing reads these but for the head.
-    out_last = (M > 0 || head_out) ? h_last : hold_h1;
-    out_last1 = (M > 0 || head_out) ? h_last1 : hold_h2;
-    out_one = (M > 0 || head_out) ? h_one : hold_h_one;
+    // The head's rows left; at its first output row, its height, so that nothing is loaded as
+    // frames start or leave. With m = 0 a frame outputs as it starts, from the hold register.
+    o_base = !o_first ? o_left : (M > 0 || head_out) ? f_h[f_hp] : hold_h;
     out_vcls = (M > 0 || head_out) ? h_vcls : hold_vcls;
     out_hcls = (M > 0 || head_out) ? h_hcls : hold_hcls;
+    v_big = out_vcls == CW'(CLS - 1);
+    h_big = out_hcls == CW'(CLS - 1);
     first_row = o_first;
     pop_frame = row_end && out_now && (head_out ? o_last : hold_h_one);
     // The counters' next values, from which the flags are worked out ahead.
     x_n = push ? x : row_end ? '0 : x + AW'(1);
-    o_row_n = (row_end && out_now) ? (pop_frame ? '0 : o_row + 16'd1) : o_row;
+    o_left_n = o_base - {15'd0, row_end && out_now};
+    o_near = o_left <= 16'(M);
     hp_n = pop_frame ? !f_hp : f_hp;
     // o_last ahead, without comparing the next row number: a new head's is whether it is one row
     // high; a row further, whether this row was the one before the last.
     if (pop_frame) o_last_n = (start && f_tp == hp_n) ? hold_h_one : f_one[hp_n];
-    else if (row_end && out_now) o_last_n = o_row == out_last1;
+    else if (row_end && out_now) o_last_n = o_base == 16'd2;
     else if (start && f_n == '0) o_last_n = hold_h_one;
     else o_last_n = o_last;
 
@@ -647,24 +640,30 @@ module tapsmith_blur #(
       // The table's entry for the class: a select among constants.
       for (int c = 0; c < CLS; c++) begin
         if (out_vcls == CW'(c)) begin
-          vw_at_n = 17'(START_AT[c*RW +: RW]);
+          vw_at_n = START_AT[c*RW +: RW];
           vw_up_n = START_UP[c];
           vw_pos_n = START_POS[(c*NW + NW - 1)*PW +: PW];
           vw_in_n = START_IN[c*NW + NW - 1];
         end
       end
+    end else if (v_big) begin
+      // The newest row is past the end: zero reads nothing, replicate holds at the last row,
+      // reflect101 walks back from it.
+      if (BORDER == 2) vw_in_n = !o_near;
+      else if (o_near) vw_pos_n = vw_pos - PW'((BORDER == 1) ? 1 : 2);
     end else if (BORDER == 2) begin
-      vw_at_n = vw_at + 17'd1;
-      vw_in_n = vw_at < {1'b0, out_last};
+      // A small class is its side's last index; the index stops there.
+      vw_in_n = vw_at < RW'(out_vcls);
+      if (vw_in_n) vw_at_n = vw_at + RW'(1);
     end else if (BORDER == 1) begin
-      if (vw_at == {1'b0, out_last}) vw_pos_n = vw_pos - PW'(1);
-      else vw_at_n = vw_at + 17'd1;
-    end else if (out_one) begin
+      if (vw_at == RW'(out_vcls)) vw_pos_n = vw_pos - PW'(1);
+      else vw_at_n = vw_at + RW'(1);
+    end else if (out_vcls == '0) begin
       vw_pos_n = vw_pos - PW'(1);
     end else begin
       // The turn is known from the index before the step (the last - 1 and 1 that it reaches).
-      vw_at_n = vw_up ? vw_at + 17'd1 : vw_at - 17'd1;
-      vw_up_n = vw_up ? vw_at != {1'b0, out_last1} : vw_at == 17'd1;
+      vw_at_n = vw_up ? vw_at + RW'(1) : vw_at - RW'(1);
+      vw_up_n = vw_up ? vw_at != RW'(out_vcls - 1'b1) : vw_at == RW'(1);
       if (!vw_up) vw_pos_n = vw_pos - PW'(2);
     end
 
@@ -675,23 +674,27 @@ module tapsmith_blur #(
     if (x0) begin
       for (int c = 0; c < CLS; c++) begin
         if (out_hcls == CW'(c)) begin
-          hw_at_n = HA'(START_AT[c*RW +: RW]);
+          hw_at_n = START_AT[c*RW +: RW];
           hw_up_n = START_UP[c];
           hw_pos_n = START_POS[(c*NW + NW - 1)*PW +: PW];
           hw_in_n = START_IN[c*NW + NW - 1];
         end
       end
+    end else if (h_big) begin
+      // With one pixel a beat G = m: r < G says the newest column is past the row's end.
+      if (BORDER == 2) hw_in_n = st_r == GW'(G);
+      else if (st_r != GW'(G)) hw_pos_n = hw_pos - PW'((BORDER == 1) ? 1 : 2);
     end else if (BORDER == 2) begin
-      hw_at_n = hw_at + HA'(1);
-      hw_in_n = hw_at < HA'(last_col);
+      hw_in_n = hw_at < RW'(out_hcls);
+      if (hw_in_n) hw_at_n = hw_at + RW'(1);
     end else if (BORDER == 1) begin
-      if (hw_at == HA'(last_col)) hw_pos_n = hw_pos - PW'(1);
-      else hw_at_n = hw_at + HA'(1);
-    end else if (x0 ? (start ? hold_w_one : s_one) : s_one) begin
+      if (hw_at == RW'(out_hcls)) hw_pos_n = hw_pos - PW'(1);
+      else hw_at_n = hw_at + RW'(1);
+    end else if (out_hcls == '0) begin
       hw_pos_n = hw_pos - PW'(1);
     end else begin
-      hw_at_n = hw_up ? hw_at + HA'(1) : hw_at - HA'(1);
-      hw_up_n = hw_up ? hw_at != HA'(last_col1) : hw_at == HA'(1);
+      hw_at_n = hw_up ? hw_at + RW'(1) : hw_at - RW'(1);
+      hw_up_n = hw_up ? hw_at != RW'(out_hcls - 1'b1) : hw_at == RW'(1);
       if (!hw_up) hw_pos_n = hw_pos - PW'(2);
     end
   end
@@ -735,48 +738,38 @@ module tapsmith_blur #(
       f_hp <= 1'b0;
       f_tp <= 1'b0;
       f_n <= '0;
-      o_row <= '0;
+      o_left <= '0;
       o_first <= 1'b1;
       tail <= '0;
       owed <= 1'b0;
     end else if (fire) begin
       x <= x_n;
       x0 <= x_n == '0;
-      x_last <= x_n == (start ? hold_w1 : s_last);
-      x_g <= x_n == (start ? hold_wg : s_wg);
+      // Read only past x = 0, where x_n is x + 1 (a row's end reloads the count).
+      x_last <= st_xr == AW'(1);
+      xr <= st_xr - AW'(1);
       bt_a <= (st_a == GW'(G)) ? st_a : st_a + 1'b1;
-      bt_r <= (G == 0) ? '0 : (st_r != GW'(G)) ? st_r - 1'b1 : st_g ? GW'(G - 1) : st_r;
       o_last <= o_last_n;
       // The next head: the second entry once the head leaves a full queue, or a frame that starts
       // as the queue empties or is empty; in an empty queue the copy is never read.
       if (pop_frame ? f_n != 2'd2 : f_n == '0) begin
-        h_last <= hold_h1;
-        h_last1 <= hold_h2;
-        h_one <= hold_h_one;
         h_vcls <= hold_vcls;
         h_hcls <= hold_hcls;
       end else if (pop_frame) begin
-        h_last <= f_last[!f_hp];
-        h_last1 <= f_last1[!f_hp];
-        h_one <= f_one[!f_hp];
         h_vcls <= f_vcls[!f_hp];
         h_hcls <= f_hcls[!f_hp];
       end
-      o_first <= o_row_n == '0;
+      o_first <= pop_frame || (o_first && !(row_end && out_now));
       if (x0) begin
         row_in <= in_now;
         row_auto <= auto_now;
       end
       if (start) begin
         s_last <= hold_w1;
-        s_last1 <= hold_w2;
-        s_r0 <= hold_r0;
-        s_wg <= hold_wg;
-        s_g0 <= hold_g0;
         s_one <= hold_w_one;
         in_active <= 1'b1;
-        in_row <= '0;
-        in_last1 <= hold_h2;
+        in_left <= hold_h;
+        in_skew <= 1'b0;
         in_final <= hold_h_one;
       end
       if (in_now && row_end) begin
@@ -784,15 +777,16 @@ module tapsmith_blur #(
         if (start ? hold_h_one : in_final) begin
           in_active <= 1'b0;
         end else begin
-          in_row <= start ? 16'd1 : in_row + 16'd1;
-          in_final <= start ? hold_h_two : in_row == in_last1;
+          // A frame whose first row ends as it starts keeps its height, one row more than left.
+          in_left <= start ? hold_h : in_left - 16'd1;
+          if (start) in_skew <= 1'b1;
+          in_final <= start ? hold_h_two : in_left == (in_skew ? 16'd3 : 16'd2);
         end
       end
       // A row's end counts the frames' waits down; a frame starts waiting m rows.
       for (int e = 0; e < 2; e++) begin
         if (start && f_tp == e[0]) begin
-          f_last[e] <= hold_h1;
-          f_last1[e] <= hold_h2;
+          f_h[e] <= hold_h;
           f_one[e] <= hold_h_one;
           f_vcls[e] <= hold_vcls;
           f_hcls[e] <= hold_hcls;
@@ -806,7 +800,7 @@ module tapsmith_blur #(
       if (start) f_tp <= !f_tp;
       if (pop_frame) f_hp <= !f_hp;
       f_n <= f_n + {1'b0, start} - {1'b0, pop_frame};
-      o_row <= o_row_n;
+      o_left <= o_left_n;
       if (out_now) tail <= RW'(G);
       else if (tail != '0) tail <= tail - 1'b1;
       owed <= f_n + {1'b0, start} - {1'b0, pop_frame} != '0 || (out_now ? G > 0 : tail != '0 && tail != RW'(1));

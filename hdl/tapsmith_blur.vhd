@@ -75,7 +75,9 @@
 --   - Borders: per output row (and column) each tap's source among the 2m+1 rows (sums) of the
 --     window is a small register, loaded from a table by the frame's size at the first row and
 --     shifted down with one new entry from a walker per row; a tap selects only among the
---     positions it can ever need. With several pixels a beat, the window holds 2G+1 beats and
+--     positions it can ever need. The walker steps an index only on sides of at most m + 1; on
+--     a larger side the newest tap folds once, at the far end, told by the rows (beats) left,
+--     which the sequencer counts down. With several pixels a beat, the window holds 2G+1 beats and
 --     tap j of pixel l selects among the PPC + 2m sums around the middle beat by a table, indexed
 --     by how near the beat is to either end of its line: min(b, G) and min(WB-1-b, G) for beat b.
 --   - Arithmetic: symmetric taps, so mirrored samples are added first (PRE_ADDS); each product is
@@ -164,7 +166,6 @@ architecture rtl of tapsmith_blur is
   constant TWV : natural := VSUM_W;                        -- vertical tree
   constant TWH : natural := HSUM_W;                        -- horizontal tree
   constant RW  : natural := clog2(M + 2);              -- 0 .. m+1
-  constant HA  : natural := clog2(MAX_WIDTH + M + 2);  -- 0 .. MAX_WIDTH + m + 1
 
   function bool_bit(b : boolean) return std_logic is
   begin
@@ -604,58 +605,54 @@ architecture rtl of tapsmith_blur is
   signal hold_valid, hold_user, hold_same, hold_w_one, hold_h_one, hold_h_two : std_logic;
   signal hold_go : std_logic;  -- the beat in hold starts a frame that yields pixels
   signal hold_data : beat_t;
-  signal hold_w1, hold_w2 : unsigned(AW - 1 downto 0);  -- beats a row - 1, - 2
-  signal hold_r0 : unsigned(GW - 1 downto 0);          -- the first beat's r: min(beats - 1, G)
-  signal hold_wg : unsigned(AW - 1 downto 0);          -- beats - 1 - G, the last beat whose r is G
-  signal hold_g0 : std_logic;                          -- that is the first beat
-  signal hold_h1, hold_h2 : unsigned(15 downto 0);
+  signal hold_w1 : unsigned(AW - 1 downto 0);  -- beats a row - 1
+  signal hold_h : unsigned(15 downto 0);       -- height
   signal hold_vcls, hold_hcls : cls_t;
   signal pop_hold, drop, start, tready : std_logic;
-  signal s_last, s_last1 : unsigned(AW - 1 downto 0);
-  signal s_r0 : unsigned(GW - 1 downto 0);
-  signal s_wg : unsigned(AW - 1 downto 0);
-  signal s_g0 : std_logic;
+  signal s_last : unsigned(AW - 1 downto 0);
 
   type u16_pair is array (0 to 1) of unsigned(15 downto 0);
   type cls_pair is array (0 to 1) of cls_t;
   type wait_pair is array (0 to 1) of unsigned(RW - 1 downto 0);
-  signal f_last, f_last1 : u16_pair;
+  signal f_h : u16_pair;
   signal f_vcls, f_hcls : cls_pair;
   signal f_wait : wait_pair;
   signal f_one, f_ready : std_logic_vector(0 to 1);  -- one row high; its wait is over
   -- The head's entry, copied as it becomes the head, so that no walker reads through f_hp.
-  signal h_last, h_last1 : unsigned(15 downto 0);
-  signal h_one : std_logic;
   signal h_vcls, h_hcls : cls_t;
   signal f_hp, f_tp : std_logic;
   signal f_n : unsigned(1 downto 0);
 
   signal in_active, row_in, row_auto : std_logic;
-  signal in_row, in_last1 : unsigned(15 downto 0);  -- input row, the frame's height - 2
+  signal in_left : unsigned(15 downto 0);  -- rows from the input row to the end (see in_skew)
   signal in_final : std_logic;                       -- the input row is the frame's last
   signal x : unsigned(AW - 1 downto 0);
   signal x0, x_last, s_one, o_last, o_first : std_logic;
-  -- Several pixels a beat: the state (a, r) of beat x and whether x is the last beat with r = G,
-  -- kept like the flags above; at x = 0 they come from the row's width instead.
-  signal bt_a, bt_r, st_a, st_r : unsigned(GW - 1 downto 0);
-  signal x_g, st_g : std_logic;
-  signal o_row : unsigned(15 downto 0);
+  -- Beats after x in its row, counted down beside x (at x = 0 they come from the row's width),
+  -- and beat x's state (a, r) = (min(x, G), min(beats after, G)).
+  signal xr, st_xr : unsigned(AW - 1 downto 0);
+  signal bt_a, st_a, st_r : unsigned(GW - 1 downto 0);
+  signal o_near : std_logic;   -- the window's newest row lies past the frame's end
+  signal in_skew : std_logic;  -- in_left counts one row more: a row ended as it started
+  -- Rows counted down to the end, not up to a height: the compares are against constants, and
+  -- no height minus one or two need be kept.
+  signal o_left : unsigned(15 downto 0);  -- rows from the head's output row to its end
   signal tail : unsigned(RW - 1 downto 0);
   signal owed : std_logic;  -- frames in the queue, or slots owed: f_n /= 0 or tail /= 0
-  signal vw_at : unsigned(16 downto 0);
-  signal hw_at : unsigned(HA - 1 downto 0);  -- a column index, or m past the last one
+  -- Only sides of at most m + 1 (size classes below the last) walk the index; on a larger side
+  -- the newest tap folds once, at the end, which the rows (columns) left tell.
+  signal vw_at, hw_at : unsigned(RW - 1 downto 0);
   signal vw_up, hw_up, vw_in, hw_in : std_logic;
   signal vw_pos, hw_pos : pos_t;
 
   signal in_now, auto_now, push, zero_fill, fire, row_end : std_logic;
   signal head_out, out_now, first_row, pop_frame : std_logic;
-  signal last_col, last_col1, x_n : unsigned(AW - 1 downto 0);
-  signal out_last, out_last1, o_row_n : unsigned(15 downto 0);
-  signal out_one : std_logic;
+  signal x_n : unsigned(AW - 1 downto 0);
+  signal o_left_n, o_base : unsigned(15 downto 0);
+  signal v_big, h_big : std_logic;
   signal out_vcls, out_hcls : cls_t;
   signal hp_n, o_last_n : std_logic;
-  signal vw_at_n : unsigned(16 downto 0);
-  signal hw_at_n : unsigned(HA - 1 downto 0);
+  signal vw_at_n, hw_at_n : unsigned(RW - 1 downto 0);
   signal vw_up_n, hw_up_n, vw_in_n, hw_in_n : std_logic;
   signal vw_pos_n, hw_pos_n : pos_t;
 
@@ -730,16 +727,7 @@ begin
         hold_data <= unsigned(s_axis_tdata);
         hold_user <= s_axis_tuser;
         hold_w1 <= w1;
-        hold_w2 <= resize(wb - 2, AW);
-        if to_integer(wb) > G then
-          hold_r0 <= to_unsigned(G, GW);
-        else
-          hold_r0 <= resize(wb - 1, GW);
-        end if;
-        hold_wg <= resize(wb - 1 - G, AW);
-        hold_g0 <= bool_bit(to_integer(wb) = G + 1);
-        hold_h1 <= unsigned(height) - 1;
-        hold_h2 <= unsigned(height) - 2;
+        hold_h <= unsigned(height);
         -- The stream's width once the beat in hold, if it starts a frame now, has gone in.
         if start = '1' then
           hold_same <= '1' when w1 = hold_w1 else '0';
@@ -771,11 +759,13 @@ begin
   ---------------------------------------------------------------------------------------------------
   -- Slot sequencer: which row of the stream the next slot belongs to, and what it carries. Frames
   -- in flight (at most two: one in its flush rows, one in its first rows) wait in a queue, from the
-  -- slot that starts them until their last output row: last row, size classes, rows to wait.
+  -- slot that starts them until their last output row: height, size classes, rows to wait.
 
   decide : process (all)
     variable hp : natural range 0 to 1;
     variable v_start, v_in_now, v_push, v_zero, v_row_end, v_head_out, v_out_now, v_pop : std_logic;
+    variable v_xr : unsigned(AW - 1 downto 0);
+    variable v_h_big : std_logic;
   begin
     hp := to_integer(unsigned'('0' & f_hp));
     v_start := '0';
@@ -794,25 +784,21 @@ begin
     end if;
     v_push := x0 and not in_active and not hold_go and bool_bit(f_n = 0 and tail /= 0);  -- nothing starts: no in_now
     v_zero := in_active and hold_valid and hold_user;
-    if v_start = '1' then
-      last_col <= hold_w1;
-      last_col1 <= hold_w2;
-    else
-      last_col <= s_last;
-      last_col1 <= s_last1;
-    end if;
     if x0 = '0' then
       st_a <= bt_a;
-      st_r <= bt_r;
-      st_g <= x_g;
+      v_xr := xr;
     elsif v_start = '1' then
       st_a <= (others => '0');
-      st_r <= hold_r0;
-      st_g <= hold_g0;
+      v_xr := hold_w1;
     else
       st_a <= (others => '0');
-      st_r <= s_r0;
-      st_g <= s_g0;
+      v_xr := s_last;
+    end if;
+    st_xr <= v_xr;
+    if to_integer(v_xr) >= G then
+      st_r <= to_unsigned(G, GW);
+    else
+      st_r <= resize(v_xr, GW);
     end if;
     if v_push = '1' then
       v_row_end := '0';
@@ -827,19 +813,27 @@ begin
     v_head_out := bool_bit(f_n /= 0) and f_ready(hp);
     -- A head waits, or has m > 0 rows: no push.
     v_out_now := v_head_out or bool_bit(M = 0 and v_start = '1');
-    -- With m > 0 nothing reads these but for the head.
+    -- With m > 0 nothing reads these but for the head. The head's rows left; at its first output
+    -- row, its height, so that nothing is loaded as frames start or leave. With m = 0 a frame
+    -- outputs as it starts, from the hold register.
     if M > 0 or v_head_out = '1' then
-      out_last <= h_last;
-      out_last1 <= h_last1;
-      out_one <= h_one;
       out_vcls <= h_vcls;
       out_hcls <= h_hcls;
+      v_big <= bool_bit(h_vcls = CLS - 1);
+      v_h_big := bool_bit(h_hcls = CLS - 1);
     else
-      out_last <= hold_h1;
-      out_last1 <= hold_h2;
-      out_one <= hold_h_one;
       out_vcls <= hold_vcls;
       out_hcls <= hold_hcls;
+      v_big <= bool_bit(hold_vcls = CLS - 1);
+      v_h_big := bool_bit(hold_hcls = CLS - 1);
+    end if;
+    h_big <= v_h_big;
+    if o_first = '0' then
+      o_base <= o_left;
+    elsif M > 0 or v_head_out = '1' then
+      o_base <= f_h(hp);
+    else
+      o_base <= hold_h;
     end if;
     if v_head_out = '1' then
       v_pop := v_row_end and v_out_now and o_last;
@@ -877,14 +871,11 @@ begin
       x_n <= x + 1;
     end if;
     if row_end = '1' and out_now = '1' then
-      if pop_frame = '1' then
-        o_row_n <= (others => '0');
-      else
-        o_row_n <= o_row + 1;
-      end if;
+      o_left_n <= o_base - 1;
     else
-      o_row_n <= o_row;
+      o_left_n <= o_base;
     end if;
+    o_near <= bool_bit(o_left <= M);
     hp := to_integer(unsigned'('0' & (f_hp xor pop_frame)));
     hp_n <= f_hp xor pop_frame;
     -- o_last ahead, without comparing the next row number: a new head's is whether it is one row
@@ -896,7 +887,7 @@ begin
         o_last_n <= f_one(hp);
       end if;
     elsif row_end = '1' and out_now = '1' then
-      o_last_n <= bool_bit(o_row = out_last1);
+      o_last_n <= bool_bit(o_base = 2);
     elsif start = '1' and f_n = 0 then
       o_last_n <= hold_h_one;
     else
@@ -908,7 +899,6 @@ begin
   -- class's table, every later one steps them: index q -> q + 1 reads at_n; the newest tap's
   -- window position moves by at_n - at - 1.
   walkers : process (all)
-    variable one_col : std_logic;
   begin
     vw_at_n <= vw_at;
     vw_up_n <= vw_up;
@@ -918,28 +908,43 @@ begin
       -- The table's entry for the class: a select among constants.
       for c in 0 to CLS - 1 loop
         if out_vcls = c then
-          vw_at_n <= to_unsigned(START_AT(c), 17);
+          vw_at_n <= to_unsigned(START_AT(c), RW);
           vw_up_n <= START_UP(c);
           vw_pos_n <= START_POS(c * NW + NW - 1);
           vw_in_n <= START_IN(c * NW + NW - 1);
         end if;
       end loop;
+    elsif v_big = '1' then
+      -- The newest row is past the end: zero reads nothing, replicate holds at the last row,
+      -- reflect101 walks back from it.
+      if BORDER = 2 then
+        vw_in_n <= not o_near;
+      elsif o_near = '1' and BORDER = 1 then
+        vw_pos_n <= vw_pos - 1;
+      elsif o_near = '1' then
+        vw_pos_n <= resize(resize(vw_pos, PW + 1) - 2, PW);  -- PW may be 1 bit
+      end if;
     elsif BORDER = 2 then
-      vw_at_n <= vw_at + 1;
-      vw_in_n <= bool_bit(vw_at < ('0' & out_last));
+      -- A small class is its side's last index; the index stops there.
+      if vw_at < resize(out_vcls, RW) then
+        vw_in_n <= '1';
+        vw_at_n <= vw_at + 1;
+      else
+        vw_in_n <= '0';
+      end if;
     elsif BORDER = 1 then
-      if vw_at = ('0' & out_last) then
+      if vw_at = resize(out_vcls, RW) then
         vw_pos_n <= vw_pos - 1;
       else
         vw_at_n <= vw_at + 1;
       end if;
-    elsif out_one = '1' then
+    elsif out_vcls = 0 then
       vw_pos_n <= vw_pos - 1;
     else
       -- The turn is known from the index before the step (the last - 1 and 1 that it reaches).
       if vw_up = '1' then
         vw_at_n <= vw_at + 1;
-        vw_up_n <= bool_bit(vw_at /= ('0' & out_last1));
+        vw_up_n <= bool_bit(vw_at /= resize(out_vcls - 1, RW));
       else
         vw_at_n <= vw_at - 1;
         vw_up_n <= bool_bit(vw_at = 1);
@@ -947,11 +952,6 @@ begin
       end if;
     end if;
 
-    if x0 = '1' then
-      one_col := (start and hold_w_one) or (not start and s_one);
-    else
-      one_col := s_one;
-    end if;
     hw_at_n <= hw_at;
     hw_up_n <= hw_up;
     hw_pos_n <= hw_pos;
@@ -959,27 +959,40 @@ begin
     if x0 = '1' then
       for c in 0 to CLS - 1 loop
         if out_hcls = c then
-          hw_at_n <= to_unsigned(START_AT(c), HA);
+          hw_at_n <= to_unsigned(START_AT(c), RW);
           hw_up_n <= START_UP(c);
           hw_pos_n <= START_POS(c * NW + NW - 1);
           hw_in_n <= START_IN(c * NW + NW - 1);
         end if;
       end loop;
+    elsif h_big = '1' then
+      -- With one pixel a beat G = m: r < G says the newest column is past the row's end.
+      if BORDER = 2 then
+        hw_in_n <= bool_bit(st_r = G);
+      elsif st_r /= G and BORDER = 1 then
+        hw_pos_n <= hw_pos - 1;
+      elsif st_r /= G then
+        hw_pos_n <= resize(resize(hw_pos, PW + 1) - 2, PW);
+      end if;
     elsif BORDER = 2 then
-      hw_at_n <= hw_at + 1;
-      hw_in_n <= bool_bit(hw_at < resize(last_col, HA));
+      if hw_at < resize(out_hcls, RW) then
+        hw_in_n <= '1';
+        hw_at_n <= hw_at + 1;
+      else
+        hw_in_n <= '0';
+      end if;
     elsif BORDER = 1 then
-      if hw_at = resize(last_col, HA) then
+      if hw_at = resize(out_hcls, RW) then
         hw_pos_n <= hw_pos - 1;
       else
         hw_at_n <= hw_at + 1;
       end if;
-    elsif one_col = '1' then
+    elsif out_hcls = 0 then
       hw_pos_n <= hw_pos - 1;
     else
       if hw_up = '1' then
         hw_at_n <= hw_at + 1;
-        hw_up_n <= bool_bit(hw_at /= resize(last_col1, HA));
+        hw_up_n <= bool_bit(hw_at /= resize(out_hcls - 1, RW));
       else
         hw_at_n <= hw_at - 1;
         hw_up_n <= bool_bit(hw_at = 1);
@@ -1025,54 +1038,32 @@ begin
         f_hp <= '0';
         f_tp <= '0';
         f_n <= (others => '0');
-        o_row <= (others => '0');
+        o_left <= (others => '0');
         o_first <= '1';
         tail <= (others => '0');
         owed <= '0';
       elsif fire = '1' then
         x <= x_n;
         x0 <= bool_bit(x_n = 0);
-        if start = '1' then
-          x_last <= bool_bit(x_n = hold_w1);
-          x_g <= bool_bit(x_n = hold_wg);
-        else
-          x_last <= bool_bit(x_n = s_last);
-          x_g <= bool_bit(x_n = s_wg);
-        end if;
+        -- Read only past x = 0, where x_n is x + 1 (a row's end reloads the count).
+        x_last <= bool_bit(st_xr = 1);
+        xr <= st_xr - 1;
         if st_a /= G then
           bt_a <= st_a + 1;
         else
           bt_a <= st_a;
         end if;
-        if G = 0 then
-          bt_r <= (others => '0');
-        elsif st_r /= G then
-          bt_r <= st_r - 1;
-        elsif st_g = '1' then
-          bt_r <= to_unsigned(G - 1, GW);
-        else
-          bt_r <= st_r;
-        end if;
         o_last <= o_last_n;
-        o_first <= bool_bit(o_row_n = 0);
+        o_first <= pop_frame or (o_first and not (row_end and out_now));
         -- The next head: the second entry once the head leaves a full queue, or a frame that starts
         -- as the queue empties or is empty; in an empty queue the copy is never read.
         if (pop_frame = '1' and f_n /= 2) or (pop_frame = '0' and f_n = 0) then
-          h_last <= hold_h1;
-          h_last1 <= hold_h2;
-          h_one <= hold_h_one;
           h_vcls <= hold_vcls;
           h_hcls <= hold_hcls;
         elsif pop_frame = '1' and f_hp = '0' then
-          h_last <= f_last(1);
-          h_last1 <= f_last1(1);
-          h_one <= f_one(1);
           h_vcls <= f_vcls(1);
           h_hcls <= f_hcls(1);
         elsif pop_frame = '1' then
-          h_last <= f_last(0);
-          h_last1 <= f_last1(0);
-          h_one <= f_one(0);
           h_vcls <= f_vcls(0);
           h_hcls <= f_hcls(0);
         end if;
@@ -1082,14 +1073,10 @@ begin
         end if;
         if start = '1' then
           s_last <= hold_w1;
-          s_last1 <= hold_w2;
-          s_r0 <= hold_r0;
-          s_wg <= hold_wg;
-          s_g0 <= hold_g0;
           s_one <= hold_w_one;
           in_active <= '1';
-          in_row <= (others => '0');
-          in_last1 <= hold_h2;
+          in_left <= hold_h;
+          in_skew <= '0';
           in_final <= hold_h_one;
         end if;
         -- in_final says whether this row is the frame's last, worked out a row ahead.
@@ -1098,21 +1085,26 @@ begin
             if hold_h_one = '1' then
               in_active <= '0';
             else
-              in_row <= to_unsigned(1, 16);
+              -- A frame whose first row ends as it starts keeps its height, one row more than left.
+              in_left <= hold_h;
+              in_skew <= '1';
               in_final <= hold_h_two;
             end if;
           elsif in_final = '1' then
             in_active <= '0';
           else
-            in_row <= in_row + 1;
-            in_final <= bool_bit(in_row = in_last1);
+            in_left <= in_left - 1;
+            if in_skew = '1' then
+              in_final <= bool_bit(in_left = 3);
+            else
+              in_final <= bool_bit(in_left = 2);
+            end if;
           end if;
         end if;
         -- A row's end counts the frames' waits down; a frame starts waiting m rows.
         for e in 0 to 1 loop
           if start = '1' and f_tp = bit_of(e) then
-            f_last(e) <= hold_h1;
-            f_last1(e) <= hold_h2;
+            f_h(e) <= hold_h;
             f_vcls(e) <= hold_vcls;
             f_hcls(e) <= hold_hcls;
             f_one(e) <= hold_h_one;
@@ -1132,7 +1124,7 @@ begin
         end if;
         f_hp <= hp_n;
         f_n <= f_n + unsigned'('0' & start) - unsigned'('0' & pop_frame);
-        o_row <= o_row_n;
+        o_left <= o_left_n;
         if out_now = '1' then
           tail <= to_unsigned(G, RW);
         elsif tail /= 0 then
