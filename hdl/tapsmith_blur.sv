@@ -490,8 +490,12 @@ module tapsmith_blur #(
   logic [AW-1:0] hold_w1;               // beats a row - 1
   logic [15:0] hold_h;                  // height
   logic [CW-1:0] hold_vcls, hold_hcls;
+  logic [GW-1:0] hold_r0;               // the first beat's r: min(beats - 1, G)
+  logic hold_g0;                        // that is the last beat with r = G
   logic pop_hold, drop, start;
   logic [AW-1:0] s_last;                // the stream's beats a row - 1
+  logic [GW-1:0] s_r0;
+  logic s_g0;
   logic [15:0] wb;                      // the beat's width in beats
 
   // A side's size class, 0-based: min(size, m + 2) - 1.
@@ -515,6 +519,8 @@ module tapsmith_blur #(
       hold_w_one <= wb == 16'd1;
       hold_h_one <= height == 16'd1;
       hold_h_two <= height == 16'd2;
+      hold_r0 <= (32'(wb) > G) ? GW'(G) : GW'(wb - 16'd1);
+      hold_g0 <= 32'(wb) == G + 1;
       hold_vcls <= size_class(height);
       hold_hcls <= size_class(width);
     end
@@ -547,15 +553,17 @@ module tapsmith_blur #(
   logic in_active, row_in, row_auto;    // the stream's current row: an input row, or one on its own
   logic [15:0] in_left;                 // rows from the input row to the frame's end (see in_skew)
   logic in_final;                       // the input row is the frame's last
-  logic [AW-1:0] x;                     // column
-  // Flags kept beside the counters, so that no decision waits for a comparison: x is 0, x is the
-  // stream's last column, the stream is one column wide, the head's output row is its last and
+  // Flags kept beside the counters, so that no decision waits for a comparison: the slot is a
+  // row's first beat, its last, the stream is one beat wide, the head's output row is its last and
   // its first.
   logic x0, x_last, s_one, o_last, o_first;
-  // Beats after x in its row, counted down beside x (at x = 0 they come from the row's width),
-  // and beat x's state (a, r) = (min(x, G), min(beats after, G)).
+  // The slot's beat x is told by the beats after it in its row, counted down (at x = 0 from the
+  // row's width): that count is the line buffers' address, the same column on every row of a
+  // width. Beat x's state (a, r) = (min(x, G), min(beats after, G)), kept a slot ahead like the
+  // flags, and whether x is the last beat with r = G.
   logic [AW-1:0] xr, st_xr;
-  logic [GW-1:0] bt_a, st_a, st_r;
+  logic [GW-1:0] bt_a, bt_r, st_a, st_r;
+  logic st_g;
   logic o_near;                         // the window's newest row lies past the frame's end
   logic in_skew;                        // in_left counts one row more: a row ended as it started
   // Rows counted down to the end, not up to a height: the compares are against constants, and
@@ -577,7 +585,6 @@ module tapsmith_blur #(
   logic vw_in, hw_in, vw_in_n, hw_in_n;
 
   logic in_now, auto_now, push, zero_fill, fire, row_end;
-  logic [AW-1:0] x_n;
   logic [15:0] o_left_n, o_base;
   logic hp_n, o_last_n;
   logic head_out, out_now, first_row, pop_frame;
@@ -600,7 +607,8 @@ module tapsmith_blur #(
                                      : row_in && in_active && hold_valid && !hold_user)) || drop;
     st_a = x0 ? '0 : bt_a;
     st_xr = x0 ? (start ? hold_w1 : s_last) : xr;
-    st_r = ({1'b0, st_xr} + 1'b1 > (AW+1)'(G)) ? GW'(G) : GW'(st_xr);
+    st_r = x0 ? (start ? hold_r0 : s_r0) : bt_r;
+    st_g = x0 ? (start ? hold_g0 : s_g0) : xr == AW'(G);
     row_end = !push && (x0 ? (start ? hold_w_one : s_one) : x_last);
     // The frame this slot outputs a row of: the head once its wait is over; with m = 0 a frame
     // outputs from its first row, before it is in the queue, so its sizes come from the hold
@@ -618,7 +626,6 @@ module tapsmith_blur #(
     first_row = o_first;
     pop_frame = row_end && out_now && (head_out ? o_last : hold_h_one);
     // The counters' next values, from which the flags are worked out ahead.
-    x_n = push ? x : row_end ? '0 : x + AW'(1);
     o_left_n = o_base - {15'd0, row_end && out_now};
     o_near = o_left <= 16'(M);
     hp_n = pop_frame ? !f_hp : f_hp;
@@ -682,8 +689,8 @@ module tapsmith_blur #(
       end
     end else if (h_big) begin
       // With one pixel a beat G = m: r < G says the newest column is past the row's end.
-      if (BORDER == 2) hw_in_n = st_r == GW'(G);
-      else if (st_r != GW'(G)) hw_pos_n = hw_pos - PW'((BORDER == 1) ? 1 : 2);
+      if (BORDER == 2) hw_in_n = bt_r == GW'(G);
+      else if (bt_r != GW'(G)) hw_pos_n = hw_pos - PW'((BORDER == 1) ? 1 : 2);
     end else if (BORDER == 2) begin
       hw_in_n = hw_at < RW'(out_hcls);
       if (hw_in_n) hw_at_n = hw_at + RW'(1);
@@ -710,7 +717,7 @@ module tapsmith_blur #(
   always_comb begin
     t0_valid = fire;
     t0_wr = !push;
-    t0_addr = x;
+    t0_addr = st_xr;
     t0_pix = (in_now && !zero_fill) ? hold_data : '0;
     t0_vload = out_now && x0 && first_row;
     t0_vstep = out_now && x0 && !first_row;
@@ -733,7 +740,6 @@ module tapsmith_blur #(
   always_ff @(posedge clk) begin
     if (rst) begin
       in_active <= 1'b0;
-      x <= '0;
       x0 <= 1'b1;
       f_hp <= 1'b0;
       f_tp <= 1'b0;
@@ -743,12 +749,12 @@ module tapsmith_blur #(
       tail <= '0;
       owed <= 1'b0;
     end else if (fire) begin
-      x <= x_n;
-      x0 <= x_n == '0;
-      // Read only past x = 0, where x_n is x + 1 (a row's end reloads the count).
+      x0 <= push || row_end;            // a push holds the slot at x = 0
+      // Read only past x = 0 (a row's end reloads the count).
       x_last <= st_xr == AW'(1);
       xr <= st_xr - AW'(1);
       bt_a <= (st_a == GW'(G)) ? st_a : st_a + 1'b1;
+      bt_r <= (G == 0) ? '0 : (st_r != GW'(G)) ? st_r - 1'b1 : st_g ? GW'(G - 1) : st_r;
       o_last <= o_last_n;
       // The next head: the second entry once the head leaves a full queue, or a frame that starts
       // as the queue empties or is empty; in an empty queue the copy is never read.
@@ -766,6 +772,8 @@ module tapsmith_blur #(
       end
       if (start) begin
         s_last <= hold_w1;
+        s_r0 <= hold_r0;
+        s_g0 <= hold_g0;
         s_one <= hold_w_one;
         in_active <= 1'b1;
         in_left <= hold_h;
@@ -911,7 +919,7 @@ module tapsmith_blur #(
       end
       if (ce) begin
         w <= '0;
-        for (int p = 0; p < NW; p++) if (CAND[i*NW + p] && pos == PW'(p) && in) w <= eb[(NB-p)*BW +: BW];
+        for (int p = 0; p < NW; p++) if (CAND[i*NW + p] && pos == PW'(p) && (BORDER == 2 ? in : 1'b1)) w <= eb[(NB-p)*BW +: BW];
       end
     end
     assign vpos[i*PW +: PW] = pos;
@@ -1068,7 +1076,7 @@ module tapsmith_blur #(
         end
         if (ce) begin
           w <= '0;
-          for (int p = 0; p < NW; p++) if (CAND[j*NW + p] && pos == PW'(p) && in) w <= hwin[p];
+          for (int p = 0; p < NW; p++) if (CAND[j*NW + p] && pos == PW'(p) && (BORDER == 2 ? in : 1'b1)) w <= hwin[p];
         end
       end
       assign hpos[j*PW +: PW] = pos;
@@ -1098,7 +1106,7 @@ module tapsmith_blur #(
           end
           if (ce) begin
             w <= '0;
-            for (int e = 0; e < NE; e++) if (WIDE_CAND[(l*NW + j)*NE + e] && sel == EW'(e) && in) w <= el[e];
+            for (int e = 0; e < NE; e++) if (WIDE_CAND[(l*NW + j)*NE + e] && sel == EW'(e) && (BORDER == 2 ? in : 1'b1)) w <= el[e];
           end
         end
         assign hw[l*NW + j] = w;

@@ -608,8 +608,12 @@ architecture rtl of tapsmith_blur is
   signal hold_w1 : unsigned(AW - 1 downto 0);  -- beats a row - 1
   signal hold_h : unsigned(15 downto 0);       -- height
   signal hold_vcls, hold_hcls : cls_t;
+  signal hold_r0 : unsigned(GW - 1 downto 0);  -- the first beat's r: min(beats - 1, G)
+  signal hold_g0 : std_logic;                  -- that is the last beat with r = G
   signal pop_hold, drop, start, tready : std_logic;
   signal s_last : unsigned(AW - 1 downto 0);
+  signal s_r0 : unsigned(GW - 1 downto 0);
+  signal s_g0 : std_logic;
 
   type u16_pair is array (0 to 1) of unsigned(15 downto 0);
   type cls_pair is array (0 to 1) of cls_t;
@@ -626,12 +630,14 @@ architecture rtl of tapsmith_blur is
   signal in_active, row_in, row_auto : std_logic;
   signal in_left : unsigned(15 downto 0);  -- rows from the input row to the end (see in_skew)
   signal in_final : std_logic;                       -- the input row is the frame's last
-  signal x : unsigned(AW - 1 downto 0);
   signal x0, x_last, s_one, o_last, o_first : std_logic;
-  -- Beats after x in its row, counted down beside x (at x = 0 they come from the row's width),
-  -- and beat x's state (a, r) = (min(x, G), min(beats after, G)).
+  -- The slot's beat x is told by the beats after it in its row, counted down (at x = 0 from the
+  -- row's width): that count is the line buffers' address, the same column on every row of a
+  -- width. Beat x's state (a, r) = (min(x, G), min(beats after, G)), kept a slot ahead like the
+  -- flags, and whether x is the last beat with r = G.
   signal xr, st_xr : unsigned(AW - 1 downto 0);
-  signal bt_a, st_a, st_r : unsigned(GW - 1 downto 0);
+  signal bt_a, bt_r, st_a, st_r : unsigned(GW - 1 downto 0);
+  signal st_g : std_logic;
   signal o_near : std_logic;   -- the window's newest row lies past the frame's end
   signal in_skew : std_logic;  -- in_left counts one row more: a row ended as it started
   -- Rows counted down to the end, not up to a height: the compares are against constants, and
@@ -647,7 +653,6 @@ architecture rtl of tapsmith_blur is
 
   signal in_now, auto_now, push, zero_fill, fire, row_end : std_logic;
   signal head_out, out_now, first_row, pop_frame : std_logic;
-  signal x_n : unsigned(AW - 1 downto 0);
   signal o_left_n, o_base : unsigned(15 downto 0);
   signal v_big, h_big : std_logic;
   signal out_vcls, out_hcls : cls_t;
@@ -737,6 +742,12 @@ begin
         hold_w_one <= '1' when wb = 1 else '0';
         hold_h_one <= '1' when unsigned(height) = 1 else '0';
         hold_h_two <= '1' when unsigned(height) = 2 else '0';
+        if to_integer(wb) > G then
+          hold_r0 <= to_unsigned(G, GW);
+        else
+          hold_r0 <= resize(wb - 1, GW);
+        end if;
+        hold_g0 <= bool_bit(to_integer(wb) = G + 1);
         hold_vcls <= size_class(unsigned(height));
         hold_hcls <= size_class(unsigned(width));
       end if;
@@ -764,7 +775,6 @@ begin
   decide : process (all)
     variable hp : natural range 0 to 1;
     variable v_start, v_in_now, v_push, v_zero, v_row_end, v_head_out, v_out_now, v_pop : std_logic;
-    variable v_xr : unsigned(AW - 1 downto 0);
     variable v_h_big : std_logic;
   begin
     hp := to_integer(unsigned'('0' & f_hp));
@@ -786,19 +796,19 @@ begin
     v_zero := in_active and hold_valid and hold_user;
     if x0 = '0' then
       st_a <= bt_a;
-      v_xr := xr;
+      st_xr <= xr;
+      st_r <= bt_r;
+      st_g <= bool_bit(xr = G);
     elsif v_start = '1' then
       st_a <= (others => '0');
-      v_xr := hold_w1;
+      st_xr <= hold_w1;
+      st_r <= hold_r0;
+      st_g <= hold_g0;
     else
       st_a <= (others => '0');
-      v_xr := s_last;
-    end if;
-    st_xr <= v_xr;
-    if to_integer(v_xr) >= G then
-      st_r <= to_unsigned(G, GW);
-    else
-      st_r <= resize(v_xr, GW);
+      st_xr <= s_last;
+      st_r <= s_r0;
+      st_g <= s_g0;
     end if;
     if v_push = '1' then
       v_row_end := '0';
@@ -863,13 +873,6 @@ begin
   nexts : process (all)
     variable hp : natural range 0 to 1;
   begin
-    if push = '1' then
-      x_n <= x;
-    elsif row_end = '1' then
-      x_n <= (others => '0');
-    else
-      x_n <= x + 1;
-    end if;
     if row_end = '1' and out_now = '1' then
       o_left_n <= o_base - 1;
     else
@@ -968,10 +971,10 @@ begin
     elsif h_big = '1' then
       -- With one pixel a beat G = m: r < G says the newest column is past the row's end.
       if BORDER = 2 then
-        hw_in_n <= bool_bit(st_r = G);
-      elsif st_r /= G and BORDER = 1 then
+        hw_in_n <= bool_bit(bt_r = G);
+      elsif bt_r /= G and BORDER = 1 then
         hw_pos_n <= hw_pos - 1;
-      elsif st_r /= G then
+      elsif bt_r /= G then
         hw_pos_n <= resize(resize(hw_pos, PW + 1) - 2, PW);
       end if;
     elsif BORDER = 2 then
@@ -1004,7 +1007,7 @@ begin
   -- What the slot carries: to the line buffers, to the rows' selects, to the output.
   t0_valid <= fire;
   t0_wr <= not push;
-  t0_addr <= x;
+  t0_addr <= st_xr;
   t0_pix <= hold_data when in_now = '1' and zero_fill = '0' else (others => '0');
   t0_vload <= out_now and x0 and first_row;
   t0_vstep <= out_now and x0 and not first_row;
@@ -1033,7 +1036,6 @@ begin
     if rising_edge(clk) then
       if rst = '1' then
         in_active <= '0';
-        x <= (others => '0');
         x0 <= '1';
         f_hp <= '0';
         f_tp <= '0';
@@ -1043,15 +1045,23 @@ begin
         tail <= (others => '0');
         owed <= '0';
       elsif fire = '1' then
-        x <= x_n;
-        x0 <= bool_bit(x_n = 0);
-        -- Read only past x = 0, where x_n is x + 1 (a row's end reloads the count).
+        x0 <= push or row_end;  -- a push holds the slot at x = 0
+        -- Read only past x = 0 (a row's end reloads the count).
         x_last <= bool_bit(st_xr = 1);
         xr <= st_xr - 1;
         if st_a /= G then
           bt_a <= st_a + 1;
         else
           bt_a <= st_a;
+        end if;
+        if G = 0 then
+          bt_r <= (others => '0');
+        elsif st_r /= G then
+          bt_r <= st_r - 1;
+        elsif st_g = '1' then
+          bt_r <= to_unsigned(G - 1, GW);
+        else
+          bt_r <= st_r;
         end if;
         o_last <= o_last_n;
         o_first <= pop_frame or (o_first and not (row_end and out_now));
@@ -1073,6 +1083,8 @@ begin
         end if;
         if start = '1' then
           s_last <= hold_w1;
+          s_r0 <= hold_r0;
+          s_g0 <= hold_g0;
           s_one <= hold_w_one;
           in_active <= '1';
           in_left <= hold_h;
@@ -1244,7 +1256,7 @@ begin
         if ce = '1' then
           vw(i) <= (others => '0');
           for q in 0 to NW - 1 loop
-            if CAND_OK(i * NW + q) and vpos(i) = q and vin(i) = '1' then
+            if CAND_OK(i * NW + q) and vpos(i) = q and (BORDER /= 2 or vin(i) = '1') then
               vw(i) <= eb(NB - q);
             end if;
           end loop;
@@ -1424,7 +1436,7 @@ begin
           if ce = '1' then
             hw(j) <= (others => (others => '0'));
             for q in 0 to NW - 1 loop
-              if CAND_OK(j * NW + q) and hpos(j) = q and hin(j) = '1' then
+              if CAND_OK(j * NW + q) and hpos(j) = q and (BORDER /= 2 or hin(j) = '1') then
                 for c in 0 to CHANNELS - 1 loop
                   hw(j)(c) <= hwin(q)(c);
                 end loop;
@@ -1467,7 +1479,7 @@ begin
             if ce = '1' then
               hw(l * NW + j) <= (others => (others => '0'));
               for e in 0 to NE - 1 loop
-                if WIDE_CAND_T((l * NW + j) * NE + e) and sel = e and inside = '1' then
+                if WIDE_CAND_T((l * NW + j) * NE + e) and sel = e and (BORDER /= 2 or inside = '1') then
                   hw(l * NW + j) <= el(e);
                 end if;
               end loop;
