@@ -551,7 +551,9 @@ module tapsmith_blur #(
   logic [1:0] f_n;
 
   logic in_active, row_in, row_auto;    // the stream's current row: an input row, or one on its own
-  logic [15:0] in_left;                 // rows from the input row to the frame's end (see in_skew)
+  // The input row plus two, counted up from a constant (set and reset bits, no load), against
+  // the frame's height: equal as the row before the last ends.
+  logic [15:0] in_c, s_h;
   logic in_final;                       // the input row is the frame's last
   // Flags kept beside the counters, so that no decision waits for a comparison: the slot is a
   // row's first beat, its last, the stream is one beat wide, the head's output row is its last and
@@ -565,7 +567,6 @@ module tapsmith_blur #(
   logic [GW-1:0] bt_a, bt_r, st_a, st_r;
   logic st_g;
   logic o_near;                         // the window's newest row lies past the frame's end
-  logic in_skew;                        // in_left counts one row more: a row ended as it started
   // Rows counted down to the end, not up to a height: the compares are against constants, and
   // no height minus one or two need be kept.
   logic [15:0] o_left;                  // rows from the head's output row to its end
@@ -776,8 +777,8 @@ module tapsmith_blur #(
         s_g0 <= hold_g0;
         s_one <= hold_w_one;
         in_active <= 1'b1;
-        in_left <= hold_h;
-        in_skew <= 1'b0;
+        in_c <= 16'd2;
+        s_h <= hold_h;
         in_final <= hold_h_one;
       end
       if (in_now && row_end) begin
@@ -785,10 +786,8 @@ module tapsmith_blur #(
         if (start ? hold_h_one : in_final) begin
           in_active <= 1'b0;
         end else begin
-          // A frame whose first row ends as it starts keeps its height, one row more than left.
-          in_left <= start ? hold_h : in_left - 16'd1;
-          if (start) in_skew <= 1'b1;
-          in_final <= start ? hold_h_two : in_left == (in_skew ? 16'd3 : 16'd2);
+          in_c <= start ? 16'd3 : in_c + 16'd1;
+          in_final <= start ? hold_h_two : in_c == s_h;
         end
       end
       // A row's end counts the frames' waits down; a frame starts waiting m rows.
@@ -890,7 +889,7 @@ module tapsmith_blur #(
   // arrays. The row selects move whole pixels; the arithmetic is one copy a channel.
 
   /* verilator lint_off UNUSEDSIGNAL */  // read by the neighbour below; row 0's by none
-  logic [NW*PW-1:0] vpos;
+  logic [NW*NW-1:0] voh;
   logic [NW-1:0] vin;
   /* verilator lint_on UNUSEDSIGNAL */
   logic [LV+2:0] tv_valid;              // stages C, D, E and the tree levels
@@ -901,28 +900,33 @@ module tapsmith_blur #(
   logic [PPC*CHANNELS*VW-1:0] vsum;
 
   for (genvar i = 0; i < NW; i++) begin : g_vrow
-    // Row i of the window is line y - m + i, that is buffer 2m - i.
-    logic [PW-1:0] pos;
+    // Row i of the window is line y - m + i, that is buffer 2m - i. Its position is one-hot over
+    // the positions it can read (the others stay 0): a step is the neighbour's bits moved down
+    // one, and the select an AND-OR, with no position to count down or decode.
+    logic [NW-1:0] oh;
     logic in;
-    logic [BW-1:0] w;
+    logic [BW-1:0] w, acc;
+    always_comb begin
+      acc = '0;
+      for (int p = 0; p < NW; p++) if (CAND[i*NW + p]) acc = acc | ({BW{oh[p]}} & eb[(NB-p)*BW +: BW]);
+    end
     always_ff @(posedge clk) begin
       if (ce && ta_valid && ta_vload) begin
         for (int c = 0; c < CLS; c++) begin
           if (ta_vcls == CW'(c)) begin
-            pos <= START_POS[(c*NW + i)*PW +: PW];
+            for (int p = 0; p < NW; p++) oh[p] <= CAND[i*NW + p] && START_POS[(c*NW + i)*PW +: PW] == PW'(p);
             in <= START_IN[c*NW + i];
           end
         end
       end else if (ce && ta_valid && ta_vstep) begin
-        pos <= (BORDER == 2) ? PW'(i) : (i == NW - 1) ? ta_vpos : vpos[((i+1) % NW)*PW +: PW] - PW'(1);
+        for (int p = 0; p < NW; p++)
+          oh[p] <= CAND[i*NW + p] && ((BORDER == 2) ? p == i : (i == NW - 1) ? ta_vpos == PW'(p)
+                                                             : p < NW - 1 && voh[((i+1) % NW)*NW + (p+1) % NW]);
         in <= (i == NW - 1) ? ta_vin : vin[(i+1) % NW];
       end
-      if (ce) begin
-        w <= '0;
-        for (int p = 0; p < NW; p++) if (CAND[i*NW + p] && pos == PW'(p) && (BORDER == 2 ? in : 1'b1)) w <= eb[(NB-p)*BW +: BW];
-      end
+      if (ce) w <= (BORDER == 2 && !in) ? '0 : acc;
     end
-    assign vpos[i*PW +: PW] = pos;
+    assign voh[i*NW +: NW] = oh;
     assign vin[i] = in;
     assign vw[i] = w;
   end
@@ -1053,33 +1057,37 @@ module tapsmith_blur #(
 
   if (PPC == 1) begin : g_narrow
     /* verilator lint_off UNUSEDSIGNAL */  // read by the neighbour to the left; column 0's by none
-    logic [NW*PW-1:0] hpos;
+    logic [NW*NW-1:0] hoh;
     logic [NW-1:0] hin;
     /* verilator lint_on UNUSEDSIGNAL */
     for (genvar j = 0; j < NW; j++) begin : g_hcol
-      logic [CHANNELS*VW-1:0] w;
-      logic [PW-1:0] pos;
+      // One-hot positions, as for rows.
+      logic [CHANNELS*VW-1:0] w, acc;
+      logic [NW-1:0] oh;
       logic in;
+      always_comb begin
+        acc = '0;
+        for (int p = 0; p < NW; p++) if (CAND[j*NW + p]) acc = acc | ({CHANNELS*VW{oh[p]}} & hwin[p]);
+      end
       always_ff @(posedge clk) begin
         if (ce && new_valid) begin
           if (mid_k[K_LOAD]) begin
             for (int c = 0; c < CLS; c++) begin
               if (mid_k[K_CLS +: CW] == CW'(c)) begin
-                pos <= START_POS[(c*NW + j)*PW +: PW];
+                for (int p = 0; p < NW; p++) oh[p] <= CAND[j*NW + p] && START_POS[(c*NW + j)*PW +: PW] == PW'(p);
                 in <= START_IN[c*NW + j];
               end
             end
           end else if (mid_k[K_STEP]) begin
-            pos <= (BORDER == 2) ? PW'(j) : (j == NW - 1) ? mid_k[K_POS +: PW] : hpos[((j+1) % NW)*PW +: PW] - PW'(1);
+            for (int p = 0; p < NW; p++)
+              oh[p] <= CAND[j*NW + p] && ((BORDER == 2) ? p == j : (j == NW - 1) ? mid_k[K_POS +: PW] == PW'(p)
+                                                                 : p < NW - 1 && hoh[((j+1) % NW)*NW + (p+1) % NW]);
             in <= (j == NW - 1) ? mid_k[K_IN] : hin[(j+1) % NW];
           end
         end
-        if (ce) begin
-          w <= '0;
-          for (int p = 0; p < NW; p++) if (CAND[j*NW + p] && pos == PW'(p) && (BORDER == 2 ? in : 1'b1)) w <= hwin[p];
-        end
+        if (ce) w <= (BORDER == 2 && !in) ? '0 : acc;
       end
-      assign hpos[j*PW +: PW] = pos;
+      assign hoh[j*NW +: NW] = oh;
       assign hin[j] = in;
       assign hw[j] = w;
     end

@@ -628,7 +628,9 @@ architecture rtl of tapsmith_blur is
   signal f_n : unsigned(1 downto 0);
 
   signal in_active, row_in, row_auto : std_logic;
-  signal in_left : unsigned(15 downto 0);  -- rows from the input row to the end (see in_skew)
+  -- The input row plus two, counted up from a constant (set and reset bits, no load), against
+  -- the frame's height: equal as the row before the last ends.
+  signal in_c, s_h : unsigned(15 downto 0);
   signal in_final : std_logic;                       -- the input row is the frame's last
   signal x0, x_last, s_one, o_last, o_first : std_logic;
   -- The slot's beat x is told by the beats after it in its row, counted down (at x = 0 from the
@@ -639,7 +641,6 @@ architecture rtl of tapsmith_blur is
   signal bt_a, bt_r, st_a, st_r : unsigned(GW - 1 downto 0);
   signal st_g : std_logic;
   signal o_near : std_logic;   -- the window's newest row lies past the frame's end
-  signal in_skew : std_logic;  -- in_left counts one row more: a row ended as it started
   -- Rows counted down to the end, not up to a height: the compares are against constants, and
   -- no height minus one or two need be kept.
   signal o_left : unsigned(15 downto 0);  -- rows from the head's output row to its end
@@ -678,7 +679,9 @@ architecture rtl of tapsmith_blur is
   signal eb, ec : beat_array(0 to NB);
   signal fwd_a, fwd_b : std_logic;
 
-  signal vpos : pos_array(0 to NW - 1);
+  -- A tap's position, one-hot over the window (only the positions it can read are ever set).
+  type onehot_array is array (natural range <>) of std_logic_vector(0 to NW - 1);
+  signal voh : onehot_array(0 to NW - 1);
   signal vin : std_logic_vector(0 to NW - 1);
   signal tv_valid : std_logic_vector(0 to LV + 2);
   signal tv_k : token_array(0 to LV + 2);
@@ -1087,8 +1090,8 @@ begin
           s_g0 <= hold_g0;
           s_one <= hold_w_one;
           in_active <= '1';
-          in_left <= hold_h;
-          in_skew <= '0';
+          in_c <= to_unsigned(2, 16);
+          s_h <= hold_h;
           in_final <= hold_h_one;
         end if;
         -- in_final says whether this row is the frame's last, worked out a row ahead.
@@ -1097,20 +1100,14 @@ begin
             if hold_h_one = '1' then
               in_active <= '0';
             else
-              -- A frame whose first row ends as it starts keeps its height, one row more than left.
-              in_left <= hold_h;
-              in_skew <= '1';
+              in_c <= to_unsigned(3, 16);
               in_final <= hold_h_two;
             end if;
           elsif in_final = '1' then
             in_active <= '0';
           else
-            in_left <= in_left - 1;
-            if in_skew = '1' then
-              in_final <= bool_bit(in_left = 3);
-            else
-              in_final <= bool_bit(in_left = 2);
-            end if;
+            in_c <= in_c + 1;
+            in_final <= bool_bit(in_c = s_h);
           end if;
         end if;
         -- A row's end counts the frames' waits down; a frame starts waiting m rows.
@@ -1228,25 +1225,36 @@ begin
   -- registered tree level a stage.
 
   g_vrow : for i in 0 to NW - 1 generate
-    -- Row i of the window is line y - m + i, that is buffer 2m - i.
+    -- Row i of the window is line y - m + i, that is buffer 2m - i. Its position is one-hot over
+    -- the positions it can read (the others stay 0): a step is the neighbour's bits moved down
+    -- one, and the select an AND-OR, with no position to count down or decode.
     process (clk)
+      variable acc : beat_t;
     begin
       if rising_edge(clk) then
         if ce = '1' and ta_valid = '1' and ta_vload = '1' then
           for c in 0 to CLS - 1 loop
             if ta_vcls = c then
-              vpos(i) <= START_POS(c * NW + i);
+              for q in 0 to NW - 1 loop
+                voh(i)(q) <= bool_bit(CAND_OK(i * NW + q) and START_POS(c * NW + i) = q);
+              end loop;
               vin(i) <= START_IN(c * NW + i);
             end if;
           end loop;
         elsif ce = '1' and ta_valid = '1' and ta_vstep = '1' then
-          if BORDER = 2 then
-            vpos(i) <= to_unsigned(i, PW);
-          elsif i = NW - 1 then
-            vpos(i) <= ta_vpos;
-          else
-            vpos(i) <= vpos((i + 1) mod NW) - 1;
-          end if;
+          for q in 0 to NW - 1 loop
+            if not CAND_OK(i * NW + q) then
+              voh(i)(q) <= '0';
+            elsif BORDER = 2 then
+              voh(i)(q) <= bool_bit(q = i);
+            elsif i = NW - 1 then
+              voh(i)(q) <= bool_bit(ta_vpos = q);
+            elsif q < NW - 1 then
+              voh(i)(q) <= voh((i + 1) mod NW)((q + 1) mod NW);
+            else
+              voh(i)(q) <= '0';
+            end if;
+          end loop;
           if i = NW - 1 then
             vin(i) <= ta_vin;
           else
@@ -1254,12 +1262,17 @@ begin
           end if;
         end if;
         if ce = '1' then
-          vw(i) <= (others => '0');
+          acc := (others => '0');
           for q in 0 to NW - 1 loop
-            if CAND_OK(i * NW + q) and vpos(i) = q and (BORDER /= 2 or vin(i) = '1') then
-              vw(i) <= eb(NB - q);
+            if CAND_OK(i * NW + q) and voh(i)(q) = '1' then
+              acc := acc or eb(NB - q);
             end if;
           end loop;
+          if BORDER = 2 and vin(i) = '0' then
+            vw(i) <= (others => '0');
+          else
+            vw(i) <= acc;
+          end if;
         end if;
       end if;
     end process;
@@ -1403,29 +1416,38 @@ begin
   end generate;
 
   g_narrow : if PPC = 1 generate
-    signal hpos : pos_array(0 to NW - 1);
+    signal hoh : onehot_array(0 to NW - 1);  -- one-hot positions, as for rows
     signal hin : std_logic_vector(0 to NW - 1);
   begin
     g_hcol : for j in 0 to NW - 1 generate
       process (clk)
+        variable acc : col_sums;
       begin
         if rising_edge(clk) then
           if ce = '1' and new_valid = '1' then
             if mid_k(K_LOAD) = '1' then
               for c in 0 to CLS - 1 loop
                 if unsigned(mid_k(K_CLS + CW - 1 downto K_CLS)) = c then
-                  hpos(j) <= START_POS(c * NW + j);
+                  for q in 0 to NW - 1 loop
+                    hoh(j)(q) <= bool_bit(CAND_OK(j * NW + q) and START_POS(c * NW + j) = q);
+                  end loop;
                   hin(j) <= START_IN(c * NW + j);
                 end if;
               end loop;
             elsif mid_k(K_STEP) = '1' then
-              if BORDER = 2 then
-                hpos(j) <= to_unsigned(j, PW);
-              elsif j = NW - 1 then
-                hpos(j) <= unsigned(mid_k(K_POS + PW - 1 downto K_POS));
-              else
-                hpos(j) <= hpos((j + 1) mod NW) - 1;
-              end if;
+              for q in 0 to NW - 1 loop
+                if not CAND_OK(j * NW + q) then
+                  hoh(j)(q) <= '0';
+                elsif BORDER = 2 then
+                  hoh(j)(q) <= bool_bit(q = j);
+                elsif j = NW - 1 then
+                  hoh(j)(q) <= bool_bit(unsigned(mid_k(K_POS + PW - 1 downto K_POS)) = q);
+                elsif q < NW - 1 then
+                  hoh(j)(q) <= hoh((j + 1) mod NW)((q + 1) mod NW);
+                else
+                  hoh(j)(q) <= '0';
+                end if;
+              end loop;
               if j = NW - 1 then
                 hin(j) <= mid_k(K_IN);
               else
@@ -1434,14 +1456,19 @@ begin
             end if;
           end if;
           if ce = '1' then
-            hw(j) <= (others => (others => '0'));
+            acc := (others => (others => '0'));
             for q in 0 to NW - 1 loop
-              if CAND_OK(j * NW + q) and hpos(j) = q and (BORDER /= 2 or hin(j) = '1') then
+              if CAND_OK(j * NW + q) and hoh(j)(q) = '1' then
                 for c in 0 to CHANNELS - 1 loop
-                  hw(j)(c) <= hwin(q)(c);
+                  acc(c) := acc(c) or hwin(q)(c);
                 end loop;
               end if;
             end loop;
+            if BORDER = 2 and hin(j) = '0' then
+              hw(j) <= (others => (others => '0'));
+            else
+              hw(j) <= acc;
+            end if;
           end if;
         end if;
       end process;
