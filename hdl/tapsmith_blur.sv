@@ -827,13 +827,14 @@ module tapsmith_blur #(
   end
 
   // -----------------------------------------------------------------------------------------------
-  // Line buffers. Stage A: the slot's reads are in the block RAMs' output registers. Stage B: the
-  // column E_0 .. E_2m in registers (E_0 the pixel), forwarded where a pending write had not yet
-  // reached the memory; buffer k+1 is written with E_k. Stage C keeps E one more slot for that.
+  // Line buffers. Stage A: the slot's reads are in the block RAMs' output registers, and the column
+  // E_0 .. E_2m (E_0 the pixel) is formed from them, forwarded from stage B where the slot before
+  // wrote the same word on the clock edge of this slot's read; buffer k+1 is written with E_k as
+  // stage A ends, so no write is pending longer than that. Stage B: E in registers.
 
   localparam int NQ = (NB > 0) ? NB : 1;
-  logic ta_valid, ta_wr, ta_vload, ta_vstep, ta_vin, tb_valid, tb_wr;
-  logic [AW-1:0] ta_addr, tb_addr;
+  logic ta_valid, ta_wr, ta_vload, ta_vstep, ta_vin, tb_valid;
+  logic [AW-1:0] ta_addr;
   logic [BW-1:0] ta_pix;
   logic [CW-1:0] ta_vcls;
   logic [PW-1:0] ta_vpos;
@@ -841,13 +842,18 @@ module tapsmith_blur #(
   /* verilator lint_off UNDRIVEN */  // with one tap there are no line buffers
   logic [NQ*BW-1:0] ram_q;
   /* verilator lint_on UNDRIVEN */
-  logic [NW*BW-1:0] eb, ec;
-  logic fwd_a, fwd_b;                   // the read of stage A's slot missed B's, C's write
+  logic [NW*BW-1:0] ea, eb;
+  logic fwd_a;                          // the read of stage A's slot missed B's write
+
+  always_comb begin
+    ea[0 +: BW] = ta_pix;
+    for (int k = 1; k <= NB; k++) ea[k*BW +: BW] = fwd_a ? eb[(k-1)*BW +: BW] : ram_q[(k-1)*BW +: BW];
+  end
 
   for (genvar k = 1; k <= NB; k++) begin : g_line
     (* no_rw_check *) logic [BW-1:0] mem [0:WBMAX-1];
     always_ff @(posedge clk) begin
-      if (tb_valid && tb_wr) mem[tb_addr] <= eb[(k-1)*BW +: BW];
+      if (ta_valid && ta_wr) mem[ta_addr] <= ea[(k-1)*BW +: BW];
       if (ce) ram_q[(k-1)*BW +: BW] <= mem[t0_addr];
     end
   end
@@ -870,15 +876,9 @@ module tapsmith_blur #(
       ta_vpos <= t0_vpos;
       ta_vin <= t0_vin;
       ta_k <= t0_k;
-      tb_wr <= ta_wr;
-      tb_addr <= ta_addr;
       tb_k <= ta_k;
       fwd_a <= t0_valid && ta_valid && ta_wr && ta_addr == t0_addr;
-      fwd_b <= t0_valid && tb_valid && tb_wr && tb_addr == t0_addr;
-      eb[0 +: BW] <= ta_pix;
-      for (int k = 1; k <= NB; k++)
-        eb[k*BW +: BW] <= fwd_a ? eb[(k-1)*BW +: BW] : fwd_b ? ec[(k-1)*BW +: BW] : ram_q[(k-1)*BW +: BW];
-      ec <= eb;
+      eb <= ea;
     end
   end
 

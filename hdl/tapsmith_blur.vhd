@@ -669,15 +669,15 @@ architecture rtl of tapsmith_blur is
   signal t0_vpos : pos_t;
   signal t0_k : token_t;
 
-  signal ta_valid, ta_wr, ta_vload, ta_vstep, ta_vin, tb_valid, tb_wr : std_logic;
-  signal ta_addr, tb_addr : unsigned(AW - 1 downto 0);
+  signal ta_valid, ta_wr, ta_vload, ta_vstep, ta_vin, tb_valid : std_logic;
+  signal ta_addr : unsigned(AW - 1 downto 0);
   signal ta_pix : beat_t;
   signal ta_vcls : cls_t;
   signal ta_vpos : pos_t;
   signal ta_k, tb_k : token_t;
   signal ram_q : beat_array(1 to max(NB, 1));
-  signal eb, ec : beat_array(0 to NB);
-  signal fwd_a, fwd_b : std_logic;
+  signal ea, eb : beat_array(0 to NB);
+  signal fwd_a : std_logic;  -- the read of stage A's slot missed B's write
 
   -- A tap's position, one-hot over the window (only the positions it can read are ever set).
   type onehot_array is array (natural range <>) of std_logic_vector(0 to NW - 1);
@@ -1158,9 +1158,22 @@ begin
   end process;
 
   ---------------------------------------------------------------------------------------------------
-  -- Line buffers. Stage A: the slot's reads are in the block RAMs' output registers. Stage B: the
-  -- column E_0 .. E_2m in registers (E_0 the pixel), forwarded where a pending write had not yet
-  -- reached the memory; buffer k+1 is written with E_k. Stage C keeps E one more slot for that.
+  -- Line buffers. Stage A: the slot's reads are in the block RAMs' output registers, and the
+  -- column E_0 .. E_2m (E_0 the pixel) is formed from them, forwarded from stage B where the slot
+  -- before wrote the same word on the clock edge of this slot's read; buffer k+1 is written with
+  -- E_k as stage A ends, so no write is pending longer than that. Stage B: E in registers.
+
+  column_a : process (all)
+  begin
+    ea(0) <= ta_pix;
+    for k in 1 to NB loop
+      if fwd_a = '1' then
+        ea(k) <= eb(k - 1);
+      else
+        ea(k) <= ram_q(k);
+      end if;
+    end loop;
+  end process;
 
   g_line : for k in 1 to NB generate
     type mem_t is array (0 to WBMAX - 1) of beat_t;
@@ -1169,8 +1182,8 @@ begin
     process (clk)
     begin
       if rising_edge(clk) then
-        if tb_valid = '1' and tb_wr = '1' then
-          mem(to_integer(tb_addr)) <= eb(k - 1);
+        if ta_valid = '1' and ta_wr = '1' then
+          mem(to_integer(ta_addr)) <= ea(k - 1);
         end if;
         if ce = '1' then
           ram_q(k) <= mem(to_integer(t0_addr));
@@ -1199,22 +1212,9 @@ begin
         ta_vpos <= t0_vpos;
         ta_vin <= t0_vin;
         ta_k <= t0_k;
-        tb_wr <= ta_wr;
-        tb_addr <= ta_addr;
         tb_k <= ta_k;
         fwd_a <= t0_valid and ta_valid and ta_wr and bool_bit(ta_addr = t0_addr);
-        fwd_b <= t0_valid and tb_valid and tb_wr and bool_bit(tb_addr = t0_addr);
-        eb(0) <= ta_pix;
-        for k in 1 to NB loop
-          if fwd_a = '1' then
-            eb(k) <= eb(k - 1);
-          elsif fwd_b = '1' then
-            eb(k) <= ec(k - 1);
-          else
-            eb(k) <= ram_q(k);
-          end if;
-        end loop;
-        ec <= eb;
+        eb <= ea;
       end if;
     end if;
   end process;
