@@ -653,7 +653,7 @@ architecture rtl of tapsmith_blur is
   signal vw_pos, hw_pos : pos_t;
 
   signal in_now, auto_now, push, zero_fill, fire, row_end : std_logic;
-  signal head_out, out_now, first_row, pop_frame : std_logic;
+  signal out_now, first_row, pop_frame : std_logic;
   signal o_left_n, o_base : unsigned(15 downto 0);
   signal v_big, h_big : std_logic;
   signal out_vcls, out_hcls : cls_t;
@@ -858,7 +858,6 @@ begin
     push <= v_push;
     zero_fill <= v_zero;
     row_end <= v_row_end;
-    head_out <= v_head_out;
     out_now <= v_out_now;
     pop_frame <= v_pop;
   end process;
