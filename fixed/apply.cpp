@@ -96,6 +96,17 @@ class reference_rows {
                 ahead(next + rows_ahead, x0, len);
                 horizontal(next, x0, len);
             }
+            // Away from the top and bottom, the n rows in the ring in turn,
+            // from the one holding y - m.
+            if (y >= reach && y + reach < h_) {
+                for (std::size_t i = 0, at = ring_index(y - reach); i < taps_; ++i) {
+                    from_[i] = &ring_[at * strip_];
+                    at = at + 1 == ring_rows_ ? 0 : at + 1;
+                }
+                weighted_sum(sum_.data(), from_.data(), gf_.data(), taps_, len);
+                done(y, sum_.data(), len);
+                continue;
+            }
             // Rows outside the image with zero borders add nothing: left out.
             std::size_t terms = 0;
             for (std::size_t i = 0; i < taps_; ++i) {
@@ -122,11 +133,11 @@ class reference_rows {
             prefetch_samples(in_, at, (end - first) * in_.channels);
         }
     }
-    double* slot(std::int64_t q) {
+    [[nodiscard]] std::size_t ring_index(std::int64_t q) const {
         // Rows are below 2^16: a 32-bit division, several times faster than a 64-bit one.
-        return &ring_[std::size_t{static_cast<std::uint32_t>(q) % static_cast<std::uint32_t>(ring_rows_)} *
-                      strip_];
+        return std::size_t{static_cast<std::uint32_t>(q) % static_cast<std::uint32_t>(ring_rows_)};
     }
+    double* slot(std::int64_t q) { return &ring_[ring_index(q) * strip_]; }
 
     void horizontal(std::int64_t q, std::size_t x0, std::size_t len) {
         const std::size_t at = static_cast<std::size_t>(q) * w_ * in_.channels + channel_;
@@ -166,28 +177,8 @@ class reference_rows {
         for (std::size_t k = hi; k < count; ++k) {
             border_sample(k);
         }
-        const Sample* from = row + static_cast<std::size_t>(first + static_cast<std::int64_t>(lo)) * step;
-        double* to = &line_[lo];
-        // A constant stride for each channel count, which compilers vectorise.
-        const auto convert = [&](auto stride) {
-            for (std::size_t k = 0; k < hi - lo; ++k) {
-                to[k] = static_cast<double>(from[k * stride]);
-            }
-        };
-        switch (step) {
-            case 1:
-                convert(std::integral_constant<std::size_t, 1>{});
-                break;
-            case 2:
-                convert(std::integral_constant<std::size_t, 2>{});
-                break;
-            case 3:
-                convert(std::integral_constant<std::size_t, 3>{});
-                break;
-            default:
-                convert(std::integral_constant<std::size_t, 4>{});
-                break;
-        }
+        widen_samples(row + static_cast<std::size_t>(first + static_cast<std::int64_t>(lo)) * step, step,
+                      &line_[lo], hi - lo);
     }
 
     const image& in_;

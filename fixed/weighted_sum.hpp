@@ -25,6 +25,11 @@ void add_squares(const std::uint16_t* got, std::size_t step, const double* ref, 
 void add_squares(const std::uint8_t* got, std::size_t step, const double* ref, std::size_t w,
                  square_lanes& lanes, double& worst) noexcept;
 
+// to[k] = from[k step] as doubles for k < count, `step` 1 to 4: one
+// channel of a row of pixels.
+void widen_samples(const std::uint16_t* from, std::size_t step, double* to, std::size_t count) noexcept;
+void widen_samples(const std::uint8_t* from, std::size_t step, double* to, std::size_t count) noexcept;
+
 // The row's sum: its running sums added pairwise.
 inline double lane_total(const square_lanes& l) noexcept {
     return ((l.at[0] + l.at[1]) + (l.at[2] + l.at[3])) + ((l.at[4] + l.at[5]) + (l.at[6] + l.at[7]));
@@ -40,4 +45,8 @@ void add_squares_on(std::size_t loop_index, const std::uint16_t* got, std::size_
                     std::size_t w, square_lanes& lanes, double& worst) noexcept;
 void add_squares_on(std::size_t loop_index, const std::uint8_t* got, std::size_t step, const double* ref,
                     std::size_t w, square_lanes& lanes, double& worst) noexcept;
+void widen_samples_on(std::size_t loop_index, const std::uint16_t* from, std::size_t step, double* to,
+                      std::size_t count) noexcept;
+void widen_samples_on(std::size_t loop_index, const std::uint8_t* from, std::size_t step, double* to,
+                      std::size_t count) noexcept;
 }  // namespace tapsmith

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -102,6 +103,38 @@ TEST(WeightedSum, EveryBuildAddsARowsSquaresTheSameWay) {
                                      << ", build " << i << ": " << sum << " against " << want;
                 EXPECT_EQ(worst, std::max(0.25, largest))
                     << "w " << r.w << ", step " << r.step << ", pieces of " << piece << ", build " << i;
+            }
+        }
+    }
+}
+
+// One channel of a row made doubles, on every build: the channel's own
+// samples, and nothing read past the row's last sample (the row ends the
+// allocation, where ASan sees an overrun).
+TEST(WeightedSum, EveryBuildWidensOneChannel) {
+    struct row {
+        std::size_t pixels, step, channel;
+    } const rows[] = {{1, 1, 0}, {8, 1, 0},  {9, 3, 2},  {16, 3, 2},  {17, 3, 1},
+                      {9, 2, 1}, {33, 4, 3}, {40, 4, 3}, {100, 3, 2}, {7, 2, 0}};
+    for (const row& r : rows) {
+        const std::size_t samples = r.pixels * r.step;
+        const auto wide = std::make_unique<std::uint16_t[]>(samples);
+        const auto narrow = std::make_unique<std::uint8_t[]>(samples);
+        for (std::size_t k = 0; k < samples; ++k) {
+            wide[k] = static_cast<std::uint16_t>(k * 2654435761U >> 8U);
+            narrow[k] = static_cast<std::uint8_t>(wide[k]);
+        }
+        for (std::size_t i = 0; i < tapsmith::weighted_sum_loops(); ++i) {
+            std::vector<double> got16(r.pixels, -1.0);
+            std::vector<double> got8(r.pixels, -1.0);
+            tapsmith::widen_samples_on(i, &wide[r.channel], r.step, got16.data(), r.pixels);
+            tapsmith::widen_samples_on(i, &narrow[r.channel], r.step, got8.data(), r.pixels);
+            for (std::size_t x = 0; x < r.pixels; ++x) {
+                const std::size_t k = x * r.step + r.channel;
+                ASSERT_EQ(got16[x], wide[k])
+                    << r.pixels << " pixels, step " << r.step << ", x " << x << ", build " << i;
+                ASSERT_EQ(got8[x], narrow[k])
+                    << r.pixels << " pixels, step " << r.step << ", x " << x << ", build " << i;
             }
         }
     }
