@@ -6,6 +6,9 @@
 // structures are gone.
 #include "tapsmith/image/png.hpp"
 #include "png_detail.hpp"
+#if TAPSMITH_HAVE_LIBDEFLATE
+#include "png_inflate.hpp"
+#endif
 
 #include "tapsmith/cli/files.hpp"
 
@@ -26,6 +29,7 @@
 #if defined(__linux__)
 #include <sys/mman.h>
 #endif
+#include <sys/stat.h>
 
 namespace tapsmith {
 namespace {
@@ -147,9 +151,19 @@ struct read_state {
     int alpha_entries = 0;  // tRNS entries; the rest are opaque
     unsigned char palette[256 * 3] = {};
     unsigned char palette_alpha[256] = {};
+    // The last 8 bytes taken: after the head, the first IDAT's length and type.
+    unsigned char recent[8] = {};
+    std::size_t file_row_bytes = 0;  // a row in the file, before its filter byte
+    std::size_t room = 0;            // pixels' bytes, and room for the filtered rows
+#if TAPSMITH_HAVE_LIBDEFLATE
+    detail::idat_feed feed;  // what libpng reads first, once the rows start
+    bool feeding = false;
+    bool crc_again = false;  // CRCs checked once more after the feed
+#endif
 };
 
-std::size_t take(read_state& s, unsigned char* out, std::size_t count) noexcept {
+// The source's own bytes.
+std::size_t take_source(read_state& s, unsigned char* out, std::size_t count) noexcept {
     std::size_t got = 0;
     if (s.file != nullptr) {
         got = std::fread(out, 1, count, s.file);
@@ -176,9 +190,35 @@ std::size_t take(read_state& s, unsigned char* out, std::size_t count) noexcept 
     return got;
 }
 
+std::size_t take(read_state& s, unsigned char* out, std::size_t count) noexcept {
+    std::size_t got = 0;
+#if TAPSMITH_HAVE_LIBDEFLATE
+    if (s.feeding) {
+        got = s.feed.serve(out, count);
+    }
+#endif
+    if (got < count) {
+        got += take_source(s, out + got, count - got);
+    }
+    if (got >= 8) {
+        std::memcpy(s.recent, out + got - 8, 8);
+    } else if (got > 0) {
+        std::memmove(s.recent, s.recent + got, 8 - got);
+        std::memcpy(s.recent + 8 - got, out, got);
+    }
+    return got;
+}
+
 void read_bytes(png_structp png, png_bytep out, std::size_t count) {
     auto* s = static_cast<read_state*>(png_get_io_ptr(png));
-    if (take(*s, out, count) < count) {
+    const std::size_t got = take(*s, out, count);
+#if TAPSMITH_HAVE_LIBDEFLATE
+    if (s->feeding && !s->crc_again && !s->feed.made_up()) {
+        png_set_crc_action(png, PNG_CRC_ERROR_QUIT, PNG_CRC_ERROR_QUIT);
+        s->crc_again = true;
+    }
+#endif
+    if (got < count) {
         if (s->diag.why == failure::none) {
             s->diag.why = failure::truncated;
         }
@@ -204,6 +244,7 @@ void read_head(png_structp png, png_infop info, read_state& s) {
     // decompress compressed ones.
     png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
     png_read_info(png, info);
+    s.file_row_bytes = png_get_rowbytes(png, info);
 
     s.width = png_get_image_width(png, info);
     s.height = png_get_image_height(png, info);
@@ -263,11 +304,17 @@ void read_head(png_structp png, png_infop info, read_state& s) {
     // the start of the room for its colours.
     const std::uint64_t row_bytes = row_samples * (s.bit_depth / 8);
     const std::uint64_t bytes = row_bytes * s.height;
-    if (bytes > std::numeric_limits<std::size_t>::max()) {
+    // Inflated in one go, the filtered rows (a byte more a row) end where
+    // the pixels' room does: libpng's rows fill it from the start, never
+    // reaching rows it has yet to read.
+    const std::uint64_t filtered = passes == 1 ? (std::uint64_t{s.file_row_bytes} + 1) * s.height : 0;
+    const std::uint64_t room = std::max(bytes, filtered);
+    if (room > std::numeric_limits<std::size_t>::max()) {
         s.diag.why = failure::no_memory;
         png_error(png, "out of memory");
     }
-    s.pixels = static_cast<unsigned char*>(std::malloc(static_cast<std::size_t>(bytes)));
+    s.pixels = static_cast<unsigned char*>(std::malloc(static_cast<std::size_t>(room)));
+    s.room = static_cast<std::size_t>(room);
     if (s.pixels == nullptr) {
         s.diag.why = failure::no_memory;
         png_error(png, "out of memory");
@@ -296,9 +343,48 @@ bool to_samples(read_state& s, std::uint32_t y) noexcept {
     return true;
 }
 
+#if TAPSMITH_HAVE_LIBDEFLATE
+// What is left of the source, or 0 when that cannot be told (a pipe).
+std::size_t bytes_left(const read_state& s) {
+    if (s.file == nullptr) {
+        return s.size;
+    }
+    struct stat about {};
+    if (fstat(fileno(s.file), &about) != 0 || !S_ISREG(about.st_mode) || about.st_size < 0 ||
+        static_cast<std::uint64_t>(about.st_size) < s.offset ||
+        static_cast<std::uint64_t>(about.st_size) - s.offset > std::numeric_limits<std::size_t>::max()) {
+        return 0;
+    }
+    return static_cast<std::size_t>(static_cast<std::uint64_t>(about.st_size) - s.offset);
+}
+
+// The rows inflated by libdeflate where it can (see png_inflate.hpp).
+void start_feed(png_structp png, read_state& s) {
+    const std::size_t left = bytes_left(s);
+    if (s.passes != 1 || left == 0 || std::memcmp(s.recent + 4, "IDAT", 4) != 0) {
+        return;
+    }
+    const std::size_t filtered = (s.file_row_bytes + 1) * s.height;
+    const std::uint32_t first = (std::uint32_t{s.recent[0]} << 24U) | (std::uint32_t{s.recent[1]} << 16U) |
+                                (std::uint32_t{s.recent[2]} << 8U) | s.recent[3];
+    const detail::byte_source source{[](void* c, unsigned char* out, std::size_t count) {
+                                         return take_source(*static_cast<read_state*>(c), out, count);
+                                     },
+                                     &s};
+    if (s.feed.load(first, source, left, s.pixels + (s.room - filtered), filtered)) {
+        // The made-up chunks carry no CRC: skipped, then checked again.
+        png_set_crc_action(png, PNG_CRC_QUIET_USE, PNG_CRC_ERROR_QUIT);
+    }
+    s.feeding = true;
+}
+#endif
+
 // The pixels, the sink told of each row done (of an interlaced image, of
 // all rows at the end: only the last pass completes any).
 void read_pixels(png_structp png, read_state& s, row_sink sink) {
+#if TAPSMITH_HAVE_LIBDEFLATE
+    start_feed(png, s);
+#endif
     const bool told = s.passes == 1 && sink.done != nullptr;
     for (int pass = 0; pass < s.passes; ++pass) {
         for (std::uint32_t y = 0; y < s.height; ++y) {

@@ -610,6 +610,73 @@ bytes idat_of(const bytes& raw) {
     return chunk("IDAT", zlib_stored(raw));
 }
 
+// A zlib stream in IDAT chunks of the given lengths, the rest in one more.
+std::vector<bytes> idats(const bytes& stream, const std::vector<std::size_t>& lengths) {
+    std::vector<bytes> out;
+    std::size_t at = 0;
+    for (const std::size_t n : lengths) {
+        out.push_back(chunk("IDAT", {stream.begin() + static_cast<std::ptrdiff_t>(at),
+                                     stream.begin() + static_cast<std::ptrdiff_t>(at + n)}));
+        at += n;
+    }
+    out.push_back(chunk("IDAT", {stream.begin() + static_cast<std::ptrdiff_t>(at), stream.end()}));
+    return out;
+}
+
+bytes png_with(const bytes& head, const std::vector<bytes>& pixels, const std::vector<bytes>& after) {
+    std::vector<bytes> chunks{head};
+    chunks.insert(chunks.end(), pixels.begin(), pixels.end());
+    chunks.insert(chunks.end(), after.begin(), after.end());
+    return png_of(chunks);
+}
+
+// However the pixels' stream comes (chunks of one byte, empty ones, a first
+// chunk longer than the whole stream stored would be, a wrong Adler-32,
+// chunks after the pixels), the pixels are the file's.
+TEST_F(Png, ReadsThePixelStreamHoweverItIsSplit) {
+    const png_layout small{3, 2, 8, grey, false, {1, 2, 3, 4, 5, 6}, {}, {}};
+    const png_layout large{300, 200, 16, rgb, false, pattern(std::size_t{300} * 200 * 3, 16), {}, {}};
+    const bytes raw_small = raw_data(small);
+    const bytes stored = zlib_stored(raw_small);
+    bytes wrong_check = stored;
+    wrong_check.back() ^= 0x01;
+    // Three empty stored blocks first: 15 bytes more than the stream needs.
+    bytes padded{0x78, 0x01, 0, 0, 0, 0xff, 0xff, 0, 0, 0, 0xff, 0xff, 0, 0, 0, 0xff, 0xff};
+    padded.insert(padded.end(), stored.begin() + 2, stored.end());
+    const bytes end = chunk("IEND", {});
+    const bytes text = chunk("tEXt", {'a', 0, 'b'});
+    const bytes large_stream = zlib_stored(raw_data(large));
+    struct row {
+        const char* name;
+        bytes file;
+        const png_layout& want;
+    };
+    const row rows[] = {
+        {"a byte a chunk",
+         png_with(ihdr(3, 2, 8, grey), idats(stored, std::vector<std::size_t>(18, 1)), {end}), small},
+        {"an empty chunk first", png_with(ihdr(3, 2, 8, grey), idats(stored, {0}), {end}), small},
+        {"empty chunks between", png_with(ihdr(3, 2, 8, grey), idats(stored, {4, 0, 0, 9}), {end}), small},
+        {"a first chunk longer than stored", png_with(ihdr(3, 2, 8, grey), idats(padded, {}), {end}), small},
+        {"a wrong Adler-32", png_with(ihdr(3, 2, 8, grey), idats(wrong_check, {}), {end}), small},
+        {"text after the pixels", png_with(ihdr(3, 2, 8, grey), idats(stored, {5}), {text, end}), small},
+        {"six blocks in three chunks",
+         png_with(ihdr(300, 200, 16, rgb), idats(large_stream, {70000, 200000}), {end}), large},
+    };
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.name);
+        const fs::path path = dir / "in.png";
+        save(path, r.file);
+        tapsmith::image from_file;
+        tapsmith::image from_memory;
+        ASSERT_EQ(tapsmith::read_png(path.c_str(), from_file), "");
+        ASSERT_EQ(tapsmith::read_png(r.file.data(), r.file.size(), "mem.png", from_memory), "");
+        tapsmith::image want;
+        ASSERT_EQ(tapsmith::read_png(encode(r.want).data(), encode(r.want).size(), "want.png", want), "");
+        EXPECT_TRUE(samples_of(from_file) == samples_of(want));
+        EXPECT_TRUE(samples_of(from_memory) == samples_of(want));
+    }
+}
+
 // Every bad input, from a file and from memory: one line naming the input
 // and saying what is wrong.
 TEST_F(Png, RefusesBadInput) {
@@ -621,6 +688,8 @@ TEST_F(Png, RefusesBadInput) {
     const bytes with_trns =
         png_of({ihdr(3, 2, 8, grey), chunk("tRNS", {0, 1}), idat_of(good_raw), chunk("IEND", {})});
     const bytes idat_end = {good.begin() + 33, good.end()};
+    const bytes iend = chunk("IEND", {});
+    const bytes split = png_with(ihdr(3, 2, 8, grey), idats(zlib_stored(good_raw), {6}), {iend});
     const std::string too_large_28 = "image too large (268435457 pixels, at most 268435456)";
     const std::string cannot_read = std::string("read error: ") + std::strerror(EISDIR);
     struct row {
@@ -650,6 +719,17 @@ TEST_F(Png, RefusesBadInput) {
         {"IDAT pixel byte", flipped(good, 50), "CRC error in IDAT chunk"},
         {"IDAT block length", flipped(good, 45), "invalid PNG ("},
         {"IEND CRC", flipped(good, good.size() - 1), "CRC error in IEND chunk"},
+        // Pixels in several chunks: given back to libpng as they were read.
+        {"second IDAT's CRC", flipped(split, split.size() - 13), "CRC error in IDAT chunk"},
+        {"one row short, in three IDATs",
+         png_with(ihdr(3, 2, 8, grey), idats(zlib_stored(cut(good_raw, 4)), {3, 5}), {iend}),
+         "invalid PNG ("},
+        {"not zlib, in two IDATs",
+         png_with(ihdr(3, 2, 8, grey), idats(bytes{1, 2, 3, 4, 5, 6, 7, 8}, {3}), {iend}), "invalid PNG ("},
+        {"tEXt CRC after the pixels",
+         png_with(ihdr(3, 2, 8, grey), {idat_of(good_raw)},
+                  {flipped(text_chunk, text_chunk.size() - 1), iend}),
+         "CRC error in tEXt chunk"},
         {"tEXt CRC", flipped(with_text, 33 + text_chunk.size() - 1), "CRC error in tEXt chunk"},
         {"tRNS CRC", flipped(with_trns, 33 + 12 + 2 - 1), "CRC error in tRNS chunk"},
         {"zero width", png_of({ihdr(0, 3, 8, grey), idat_of({0}), chunk("IEND", {})}),
