@@ -307,7 +307,11 @@ void read_head(png_structp png, png_infop info, read_state& s) {
     // Inflated in one go, the filtered rows (a byte more a row) end where
     // the pixels' room does: libpng's rows fill it from the start, never
     // reaching rows it has yet to read.
+#if TAPSMITH_HAVE_LIBDEFLATE
     const std::uint64_t filtered = passes == 1 ? (std::uint64_t{s.file_row_bytes} + 1) * s.height : 0;
+#else
+    const std::uint64_t filtered = 0;
+#endif
     const std::uint64_t room = std::max(bytes, filtered);
     if (room > std::numeric_limits<std::size_t>::max()) {
         s.diag.why = failure::no_memory;
@@ -361,17 +365,15 @@ std::size_t bytes_left(const read_state& s) {
 // The rows inflated by libdeflate where it can (see png_inflate.hpp).
 void start_feed(png_structp png, read_state& s) {
     const std::size_t left = bytes_left(s);
-    if (s.passes != 1 || left == 0 || std::memcmp(s.recent + 4, "IDAT", 4) != 0) {
+    if (s.passes != 1 || left == 0) {
         return;
     }
     const std::size_t filtered = (s.file_row_bytes + 1) * s.height;
-    const std::uint32_t first = (std::uint32_t{s.recent[0]} << 24U) | (std::uint32_t{s.recent[1]} << 16U) |
-                                (std::uint32_t{s.recent[2]} << 8U) | s.recent[3];
     const detail::byte_source source{[](void* c, unsigned char* out, std::size_t count) {
                                          return take_source(*static_cast<read_state*>(c), out, count);
                                      },
                                      &s};
-    if (s.feed.load(first, source, left, s.pixels + (s.room - filtered), filtered)) {
+    if (s.feed.load(s.recent, source, left, s.pixels + (s.room - filtered), filtered)) {
         // The made-up chunks carry no CRC: skipped, then checked again.
         png_set_crc_action(png, PNG_CRC_QUIET_USE, PNG_CRC_ERROR_QUIT);
     }

@@ -25,6 +25,8 @@ namespace tapsmith {
 
 namespace {
 
+using detail::put32;
+
 // About this many bytes of filtered rows a band: enough for deflate's
 // start to vanish in it, few enough to share a tall image among threads.
 constexpr std::size_t band_bytes = std::size_t{256} << 10U;
@@ -32,13 +34,6 @@ constexpr std::size_t band_bytes = std::size_t{256} << 10U;
 constexpr std::size_t piece_bytes = std::size_t{64} << 10U;
 // At most this much of a band in one IDAT chunk (chunk lengths stop at 2^31 - 1).
 constexpr std::size_t chunk_bytes = std::size_t{1} << 30U;
-
-void put32(unsigned char* at, std::uint32_t value) {
-    at[0] = static_cast<unsigned char>(value >> 24U);
-    at[1] = static_cast<unsigned char>(value >> 16U);
-    at[2] = static_cast<unsigned char>(value >> 8U);
-    at[3] = static_cast<unsigned char>(value);
-}
 
 std::uint32_t crc_of(std::uint32_t crc, const unsigned char* bytes, std::size_t count) {
     return static_cast<std::uint32_t>(crc32_z(crc, bytes, count));

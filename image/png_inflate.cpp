@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "png_inflate.hpp"
+#include "png_detail.hpp"
 
 #include <libdeflate.h>
 #include <zlib.h>
@@ -13,17 +14,6 @@
 namespace tapsmith::detail {
 
 namespace {
-
-std::uint32_t big_endian(const unsigned char* p) {
-    return (std::uint32_t{p[0]} << 24U) | (std::uint32_t{p[1]} << 16U) | (std::uint32_t{p[2]} << 8U) | p[3];
-}
-
-void put_big_endian(unsigned char* p, std::uint32_t v) {
-    p[0] = static_cast<unsigned char>(v >> 24U);
-    p[1] = static_cast<unsigned char>(v >> 16U);
-    p[2] = static_cast<unsigned char>(v >> 8U);
-    p[3] = static_cast<unsigned char>(v);
-}
 
 constexpr unsigned char idat_type[4] = {'I', 'D', 'A', 'T'};
 // A stored block's most bytes, and the block with its header.
@@ -45,8 +35,12 @@ struct decompressor_free {
 
 }  // namespace
 
-bool idat_feed::load(std::uint32_t first_length, byte_source source, std::size_t expected,
+bool idat_feed::load(const unsigned char* header, byte_source source, std::size_t expected,
                      unsigned char* into, std::size_t size) {
+    if (std::memcmp(header + 4, idat_type, 4) != 0) {
+        return false;
+    }
+    const std::uint32_t first_length = get32(header);
     // Room for the rest of the file at once: no copy as it grows, and no
     // more than the file however long a chunk claims to be. Without it,
     // nothing is read and libpng reads as ever.
@@ -77,16 +71,16 @@ bool idat_feed::load(std::uint32_t first_length, byte_source source, std::size_t
             whole = false;
             break;
         }
-        pieces.push_back({at, length, big_endian(&raw[at + length])});
+        pieces.push_back({at, length, get32(&raw[at + length])});
         // The next chunk's header: another IDAT, or the end of them.
         if (!read(8)) {
             whole = false;
             break;
         }
-        const unsigned char* header = &raw[raw_size_ - 8];
-        const std::uint32_t next = big_endian(header);
-        if (std::memcmp(header + 4, idat_type, 4) != 0 || next > 0x7fffffffU) {
-            std::memcpy(tail_, header, 8);
+        const unsigned char* next_header = &raw[raw_size_ - 8];
+        const std::uint32_t next = get32(next_header);
+        if (std::memcmp(next_header + 4, idat_type, 4) != 0 || next > 0x7fffffffU) {
+            std::memcpy(tail_, next_header, 8);
             tail_size_ = 8;
             break;
         }
@@ -114,9 +108,9 @@ bool idat_feed::load(std::uint32_t first_length, byte_source source, std::size_t
         for (std::size_t k = pieces.size(); k-- > 0;) {
             z_size -= pieces[k].length;
             std::memmove(&raw[pieces[k].at], &raw[z_size], pieces[k].length);
-            put_big_endian(&raw[pieces[k].at + pieces[k].length], pieces[k].crc);
+            put32(&raw[pieces[k].at + pieces[k].length], pieces[k].crc);
             if (k > 0) {
-                put_big_endian(&raw[pieces[k].at - 8], static_cast<std::uint32_t>(pieces[k].length));
+                put32(&raw[pieces[k].at - 8], static_cast<std::uint32_t>(pieces[k].length));
                 std::memcpy(&raw[pieces[k].at - 4], idat_type, 4);
             }
         }
@@ -235,7 +229,7 @@ std::size_t idat_feed::serve(unsigned char* out, std::size_t count) {
             in_chunk_ = z_at_ < z_total_;
             if (in_chunk_) {
                 chunk_left_ = std::min(z_total_ - z_at_, made_up_chunk);
-                put_big_endian(between_ + 4, static_cast<std::uint32_t>(chunk_left_));
+                put32(between_ + 4, static_cast<std::uint32_t>(chunk_left_));
                 std::memcpy(between_ + 8, idat_type, 4);
                 between_size_ = 12;
             }

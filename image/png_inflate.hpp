@@ -22,12 +22,12 @@ struct byte_source {
 
 class idat_feed {
   public:
-    // With the first IDAT chunk's length and type just taken from `source`
-    // (`first_length`): reads the IDAT chunks and the next chunk's header,
+    // With a chunk's `header` (length and type) just taken from `source`,
+    // if it is the first IDAT: reads the IDAT chunks and the next chunk's header,
     // at most `expected` bytes (what is left of the file), and inflates
     // them into the `size` bytes at `into`, which must be exactly the
     // filtered rows. True when they are there.
-    bool load(std::uint32_t first_length, byte_source source, std::size_t expected, unsigned char* into,
+    bool load(const unsigned char* header, byte_source source, std::size_t expected, unsigned char* into,
               std::size_t size);
 
     // The next bytes for libpng, at most `count`; 0 once all are given
